@@ -1,0 +1,175 @@
+#include "driver/workload.h"
+
+#include <cstring>
+
+#include "modules/copy/copy.h"
+#include "modules/database/database.h"
+#include "modules/dates/dates.h"
+#include "modules/library/library.h"
+#include "modules/parse/parse.h"
+#include "modules/words/words.h"
+
+WorkRecord long_records[kRecordCount];
+WorkRecord short_records[kRecordCount];
+std::int32_t index_table[kRecordCount];
+
+std::int32_t copy_call_counter;
+std::int32_t copy_ring_pos;
+std::int32_t copy_calls_left;
+std::int32_t base_year;
+std::int32_t base_month;
+std::int32_t base_day;
+std::int32_t base_hour;
+std::int32_t base_minute;
+std::int32_t date_phase;
+std::int32_t word_phase;
+std::int32_t word_position;
+std::int32_t parse_phase;
+std::int32_t library_phase;
+std::int32_t library_cursor;
+std::int32_t go_intern;
+std::int32_t module_seed = 7;
+std::int32_t copy_size_a;
+std::int32_t copy_size_b;
+std::int32_t copy_size_c;
+std::int32_t database_limit;
+std::int32_t out_minute;
+std::int32_t out_hour;
+std::int32_t out_day;
+std::int32_t out_month;
+
+namespace {
+
+// Index 30 of both word lists is "sangs"; the short list replaces some long
+// entries with words spelt in extended letters (bytes 128 to 255).
+const char* const long_words[31] = {
+    "bsgrubs", "spre'u'i", "bshogs", "snyongs", "dbyings", "sgrigs", "brnyas", "gzigs",
+    "tshogs",  "thems",    "msdongs", "klod",   "rgyums",  "'jigs",  "ljin",   "smegs",
+    "brdzun",  "'dzems",   "gshongs", "hrol",   "nyi",     "'phyis", "gcags",  "gshin",
+    "pags",    "mcher",    "mtshubs", "spad",   "zam",     "gsum",   "sangs",
+};
+
+const char* const short_words[31] = {
+    "bsgrubs", "spre'u'i", "bshogs", "snyongs", "dbyings",
+    "\x73\x77\x61\x62\x68\x81\x77\x61",
+    "\x68\x85\x97",
+    "\x6D\x61\x68\x81\x6B\x81\x6C\x61",
+    "tshogs",
+    "\x6E\x87\x83\x74\x79\x81\x97",
+    "msdongs", "klod", "rgyums", "'jigs",
+    "\x76\x69\x67\x68\x95\x81\x6E\x74\x61",
+    "smegs", "brdzun",
+    "\x99\x72\x83\x64\x65\x76\x83",
+    "gshongs", "hrol",
+    "\x9D\x91\x72\x6F\x74\x6B\x61",
+    "'phyis",
+    "\x74\x61\x74\x69\x9D\x91\x68\x61",
+    "gshin",
+    "\x61\x62\x68\x69\x9D\x69\xA4\x63\x61",
+    "\x70\x72\x61\x74\x83\x63\x63\x68\x61",
+    "mtshubs",
+    "\x91\x77\x81\x97",
+    "\x73\x91\x68\x85\x97",
+    "\x6B\x9D\x6D\x6C\x81\x97",
+    "sangs",
+};
+
+const char* const long_expressions[15] = {
+    "((2+3*7)+3+1)/2", "(7+2)+2+2+1",     "7*(43-2-5-17)", "(2+3)*(4-2-1-5)",   "3+(4*5-17)",
+    "(5*7-12)+79",     "((143+100)*4)/9", "37+12*(7+2)",   "1+27/7+43+2+3",     "2*(3+26)-4-1-4",
+    "3*27+(73/2)",     "22+2*(900+1+3*596)", "(3+12)*(4-3-2)", "43-2+79-2+5",   "6/(6-2-1-1)",
+};
+
+const char* const short_expressions[15] = {
+    "((2+3*7)+4)/2", "(7+2)+5",       "7*(43-17)",   "(2+3)*(7-5)", "3+(4*5-17)",
+    "(5*7-12)+79",   "((3+7)*2)/9",   "37+12*(7+2)", "27/7+43",     "2*(3+26)-4",
+    "3*27+(73/2)",   "2+2*(3+3*2)",   "(3+12)*(7-2)", "43-2+79-2+5", "6/(4-1)",
+};
+
+void fill_text(char* text, int length) {
+    for (int i = 0; i < length; ++i) text[i] = static_cast<char>(module_random() % 60 + 28);
+    text[length] = '\0';
+}
+
+void copy_text(char* field, const char* entry) { std::memcpy(field, entry, std::strlen(entry) + 1); }
+
+void fill_records(WorkRecord* records, int text1_base, int text2_base, const char* const* words,
+                  const char* const* expressions) {
+    for (int r = 0; r < kRecordCount; ++r) {
+        WorkRecord& record = records[r];
+        fill_text(record.text1, module_random() % 10 + text1_base);
+        fill_text(record.text2, module_random() % 5 + text2_base);
+        copy_text(record.word, words[module_random() % 31]);
+        copy_text(record.expression, expressions[module_random() % 15]);
+        record.offset = 110 - module_random() % 221;
+        record.amount = module_random() % 1000 + 1;
+        record.link = module_random() % 699 + 1;
+        record.selector = module_random() % 108 + 1;
+        record.category = module_random() % 6 + 1;
+    }
+}
+
+}  // namespace
+
+std::int32_t module_random() {
+    // Wrapping 32-bit arithmetic done unsigned; the division (not a shift)
+    // rounds a negative seed toward zero.
+    module_seed = static_cast<std::int32_t>(static_cast<std::uint32_t>(module_seed) * 1103515245u + 12345u);
+    return (module_seed / 65536) & 0x7FFF;
+}
+
+void fill_work_tables() {
+    for (int i = 0; i < kRecordCount; ++i) {
+        const std::int32_t v = module_random() % 700;
+        index_table[i] = i % 16 == 0 ? v : v / 4;
+    }
+    module_seed = 7;
+    fill_records(long_records, 54, 107, long_words, long_expressions);
+    fill_records(short_records, 20, 9, short_words, short_expressions);
+}
+
+void set_copy_sizes() {
+    copy_size_a = 136;
+    copy_size_b = 88;
+    copy_size_c = 28;
+}
+
+std::int32_t setup_workload() {
+    database_limit = 8;
+    module_seed = 7;
+    fill_work_tables();
+    module_seed = 7;
+    const std::int32_t status = db_setup();
+    module_seed = 7;
+    set_copy_sizes();
+    return status;
+}
+
+void run_work_unit() {
+    copy_call_counter = 0;
+    copy_ring_pos = 4;
+    copy_calls_left = kCopyStepsPerUnit;
+    base_year = 1949;
+    base_month = 4;
+    base_day = 6;
+    base_hour = 6;
+    base_minute = 2;
+    date_phase = 0;
+    word_phase = 0;
+    word_position = 0;
+    parse_phase = 0;
+    library_phase = 0;
+    library_cursor = 699;
+    go_intern = 0;
+    module_seed = 7;
+
+    for (int i = 0; i < kCopyStepsPerUnit; ++i) {
+        copy_step();
+        --copy_calls_left;
+    }
+    for (int i = 0; i < kDateStepsPerUnit; ++i) date_step(&out_minute, &out_hour, &out_day, &out_month, &base_year);
+    for (int i = 0; i < kWordStepsPerUnit; ++i) word_step();
+    for (int i = 0; i < kParseStepsPerUnit; ++i) parse_step();
+    for (int i = 0; i < kLibraryStepsPerUnit; ++i) library_step();
+    database_step();
+}

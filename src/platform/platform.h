@@ -1,0 +1,86 @@
+// The few things the benchmark takes from the operating system. Plain
+// functions, one implementation per platform (posix/ here). Everything else
+// in the core is portable C++.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---- Tick counter --------------------------------------------------------
+
+// Milliseconds since an arbitrary start, as an unsigned 32-bit value that
+// wraps. Elapsed times are always taken as unsigned differences.
+std::uint32_t tick_count();
+
+// Replaces the tick source (tests drive the run driver with a fake clock).
+// Passing nullptr restores the real one.
+using TickSource = std::uint32_t (*)();
+void set_tick_source(TickSource source);
+
+// ---- Message box ---------------------------------------------------------
+
+// Flag values as the original window system defined them; the run driver and
+// the error path pass these and the box implementation reads the icon bits.
+inline constexpr unsigned kBoxOk = 0x0000;
+inline constexpr unsigned kBoxIconError = 0x0010;
+inline constexpr unsigned kBoxIconInformation = 0x0040;
+inline constexpr unsigned kBoxTaskModal = 0x2000;
+inline constexpr unsigned kBoxErrorFlags = kBoxOk | kBoxIconError | kBoxTaskModal;             // 0x2010
+inline constexpr unsigned kBoxInformationFlags = kBoxOk | kBoxIconInformation | kBoxTaskModal; // 0x2040
+
+// Shows text with a caption and waits until the user has seen it. Without a
+// graphical front end the text goes to standard error, and an information
+// box (the /break prompts) waits for Enter when standard input is a terminal.
+void message_box(const char* text, const char* caption, unsigned flags);
+
+// A front end with real windows installs its own box; nullptr restores the
+// terminal one.
+using MessageBoxHandler = void (*)(const char* text, const char* caption, unsigned flags);
+void set_message_box_handler(MessageBoxHandler handler);
+
+// ---- Progress for people at a terminal ------------------------------------
+
+// Writes "pt: <text>" as a line on standard error, but only when standard
+// error is a terminal. Never called inside a timed section.
+void show_status(const char* text);
+
+// ---- Profile (INI) files --------------------------------------------------
+//
+// Section and key names match without regard to ASCII case. Every line of the
+// file that a write does not touch is kept as it was. Writes are collected in
+// memory and reach the file at the next flush, which replaces it atomically.
+
+// Sets section/key to value, creating the section or key as needed. A null
+// value deletes the key; line breaks and backslashes in a value are written
+// as \n, \r and \\ so that it stays on its line. A null section (with null key and value) flushes all
+// collected writes to their file. Returns false when the file could not be
+// read or, for a flush, written.
+bool profile_write_string(const char* section, const char* key, const char* value,
+                          const char* file_name);
+
+// The key's value as an integer (decimal, or hexadecimal after "0x"), or
+// default_value when the key is missing or does not start with a number.
+std::int32_t profile_read_int(const char* section, const char* key, std::int32_t default_value,
+                              const char* file_name);
+
+// Copies the key's value (blanks trimmed, one pair of surrounding quotes
+// removed) or default_value into buffer, truncated to buffer_size - 1
+// characters and always terminated. Returns the number of characters copied.
+std::size_t profile_read_string(const char* section, const char* key, const char* default_value,
+                                char* buffer, std::size_t buffer_size, const char* file_name);
+
+// ---- Parent notification ---------------------------------------------------
+
+// A window of the desktop's window system, 0 for none.
+using WindowId = std::uint64_t;
+
+// The top-level window whose title is exactly title, or 0 when there is none
+// or no display can be reached.
+WindowId find_window(const char* title);
+
+// Sends message number message to window, without waiting for it to be
+// handled. Failures are not reported: the notification is best effort.
+void post_message(WindowId window, std::uint32_t message);
+
+// The name of the X11 atom that types the notification's ClientMessage.
+inline constexpr const char* kNotifyAtomName = "PT_RESULT_READY";

@@ -1,0 +1,6 @@
+// Builds without X11 have no windows to find: nothing is ever notified.
+#include "platform/platform.h"
+
+WindowId find_window(const char*) { return 0; }
+
+void post_message(WindowId, std::uint32_t) {}

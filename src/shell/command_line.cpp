@@ -1,0 +1,164 @@
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "shell/shell.h"
+
+namespace {
+
+// The six white-space characters of the C locale; bytes 128 to 255 never are.
+bool is_white(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool starts_with_nocase(const char* text, const char* prefix) {
+    for (; *prefix != '\0'; ++text, ++prefix) {
+        if (lower(*text) != *prefix) return false;
+    }
+    return true;
+}
+
+bool equals_nocase(const char* text, const char* word) {
+    return starts_with_nocase(text, word) && text[std::strlen(word)] == '\0';
+}
+
+// Standard decimal conversion: blanks, a sign, digits up to the first
+// non-digit, no digits giving 0. Values beyond 32 bits saturate, which keeps
+// them outside every accepted range.
+std::int32_t decimal_value(const char* p) {
+    while (is_white(*p)) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    std::int64_t value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (value <= INT32_MAX) value = value * 10 + (*p - '0');
+    }
+    if (value > INT32_MAX) value = INT32_MAX;
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+const char* const usage_format =
+    "Usage: %s [/o=outfilename] [/test=module] [/break]\n\nWhere:\n"
+    "       outfilename is the name of the output file\n"
+    "       module is an integer 1-9:\n"
+    "        1: data copy       2: data compression\n"
+    "        3: date adjustment 4: word analysis\n"
+    "        5: parsing         6: library\n"
+    "        7: database        8: all\n"
+    "        9: non-database\n"
+    "       /break prompts at start and end of timed sections\n";
+
+const char* const module_labels[9] = {
+    "Data copy module",   "Data compression module", "Date adjustment module",
+    "Word analysis module", "Parsing module",        "Library module",
+    "Database module",    "All modules",             "All non-database modules",
+};
+
+}  // namespace
+
+void split_command_line(const char* text) {
+    arg_table[0] = "pt";
+    arg_count = 1;
+    const char* p = text != nullptr ? text : "";
+    while (is_white(*p)) ++p;
+    while (*p != '\0') {
+        const char* start;
+        const char* end;
+        if (*p == '"' || *p == '\'') {
+            const char quote = *p++;
+            start = p;
+            while (*p != '\0' && *p != quote) ++p;
+            end = p;
+            if (*p == quote) ++p;
+        } else {
+            start = p;
+            while (*p != '\0' && !is_white(*p)) ++p;
+            end = p;
+        }
+        if (arg_count < kArgTableSize) {
+            const std::size_t length = static_cast<std::size_t>(end - start);
+            char* copy = static_cast<char*>(std::malloc(length + 1));
+            if (copy == nullptr) report_error("Out of memory.");
+            std::memcpy(copy, start, length);
+            copy[length] = '\0';
+            arg_table[arg_count++] = copy;
+        } else {
+            // Rejected by the option parser: a command line is never
+            // silently shortened.
+            arg_table_overflow = true;
+        }
+        while (is_white(*p)) ++p;
+    }
+}
+
+void parse_options() {
+    std::memset(output_file_name, 0, sizeof output_file_name);
+    module_number = 8;
+    bool usage_error = arg_table_overflow;
+
+    for (int i = 1; i < arg_count; ++i) {
+        const char* entry = arg_table[i];
+        bool plain = entry[0] != '-' && entry[0] != '/';
+        if (!plain) {
+            const char* option = entry + 1;
+            if (starts_with_nocase(option, "o=")) {
+                const char* name = option + 2;
+                if (std::strlen(name) < sizeof output_file_name) {
+                    std::strcpy(output_file_name, name);
+                } else {
+                    output_file_name[0] = '\0';
+                    usage_error = true;
+                }
+            } else if (starts_with_nocase(option, "test=")) {
+                module_number = decimal_value(option + 5);
+            } else if (equals_nocase(option, "break")) {
+                break_prompts = 1;
+            } else if (entry[0] == '/' && std::strchr(option, '/') != nullptr) {
+                // An absolute path such as /tmp/results.ini: no option holds
+                // a second slash, so this names a file.
+                plain = true;
+            } else {
+                usage_error = true;
+            }
+        }
+        if (plain) {
+            if (result_file_name == nullptr) {
+                result_file_name = entry;
+            } else {
+                usage_error = true;
+            }
+        }
+    }
+
+    unattended = result_file_name != nullptr ? 1 : 0;
+
+    if (module_number == 0) {
+        label_stepping = 1;
+        module_number = 1;
+    } else if (module_number < 1 || module_number > 9) {
+        usage_error = true;
+    }
+
+    if (output_file_name[0] != '\0') {
+        if (std::freopen(output_file_name, "w+", stdout) != nullptr) {
+            printing = 1;
+        } else {
+            usage_error = true;
+        }
+    }
+
+    if (usage_error) {
+        char usage[1024];
+        std::snprintf(usage, sizeof usage, usage_format, arg_table[0]);
+        report_error(usage);
+    }
+}
+
+const char* module_label_for(std::int32_t number) {
+    return number >= 1 && number <= 9 ? module_labels[number - 1] : nullptr;
+}
+
+void select_module_label() {
+    version_text = "32-bit Version";
+    if (const char* label = module_label_for(module_number)) module_label = label;
+}

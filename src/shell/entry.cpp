@@ -1,0 +1,25 @@
+#include "driver/run_driver.h"
+#include "shell/shell.h"
+
+namespace {
+
+int no_dialog() { return -1; }
+
+DialogRunner dialog_runner = no_dialog;
+
+}  // namespace
+
+void set_dialog_runner(DialogRunner runner) { dialog_runner = runner != nullptr ? runner : no_dialog; }
+
+int pt_entry(const char* command_line_text) {
+    split_command_line(command_line_text);
+    printing = 0;
+    parse_options();
+    select_module_label();
+    if (unattended == 1) {
+        run_benchmark();
+        return 0;
+    }
+    if (dialog_runner() < 0) report_error("Cant Create DialogBox");
+    return 0;
+}

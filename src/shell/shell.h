@@ -1,0 +1,57 @@
+// Program shell: start-up settings, the command line, the single error path
+// and the result file.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int kArgTableSize = 20;          // entry 0 and 19 arguments
+inline constexpr int kOutputFileNameSize = 80;    // 79 characters and the NUL
+
+// ---- Shell settings, written at start-up -------------------------------------
+extern const char* arg_table[kArgTableSize];
+extern std::int32_t arg_count;
+extern bool arg_table_overflow;  // the command line held more than 19 arguments
+extern char output_file_name[kOutputFileNameSize];
+extern const char* result_file_name;
+extern std::int32_t module_number;
+extern const char* module_label;
+extern const char* version_text;
+extern const char* product_title;
+extern const char* notice_line;
+extern std::int32_t unattended;
+extern std::int32_t printing;
+extern std::int32_t break_prompts;
+extern std::int32_t label_stepping;
+
+// Back to the values at process start (the argument copies are freed).
+void reset_shell_settings();
+
+// ---- Command line -----------------------------------------------------------
+void split_command_line(const char* text);
+void parse_options();
+void select_module_label();
+
+// The label of a module number from 1 to 9, or nullptr.
+const char* module_label_for(std::int32_t number);
+
+// The program entry proper: everything that follows the program name on the
+// command line, as one text. Returns the exit code.
+int pt_entry(const char* command_line_text);
+
+// ---- Errors and the result file ---------------------------------------------
+
+// Prints text to the output file, records it in the result file or shows it
+// in a message box, and ends the process with exit code 255.
+[[noreturn]] void report_error(const char* text);
+
+// Records score in the result file and notifies a waiting parent program.
+void write_result();
+
+// What the result writer does after the score has reached the file: reads
+// the "Parent" section and posts the message when it names one.
+void notify_parent();
+
+// Shows the interactive front end; returns a negative value when it cannot
+// be created. Builds without a window system use the one that always fails.
+using DialogRunner = int (*)();
+void set_dialog_runner(DialogRunner runner);

@@ -1,0 +1,35 @@
+// Small helpers shared by the test suites.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+struct ChildResult {
+    int exit_code = -1;   // -1 when the child did not exit normally
+    std::string out;      // standard output
+    std::string err;      // standard error
+};
+
+// Runs program with args in directory dir, standard input from /dev/null,
+// extra "NAME=value" entries added to the environment.
+ChildResult run_child(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
+                      const std::vector<std::string>& environment = {});
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& text);
+bool file_exists(const std::string& path);

@@ -1,0 +1,80 @@
+// The workload's first run is deterministic, so the digest of the whole
+// workload state after the set-up and after each work unit is a fixed value.
+// Any change in what any module computes changes these pins.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "driver/state_dump.h"
+#include "support/test_support.h"
+
+namespace {
+
+// Update when a module joins the work unit or changes what it computes.
+const char* const kPinnedDigests =
+    "run 1 setup 3835d1977007cad4\n"
+    "run 1 unit 1 35b4db287eadea9e\n"
+    "run 1 unit 2 ce1ca09825245c2b\n"
+    "run 1 unit 3 bbb0dd5f22017fdd\n";
+
+}  // namespace
+
+TEST(Verify, DigestsOfTheFirstRunArePinned) {
+    TempDir dir;
+    const ChildResult child = run_child(PTVERIFY_BINARY, {"--units", "3"}, dir.path());
+    ASSERT_EQ(child.exit_code, 0) << child.err;
+    EXPECT_EQ(child.out, kPinnedDigests);
+}
+
+TEST(Verify, DumpHoldsOneFramePerPointWithTheDocumentedLayout) {
+    TempDir dir;
+    const ChildResult child = run_child(PTVERIFY_BINARY, {"--units", "2", "--dump", "state.bin"}, dir.path());
+    ASSERT_EQ(child.exit_code, 0) << child.err;
+    const std::string dump = read_file(dir.file("state.bin"));
+    ASSERT_EQ(dump.size(), 3 * kStateFrameSize);
+    EXPECT_EQ(kStateFrameSize, 540324u);
+
+    // Each frame's digest is the one printed for its point.
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, next; (next = child.out.find('\n', at)) != std::string::npos; at = next + 1) {
+        lines.push_back(child.out.substr(at, next - at));
+    }
+    ASSERT_EQ(lines.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(dump.data()) + i * kStateFrameSize;
+        char hex[17];
+        std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(frame_digest(bytes, kStateFrameSize)));
+        EXPECT_EQ(lines[i].substr(lines[i].size() - 16), hex);
+    }
+
+    // Frame after unit 1: record 0 of long_records starts the frame, the
+    // state integers follow the index table.
+    const auto* frame = reinterpret_cast<const unsigned char*>(dump.data()) + kStateFrameSize;
+    const std::size_t integers = 2 * 700 * 272 + 700 * 4;
+    auto integer = [&](std::size_t i) {
+        std::int32_t v;
+        std::memcpy(&v, frame + integers + 4 * i, 4);
+        return v;
+    };
+    EXPECT_EQ(integer(0), 1);      // copy_call_counter: 3001 calls, period 100
+    EXPECT_EQ(integer(2), 0);      // copy_calls_left counted down to 0
+    EXPECT_EQ(integer(3), 136);    // copy_size_a
+    EXPECT_EQ(integer(6), 1949);   // base_year
+    EXPECT_EQ(integer(24), 8);     // database_limit
+    EXPECT_EQ(integer(26), 7);     // module_seed
+}
+
+TEST(Verify, SecondRunRepeatsTheFirstRunsSetUp) {
+    TempDir dir;
+    const ChildResult child = run_child(PTVERIFY_BINARY, {"--units", "1", "--runs", "2"}, dir.path());
+    ASSERT_EQ(child.exit_code, 0) << child.err;
+    EXPECT_NE(child.out.find("run 2 setup "), std::string::npos);
+    EXPECT_NE(child.out.find("run 2 unit 1 "), std::string::npos);
+}
+
+TEST(Verify, RejectsBadArguments) {
+    TempDir dir;
+    EXPECT_EQ(run_child(PTVERIFY_BINARY, {"--units", "x"}, dir.path()).exit_code, 2);
+    EXPECT_EQ(run_child(PTVERIFY_BINARY, {"--bogus"}, dir.path()).exit_code, 2);
+}
