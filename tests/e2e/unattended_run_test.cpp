@@ -1,6 +1,7 @@
 // The one real run: pt unattended, with an output file, against the real
 // clock, under a locale whose decimal separator is a comma (numbers must
-// still be written with a point). About 40 seconds.
+// still be written with a point), with standard error on a terminal so the
+// status lines show. About 40 seconds.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -50,8 +51,18 @@ TEST(UnattendedRun, WritesOutputFileAndResultAndKeepsForeignLines) {
                "[Other]\n"
                "Key = value kept\n");
 
-    const ChildResult child = run_child(PT_BINARY, {"r.ini", "/o=log.txt"}, dir.path(), {"LC_ALL=de_DE.UTF-8"});
+    const ChildResult child =
+        run_child(PT_BINARY, {"r.ini", "/o=log.txt"}, dir.path(), {"LC_ALL=de_DE.UTF-8"}, true);
     ASSERT_EQ(child.exit_code, 0) << child.err;
+
+    // The status lines on the terminal, one per phase, in order.
+    const std::vector<std::string> status = lines_of(child.err);
+    ASSERT_EQ(status.size(), 4u) << child.err;
+    EXPECT_EQ(status[0], "pt: setting up the workload\r");
+    EXPECT_EQ(status[1], "pt: calibrating (a little over 6 seconds)\r");
+    EXPECT_EQ(status[2].rfind("pt: timing ", 0), 0u) << status[2];
+    EXPECT_NE(status[2].find(" work units (about "), std::string::npos) << status[2];
+    EXPECT_EQ(status[3].rfind("pt: done, score ", 0), 0u) << status[3];
 
     const std::vector<std::string> log = lines_of(read_file(dir.file("log.txt")));
     ASSERT_EQ(log.size(), 8u) << read_file(dir.file("log.txt"));

@@ -27,7 +27,7 @@ TempDir::~TempDir() {
 }
 
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
-                      const std::vector<std::string>& environment) {
+                      const std::vector<std::string>& environment, bool stderr_terminal) {
     // Output goes to files, so a chatty child can never block on a full pipe.
     TempDir capture;
     const std::string out_path = capture.file("stdout");
@@ -46,12 +46,21 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     for (std::string& s : argv_strings) argv.push_back(s.data());
     argv.push_back(nullptr);
 
+    int terminal = -1;
+    std::string terminal_name;
+    if (stderr_terminal) {
+        terminal = posix_openpt(O_RDWR | O_NOCTTY);
+        if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) throw std::runtime_error("no pty");
+        terminal_name = ptsname(terminal);
+    }
+
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         const int in = open("/dev/null", O_RDONLY);
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = stderr_terminal ? open(terminal_name.c_str(), O_WRONLY | O_NOCTTY)
+                                        : open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0 || chdir(dir.c_str()) != 0) _exit(127);
         dup2(in, 0);
         dup2(out, 1);
@@ -65,7 +74,15 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     ChildResult result;
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.out = read_file(out_path);
-    result.err = read_file(err_path);
+    if (stderr_terminal) {
+        // The child has gone; what it wrote waits in the terminal's buffer.
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(terminal, buffer, sizeof buffer)) > 0) result.err.append(buffer, static_cast<std::size_t>(n));
+        close(terminal);
+    } else {
+        result.err = read_file(err_path);
+    }
     return result;
 }
 

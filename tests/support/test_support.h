@@ -26,9 +26,11 @@ struct ChildResult {
 };
 
 // Runs program with args in directory dir, standard input from /dev/null,
-// extra "NAME=value" entries added to the environment.
+// extra "NAME=value" entries added to the environment. With stderr_terminal
+// the child's standard error is a pseudo-terminal (what it writes there must
+// stay below a few kilobytes).
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
-                      const std::vector<std::string>& environment = {});
+                      const std::vector<std::string>& environment = {}, bool stderr_terminal = false);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
