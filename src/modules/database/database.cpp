@@ -73,18 +73,18 @@ void db_fill_record(std::int32_t a, DbRecord* slot) {
 
 void db_sort(DbRecord* table, std::int32_t mode, std::int32_t first, std::int32_t n) {
     // Element k of the sort is slot first + k - 1.
-    DbRecord* const element = table + first - 1;
+    auto element = [table, first](std::int32_t k) -> DbRecord& { return table[first + k - 1]; };
     std::int32_t h = 1;
     while (n / 9 >= h) h = 3 * h + 1;
     for (; h > 0; h /= 3) {
         for (std::int32_t i = h + 1; i <= n; ++i) {
-            const DbRecord moving = element[i];
+            const DbRecord moving = element(i);
             std::int32_t j = i;
-            while (j > h && db_compare(element[j - h], moving, mode) > 0) {
-                element[j] = element[j - h];
+            while (j > h && db_compare(element(j - h), moving, mode) > 0) {
+                element(j) = element(j - h);
                 j -= h;
             }
-            element[j] = moving;
+            element(j) = moving;
         }
     }
 }
