@@ -1,6 +1,7 @@
 // The database table, its sort, and the step's report and selections.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <vector>
@@ -40,6 +41,12 @@ std::vector<std::int32_t> ids(const DbRecord* slots, int first, int count) {
 // Fails only for blocks of one size, so one buffer can be made to fail.
 std::size_t failing_size;
 void* fail_one_size(std::size_t bytes) { return bytes == failing_size ? nullptr : db_zeroed_block(bytes); }
+
+int blocks_made;
+void* count_blocks(std::size_t bytes) {
+    ++blocks_made;
+    return db_zeroed_block(bytes);
+}
 
 // The error path as a user sees it: no result file, no output file.
 [[noreturn]] void step_expecting_death() {
@@ -193,6 +200,17 @@ TEST_F(Database, SelectionsHoldTheDigitAndFlagRecordsAndTheirBuffersStay) {
     ASSERT_EQ(database_step(), 0);
     EXPECT_EQ(selection_buffer, selection);
     EXPECT_EQ(flagged_buffer, flagged);
+}
+
+TEST_F(Database, OnlyTheFirstStepOfARunAllocates) {
+    blocks_made = 0;
+    db_allocator = count_blocks;
+    database_step();
+    EXPECT_EQ(blocks_made, 2);
+    database_step();
+    run_work_unit();
+    EXPECT_EQ(blocks_made, 2);
+    db_allocator = db_zeroed_block;
 }
 
 TEST_F(Database, MixLoopFollowsTheLimit) {
