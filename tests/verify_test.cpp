@@ -13,10 +13,10 @@ namespace {
 
 // Update when a module joins the work unit or changes what it computes.
 const char* const kPinnedDigests =
-    "run 1 setup 3835d1977007cad4\n"
-    "run 1 unit 1 35b4db287eadea9e\n"
-    "run 1 unit 2 ce1ca09825245c2b\n"
-    "run 1 unit 3 bbb0dd5f22017fdd\n";
+    "run 1 setup f0f48d84a627fa4a\n"
+    "run 1 unit 1 4b1468e0b7d1e483\n"
+    "run 1 unit 2 cbfafcafa04f93ba\n"
+    "run 1 unit 3 711387b026c41780\n";
 
 }  // namespace
 
