@@ -65,7 +65,7 @@ TEST(Verify, DumpHoldsOneFramePerPointWithTheDocumentedLayout) {
     EXPECT_EQ(integer(26), 7);     // module_seed
 }
 
-TEST(Verify, SecondRunRepeatsTheFirstRunsSetUp) {
+TEST(Verify, SeveralRunsReportEveryPointOfEveryRun) {
     TempDir dir;
     const ChildResult child = run_child(PTVERIFY_BINARY, {"--units", "1", "--runs", "2"}, dir.path());
     ASSERT_EQ(child.exit_code, 0) << child.err;
