@@ -224,41 +224,6 @@ TYPED_TEST(FormatterTest, PaddingComesInWholeBlocksThenTheRest) {
     }
 }
 
-TYPED_TEST(FormatterTest, FullSegmentListIsFlushedInOrder) {
-    constexpr int C = TypeParam::value;
-    char buffer[32] = {};
-    FormatDestination destination{buffer, 31, 0};
-    SegmentList list{};
-    const char* const pieces[] = {"a", "bc", "d", "ef", "g", "h", "ij", "k", "lm"};
-    for (const char* piece : pieces) {
-        FormatterCopy<C>::add_segment(&destination, &list, piece, static_cast<std::int32_t>(std::strlen(piece)));
-    }
-    EXPECT_STREQ(buffer, "abcdefghijk");  // the eighth segment flushed the list
-    EXPECT_EQ(list.count, 1);
-    EXPECT_EQ(list.bytes, 2);
-    EXPECT_EQ(FormatterCopy<C>::flush_segments(&destination, &list), 0);
-    EXPECT_STREQ(buffer, "abcdefghijklm");
-    EXPECT_EQ(list.count, 0);
-    EXPECT_EQ(list.bytes, 0);
-    EXPECT_EQ(destination.capacity, 31 - 13);
-}
-
-TYPED_TEST(FormatterTest, DigitsConvertEveryThirtyTwoBitValueExactly) {
-    constexpr int C = TypeParam::value;
-    char scratch[12];
-    char* const end = scratch + sizeof scratch;
-    const auto digits = [&](std::uint32_t value, std::uint32_t base, bool alternate) {
-        char* start = FormatterCopy<C>::unsigned_to_digits(value, end, base, alternate, digits_upper);
-        return std::string(start, end);
-    };
-    EXPECT_EQ(digits(4294967295u, 10, false), "4294967295");
-    EXPECT_EQ(digits(9, 10, false), "9");
-    EXPECT_EQ(digits(10, 10, false), "10");
-    EXPECT_EQ(digits(4294967295u, 8, true), "037777777777");
-    EXPECT_EQ(digits(0, 8, true), "0");
-    EXPECT_EQ(digits(0xDEADBEEFu, 16, true), "DEADBEEF");
-}
-
 // The C library's result for what our formatter is asked: the same, except
 // that our sign counts against the precision and # only affects octal.
 std::string c_equivalent(const std::string& flags, const std::string& width, int precision, char conversion,
