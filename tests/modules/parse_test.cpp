@@ -77,69 +77,62 @@ TEST_F(Evaluate, LongExpressionsYieldTheirValuesInEveryCopyGroup) {
     }
 }
 
-TEST_F(Evaluate, TreeOfEqualAndMixedPrioritiesIsBuiltInOrder) {
-    // ((43-2)+(79-2))+5: left to right at equal priority, minus before plus.
-    ASSERT_EQ(outcome<3>("43-2+79-2+5"), value(123));
-    using E = Evaluator<3>;
-    ASSERT_EQ(E::node_count, 4);
-    const TreeNode* n = E::node_table;
-    EXPECT_EQ(n[0].op.kind, kMinus);
-    EXPECT_EQ(n[0].left.value, 43);
-    EXPECT_EQ(n[0].right.value, 2);
-    EXPECT_EQ(n[1].op.kind, kMinus);
-    EXPECT_EQ(n[1].left.value, 79);
-    EXPECT_EQ(n[1].right.value, 2);
-    EXPECT_EQ(n[2].op.kind, kPlus);
-    EXPECT_EQ(n[2].left.kind, kSubtree);
-    EXPECT_EQ(n[2].left.link, 0);
-    EXPECT_EQ(n[2].right.kind, kSubtree);
-    EXPECT_EQ(n[2].right.link, 1);
-    EXPECT_EQ(n[3].op.kind, kPlus);
-    EXPECT_EQ(n[3].left.link, 2);
-    EXPECT_EQ(n[3].right.kind, kNumber);
-    EXPECT_EQ(n[3].right.value, 5);
+// A copy's tree in the order its nodes were made, "#n" naming node n, with
+// the operator priorities when asked.
+template <int Copy>
+std::string tree_of(bool with_priorities = false) {
+    auto operand = [](const ParseItem& item) {
+        return (item.kind == kSubtree ? "#" : "") + std::to_string(item.kind == kSubtree ? item.link : item.value);
+    };
+    std::string tree;
+    for (int i = 0; i < Evaluator<Copy>::node_count; ++i) {
+        const TreeNode& node = Evaluator<Copy>::node_table[i];
+        if (i > 0) tree += ' ';
+        tree += operand(node.left) + "+-*/"[node.op.kind - 1] + operand(node.right);
+        if (with_priorities) tree += ':' + std::to_string(node.op.priority);
+    }
+    return tree;
+}
 
-    // 2+(3-4): the minus is reduced first and becomes the right operand.
+TEST_F(Evaluate, TreesGroupEqualPrioritiesLeftAndMinusBeforePlus) {
+    ASSERT_EQ(outcome<3>("43-2+79-2+5"), value(123));
+    EXPECT_EQ(tree_of<3>(), "43-2 79-2 #0+#1 #2+5");
     ASSERT_EQ(outcome<3>("2+3-4"), value(1));
-    EXPECT_EQ(E::node_table[0].op.kind, kMinus);
-    EXPECT_EQ(E::node_table[1].right.kind, kSubtree);
+    EXPECT_EQ(tree_of<3>(), "3-4 2+#0");
+    ASSERT_EQ(outcome<3>("43-2-5-17"), value(19));
+    EXPECT_EQ(tree_of<3>(), "43-2 #0-5 #1-17");
 }
 
 TEST_F(Evaluate, BracketLevelsRaisePrioritiesAndNothingElse) {
     ASSERT_EQ(outcome<4>("((2+3*7)+3+1)/2"), value(13));
-    const std::int32_t priorities[] = {210, 201, 101, 101, 10};  // in the order the nodes are made
-    ASSERT_EQ(Evaluator<4>::node_count, 5);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(Evaluator<4>::node_table[i].op.priority, priorities[i]) << i;
-
+    EXPECT_EQ(tree_of<4>(true), "3*7:210 2+#0:201 #1+3:101 #2+1:101 #3/2:10");
     ASSERT_EQ(outcome<5>("2*(3+4)"), value(14));
     ASSERT_EQ(outcome<6>("(2*(3+4))"), value(14));
-    ASSERT_EQ(Evaluator<5>::node_count, 2);
-    ASSERT_EQ(Evaluator<6>::node_count, 2);
-    for (int i = 0; i < 2; ++i) {
-        const TreeNode& a = Evaluator<5>::node_table[i];
-        const TreeNode& b = Evaluator<6>::node_table[i];
-        EXPECT_EQ(a.op.kind, b.op.kind);
-        EXPECT_EQ(a.op.priority + 100, b.op.priority);
-        for (auto side : {&TreeNode::left, &TreeNode::right}) {
-            EXPECT_EQ((a.*side).kind, (b.*side).kind);
-            EXPECT_EQ((a.*side).kind == kSubtree ? (a.*side).link : (a.*side).value,
-                      (b.*side).kind == kSubtree ? (b.*side).link : (b.*side).value);
-        }
-    }
+    EXPECT_EQ(tree_of<5>(), tree_of<6>());
+    EXPECT_EQ(tree_of<5>(true), "3+4:101 2*#0:10");
+    EXPECT_EQ(tree_of<6>(true), "3+4:201 2*#0:110");
 }
 
 TEST_F(Evaluate, WithoutEvaluationTheTreeIsOnlyBuilt) {
     // The zero divisor would be reported by an evaluation.
     EXPECT_EQ(outcome<7>("(1+2)/(3-3)", 0), value(1));
-    EXPECT_EQ(Evaluator<7>::node_count, 3);
+    EXPECT_EQ(tree_of<7>(), "1+2 3-3 #0/#1");
     EXPECT_EQ(outcome<7>("(1+2)/(3-3)", 1), kCalculationError);
 }
 
-TEST_F(Evaluate, EachCopyKeepsItsOwnTree) {
+TEST_F(Evaluate, EachCopyKeepsItsOwnTreeAndEvaluatesOnlyInsideIt) {
     ASSERT_EQ(outcome<8>("37+12*(7+2)"), value(145));
-    ASSERT_EQ(outcome<9>("6/(6-2-1-1)"), value(3));
+    ASSERT_EQ(outcome<9>("(7+2)+5"), value(14));
     EXPECT_EQ(Evaluator<8>::evaluate_tree_node(Evaluator<8>::node_count - 1), 145);
-    EXPECT_EQ(Evaluator<9>::evaluate_tree_node(Evaluator<9>::node_count - 1), 3);
+    EXPECT_EQ(Evaluator<9>::evaluate_tree_node(0), 9);
+    for (std::int32_t outside : {-1, 2}) {
+        try {
+            Evaluator<9>::evaluate_tree_node(outside);
+            ADD_FAILURE() << "node " << outside << " was evaluated";
+        } catch (const Reported& report) {
+            EXPECT_EQ(report.message, kCalculationError);
+        }
+    }
 }
 
 template <int Copy>
@@ -224,24 +217,6 @@ TEST_F(Evaluate, DivisionWithoutAValueIsACalculationError) {
     EXPECT_EQ(outcome("65536*32768/(0-1)"), kCalculationError);
 }
 
-TEST_F(Evaluate, EvaluationStaysInsideTheNodeTable) {
-    ASSERT_EQ(outcome<10>("(7+2)+5"), value(14));
-    EXPECT_EQ(Evaluator<10>::evaluate_tree_node(1), 14);
-    EXPECT_EQ(Evaluator<10>::evaluate_tree_node(0), 9);
-    try {
-        Evaluator<10>::evaluate_tree_node(2);
-        ADD_FAILURE() << "an index past the tree was evaluated";
-    } catch (const Reported& report) {
-        EXPECT_EQ(report.message, kCalculationError);
-    }
-    try {
-        Evaluator<10>::evaluate_tree_node(-1);
-        ADD_FAILURE() << "a negative index was evaluated";
-    } catch (const Reported& report) {
-        EXPECT_EQ(report.message, kCalculationError);
-    }
-}
-
 struct Hostile {
     const char* text;
     const char* message;
@@ -254,16 +229,13 @@ constexpr Hostile kHostileTexts[] = {
     {"(2+3))+1", kOperatorExpected},
     {"2)+(3+4", kOperatorExpected},
     {"(((((((((((((((((((((", kOperandExpected},
-    {"((   )", kOperandExpected},
     {"((    ", kOperandExpected},
     // Operators where an operand is due, or at the end.
-    {"12+3+", kOperandExpected},
-    {"2+3*  ", kOperandExpected},
+    {"12+3*  ", kOperandExpected},
     {"(2+3)-", kOperandExpected},
     {")1+23", kOperandExpected},
     {"*1+23", kOperandExpected},
     {"1++23", kOperandExpected},
-    {"1+)23", kOperandExpected},
     // Operands where an operator is due, and no operator at all.
     {"2+3 4", kOperatorExpected},
     {"2+3(4)", kOperatorExpected},
@@ -275,11 +247,8 @@ constexpr Hostile kHostileTexts[] = {
     {"1+12345678", kOperandExpected},
     {"1.5+2.5", kOperandExpected},
     {"1+23.", kOperandExpected},
-    {"2.0*3", kOperandExpected},
-    {"(1+2)*3.", kOperandExpected},
     // Characters the scanner does not know.
     {"2+3#4", kOperatorExpected},
-    {"2,3+4", kOperatorExpected},
     {"2+#+4", kOperandExpected},
     {"2+x+3", kOperandExpected},
     {"1+23\x80", kOperatorExpected},
@@ -299,11 +268,9 @@ TEST_F(Evaluate, HostileTextsAreReportedWithTheFittingMessage) {
 }
 
 TEST_F(Evaluate, CapacitiesAreUsedToTheFull) {
-    EXPECT_EQ(outcome("1*2*3*4*5*6"), value(720));       // five nodes
-    EXPECT_EQ(outcome("1+(2+(3+(4+(5+(6+7)))))"), kTextNotPassed);  // 23 characters, six operators
+    EXPECT_EQ(outcome("1*2*3*4*5*6"), value(720));  // five nodes
     EXPECT_EQ(outcome("1+(2+(3+(4+(5+6)))))"), kOperatorExpected);  // one bracket too many
     EXPECT_EQ(outcome("1+(2+(3+(4+(5+6))))"), value(21));  // six operands and five operators waiting
-    EXPECT_EQ(outcome("((((((((((1+2))))))))))"), kTextNotPassed);
     EXPECT_EQ(outcome("(((((((((1+2)))))))))"), value(3));
 }
 
@@ -498,14 +465,6 @@ TEST_F(ParseStep, SweepsOfAWorkUnitUseTheFirstNCopies) {
     EXPECT_EQ(parse_phase, 13);
 }
 
-TEST_F(ParseStep, CursorAdvancesBySweepLengthAndOne) {
-    const std::int32_t last =
-        long_records[8].amount > 500 ? Evaluator<150>::parse_and_evaluate(long_records[8].expression, 1) : 1;
-    EXPECT_EQ(parse_step(), last);
-    EXPECT_EQ(parse_cursor, 10);
-    EXPECT_EQ(parse_phase, 1);
-}
-
 TEST_F(ParseStep, CursorWrapsAfterRecord698AndNeverReadsRecord699) {
     set_record(699, "not an expression", 900);  // would end the process if it were read
     set_record(698, "(0-20)+1", 900);
@@ -521,17 +480,17 @@ TEST_F(ParseStep, CursorWrapsAfterRecord698AndNeverReadsRecord699) {
     EXPECT_EQ(parse_cursor, 0);
 }
 
-TEST_F(ParseStep, OnlyAmountsAbove500AskForTheValue) {
+TEST_F(ParseStep, OnlyAmountsAbove500AreEvaluatedAndOnlyTheLastIsChecked) {
+    set_record(0, "21600+1", 900);  // first of the sweep: never checked
     set_record(8, "21600+1", 500);
     EXPECT_EQ(parse_step(), 1);
+    EXPECT_EQ(parse_cursor, 10);
     parse_phase = 0;
     parse_cursor = 0;
     set_record(8, "(2+3)*(4-2-1-5)", 501);
     EXPECT_EQ(parse_step(), -20);
-}
-
-TEST_F(ParseStep, RangeIsCheckedOnTheLastResultOnly) {
-    set_record(0, "21600+1", 900);  // first of the sweep: not checked
+    parse_phase = 0;
+    parse_cursor = 0;
     set_record(8, "21600+0", 900);
     EXPECT_EQ(parse_step(), 21600);
 }
@@ -548,7 +507,6 @@ using ParseStepDeathTest = ParseStep;
 TEST_F(ParseStepDeathTest, ResultsOutsideTheRangeEndTheProcess) {
     EXPECT_EXIT(sweep_ending_with("(0-21)"), testing::ExitedWithCode(255), "Arithmetic evaluation error\\.");
     EXPECT_EXIT(sweep_ending_with("21600+1"), testing::ExitedWithCode(255), "Arithmetic evaluation error\\.");
-    EXPECT_EXIT(sweep_ending_with("21600-0"), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
