@@ -1,0 +1,283 @@
+#include "modules/parse/evaluator.h"
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "shell/shell.h"
+
+char expression_buffer[kExpressionBufferSize];
+const char* scan_position;
+ParseState parse_state;
+
+namespace {
+
+// Additions, subtractions and products wrap in 32 bits, as the machine
+// arithmetic this workload stands for does; unsigned arithmetic gives that
+// without overflow.
+inline std::int32_t wrapping_sum(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+inline std::int32_t wrapping_difference(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+}
+inline std::int32_t wrapping_product(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
+}
+
+inline bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
+
+// The loader accepts only texts that begin with two characters of this
+// range: brackets, operators, ",", "." and digits.
+inline bool opens_expression(char ch) { return ch >= '(' && ch <= '9'; }
+
+}  // namespace
+
+std::int32_t decimal_text_value(const char* text) {
+    std::int32_t value = 0;
+    for (; *text != '\0'; ++text) value = wrapping_sum(wrapping_product(value, 10), *text - '0');
+    return value;
+}
+
+template <int Group>
+char CopyGroup<Group>::number_text[kNumberTextSize];
+
+template <int Copy>
+ParseItem Evaluator<Copy>::token_record;
+template <int Copy>
+ParseItem Evaluator<Copy>::operand_stack[kStackCapacity];
+template <int Copy>
+ParseItem Evaluator<Copy>::operator_stack[kStackCapacity];
+template <int Copy>
+TreeNode Evaluator<Copy>::node_table[kNodeCapacity];
+template <int Copy>
+std::int32_t Evaluator<Copy>::operand_depth;
+template <int Copy>
+std::int32_t Evaluator<Copy>::operator_depth;
+template <int Copy>
+std::int32_t Evaluator<Copy>::node_count;
+template <int Copy>
+ParseItem Evaluator<Copy>::right_scratch;
+template <int Copy>
+ParseItem Evaluator<Copy>::left_scratch;
+template <int Copy>
+ParseItem Evaluator<Copy>::operator_scratch;
+
+template <int Copy>
+std::int32_t Evaluator<Copy>::parse_and_evaluate(const char* text, std::int32_t evaluate) {
+    load_expression_text(text);
+    const std::int32_t built = build_expression_tree(parse_state);
+    // The builder leaves at least one node behind whenever it returns 1, so
+    // the root index lies inside the node table.
+    if (evaluate != 0 && built != -1) return evaluate_tree_node(node_count - 1);
+    return built;
+}
+
+template <int Copy>
+void Evaluator<Copy>::load_expression_text(const char* text) {
+    if (text == nullptr) report_error(kTextNotPassed);
+    // Measured before anything is copied, and never further than one
+    // character past the longest text accepted, so a long text can neither
+    // overrun the buffer nor make the loader read far beyond it. A text whose
+    // first character is the NUL fails the first check before the second
+    // character is looked at.
+    const std::size_t length = strnlen(text, kLongestText + 1);
+    if (!opens_expression(text[0]) || !opens_expression(text[1]) || length < kShortestText ||
+        length > kLongestText) {
+        report_error(kTextNotPassed);
+    }
+    std::memcpy(expression_buffer, text, length + 1);
+}
+
+template <int Copy>
+std::int32_t Evaluator<Copy>::read_token() {
+    const char ch = *scan_position;
+    if (is_digit(ch)) {
+        // A number runs over digits and "."; the group's number text holds
+        // seven characters. A longer run, or one with a "." (the arithmetic
+        // is integer only), is no number this evaluator can take.
+        const char* const start = scan_position;
+        while (is_digit(*scan_position) || *scan_position == '.') ++scan_position;
+        const auto length = static_cast<std::size_t>(scan_position - start);
+        if (length > kNumberTextSize - 1 || std::memchr(start, '.', length) != nullptr) {
+            token_record.kind = kUnknownToken;
+            return token_record.kind;
+        }
+        std::memcpy(Group::number_text, start, length);
+        Group::number_text[length] = '\0';
+        token_record.kind = kNumber;
+        token_record.priority = kNumberPriority;
+        token_record.value = decimal_text_value(Group::number_text);
+    } else {
+        switch (ch) {
+            case '+': token_record.kind = kPlus; token_record.priority = kPlusPriority; break;
+            case '-': token_record.kind = kMinus; token_record.priority = kMinusPriority; break;
+            case '*': token_record.kind = kTimes; token_record.priority = kProductPriority; break;
+            case '/': token_record.kind = kDivide; token_record.priority = kProductPriority; break;
+            case '(': token_record.kind = kOpenBracket; token_record.priority = kBracketPriority; break;
+            case ')': token_record.kind = kCloseBracket; token_record.priority = kBracketPriority; break;
+            default:
+                // An unknown character, or the end of the text. Left as it
+                // was, the token record would repeat the previous token for
+                // ever without the scan moving on; the builder reports it
+                // with the message that fits where it stands.
+                token_record.kind = kUnknownToken;
+                return token_record.kind;
+        }
+        ++scan_position;
+    }
+    while (*scan_position == ' ') ++scan_position;
+    return token_record.kind;
+}
+
+template <int Copy>
+void Evaluator<Copy>::pop_operator(ParseItem& item) {
+    const ParseItem& top = operator_stack[--operator_depth];
+    item.kind = top.kind;
+    item.value = top.value;
+    item.priority = top.priority;
+}
+
+template <int Copy>
+void Evaluator<Copy>::add_tree_node(const ParseItem& op, const ParseItem& left, const ParseItem& right) {
+    // Six operators make six nodes; the table holds five.
+    if (node_count == kNodeCapacity) report_error(kTextNotPassed);
+    TreeNode& node = node_table[node_count];
+    node.op.kind = op.kind;
+    node.op.priority = op.priority;
+    node.op.value = op.value;
+    node.left.kind = left.kind;
+    node.left.link = left.link;
+    node.left.value = left.value;
+    node.right.kind = right.kind;
+    node.right.link = right.link;
+    node.right.value = right.value;
+    ++node_count;
+}
+
+// Operator precedence with an operand stack and an operator stack. Brackets
+// never enter a stack: each open bracket raises the priority of the operators
+// inside it by 100, so they are reduced before anything outside.
+//
+// The grammar is enforced token by token (open brackets and a number where an
+// operand is due; close brackets and an operator, or the end, where an
+// operator is due), so the operand stack always holds one item more than the
+// operator stack when the reduction runs, and a reduction always finds its
+// two operands.
+//
+// Faults, each reported before any storage could be overrun or a tree without
+// a root handed on:
+// - a token that is no operand where one is due, including the end of the
+//   text after an operator (a trailing operator) and unknown characters,
+//   numbers of more than seven characters and numbers with a ".":
+//   "Error - operand expected.";
+// - a token that is no operator where one is due (a number or an open
+//   bracket after an operand, unknown characters, bad numbers), a close
+//   bracket without an open one before it, a bracket left open at the end,
+//   and a text without any operator: "Error - operator expected.";
+// - more than seven waiting operands or operators, or more than five tree
+//   nodes (five operators): "String for parsing not properly passed.", the
+//   loader's message for texts this evaluator is not made to take.
+template <int Copy>
+std::int32_t Evaluator<Copy>::build_expression_tree(ParseState& state) {
+    scan_position = expression_buffer;
+    node_count = 0;
+    operator_depth = 0;
+    operand_depth = 0;
+    state.bracket_bias = 0;
+    state.last_kind = kPlus;
+
+    auto push_operand = [](std::int32_t kind, std::int32_t link, std::int32_t value) {
+        if (operand_depth == kStackCapacity) report_error(kTextNotPassed);
+        ParseItem& slot = operand_stack[operand_depth++];
+        slot.kind = kind;
+        slot.link = link;
+        slot.value = value;
+    };
+    auto pop_operand = [](ParseItem& item) {
+        const ParseItem& top = operand_stack[--operand_depth];
+        item.kind = top.kind;
+        item.link = top.link;
+        item.value = top.value;
+    };
+
+    for (;;) {
+        state.last_kind = read_token();
+        while (state.last_kind == kOpenBracket) {
+            state.bracket_bias += kBracketStep;
+            state.last_kind = read_token();
+        }
+        if (state.last_kind < kNumber) report_error(kOperandExpected);
+        push_operand(token_record.kind, token_record.link, token_record.value);
+
+        bool at_end = false;
+        for (;;) {
+            if (*scan_position == '\0') {
+                at_end = true;
+                state.current_priority = 0;
+                break;
+            }
+            state.last_kind = read_token();
+            if (state.last_kind != kCloseBracket) break;
+            if (state.bracket_bias == 0) report_error(kOperatorExpected);
+            state.bracket_bias -= kBracketStep;
+        }
+        if (!at_end) {
+            if (state.last_kind < kPlus || state.last_kind > kDivide) report_error(kOperatorExpected);
+            token_record.priority += state.bracket_bias;
+            state.current_priority = token_record.priority;
+        }
+
+        while (operator_depth > 0 && operator_stack[operator_depth - 1].priority >= state.current_priority) {
+            pop_operand(right_scratch);
+            pop_operand(left_scratch);
+            pop_operator(operator_scratch);
+            add_tree_node(operator_scratch, left_scratch, right_scratch);
+            push_operand(kSubtree, node_count - 1, operator_scratch.value);
+        }
+
+        if (at_end) {
+            if (state.bracket_bias != 0) report_error(kOperatorExpected);
+            if (node_count == 0) report_error(kOperatorExpected);
+            return 1;
+        }
+        if (*scan_position == '\0') report_error(kOperandExpected);
+        if (operator_depth == kStackCapacity) report_error(kTextNotPassed);
+        ParseItem& slot = operator_stack[operator_depth++];
+        slot.kind = token_record.kind;
+        slot.priority = token_record.priority;
+        slot.value = token_record.value;
+    }
+}
+
+template <int Copy>
+std::int32_t Evaluator<Copy>::evaluate_tree_node(std::int32_t index) {
+    // Links always name an earlier node, so the recursion ends within the
+    // node count; the bounds check keeps any index inside the table.
+    if (index < 0 || index >= node_count) report_error(kCalculationError);
+    const TreeNode& node = node_table[index];
+    const std::int32_t left = node.left.kind == kSubtree ? evaluate_tree_node(node.left.link) : node.left.value;
+    const std::int32_t right = node.right.kind == kSubtree ? evaluate_tree_node(node.right.link) : node.right.value;
+    switch (node.op.kind) {
+        case kPlus: return wrapping_sum(left, right);
+        case kMinus: return wrapping_difference(left, right);
+        case kTimes: return wrapping_product(left, right);
+        case kDivide:
+            // A zero divisor, and the one quotient that does not fit in 32
+            // bits, have no value; both are calculation errors.
+            if (right == 0 || (left == std::numeric_limits<std::int32_t>::min() && right == -1)) {
+                report_error(kCalculationError);
+            }
+            return left / right;  // truncates toward zero: 27/7 is 3
+        default: report_error(kCalculationError);
+    }
+}
+
+template struct CopyGroup<1>; template struct CopyGroup<2>; template struct CopyGroup<3>; template struct CopyGroup<4>; template struct CopyGroup<5>; template struct CopyGroup<6>; template struct CopyGroup<7>;
+
+// Each copy its own code and storage.
+template struct Evaluator<1>; template struct Evaluator<2>; template struct Evaluator<3>; template struct Evaluator<4>; template struct Evaluator<5>; template struct Evaluator<6>; template struct Evaluator<7>; template struct Evaluator<8>; template struct Evaluator<9>; template struct Evaluator<10>; template struct Evaluator<11>; template struct Evaluator<12>; template struct Evaluator<13>; template struct Evaluator<14>; template struct Evaluator<15>; template struct Evaluator<16>; template struct Evaluator<17>; template struct Evaluator<18>; template struct Evaluator<19>; template struct Evaluator<20>; template struct Evaluator<21>; template struct Evaluator<22>; template struct Evaluator<23>; template struct Evaluator<24>; template struct Evaluator<25>; template struct Evaluator<26>; template struct Evaluator<27>; template struct Evaluator<28>; template struct Evaluator<29>; template struct Evaluator<30>;
+template struct Evaluator<31>; template struct Evaluator<32>; template struct Evaluator<33>; template struct Evaluator<34>; template struct Evaluator<35>; template struct Evaluator<36>; template struct Evaluator<37>; template struct Evaluator<38>; template struct Evaluator<39>; template struct Evaluator<40>; template struct Evaluator<41>; template struct Evaluator<42>; template struct Evaluator<43>; template struct Evaluator<44>; template struct Evaluator<45>; template struct Evaluator<46>; template struct Evaluator<47>; template struct Evaluator<48>; template struct Evaluator<49>; template struct Evaluator<50>; template struct Evaluator<51>; template struct Evaluator<52>; template struct Evaluator<53>; template struct Evaluator<54>; template struct Evaluator<55>; template struct Evaluator<56>; template struct Evaluator<57>; template struct Evaluator<58>; template struct Evaluator<59>; template struct Evaluator<60>;
+template struct Evaluator<61>; template struct Evaluator<62>; template struct Evaluator<63>; template struct Evaluator<64>; template struct Evaluator<65>; template struct Evaluator<66>; template struct Evaluator<67>; template struct Evaluator<68>; template struct Evaluator<69>; template struct Evaluator<70>; template struct Evaluator<71>; template struct Evaluator<72>; template struct Evaluator<73>; template struct Evaluator<74>; template struct Evaluator<75>; template struct Evaluator<76>; template struct Evaluator<77>; template struct Evaluator<78>; template struct Evaluator<79>; template struct Evaluator<80>; template struct Evaluator<81>; template struct Evaluator<82>; template struct Evaluator<83>; template struct Evaluator<84>; template struct Evaluator<85>; template struct Evaluator<86>; template struct Evaluator<87>; template struct Evaluator<88>; template struct Evaluator<89>; template struct Evaluator<90>;
+template struct Evaluator<91>; template struct Evaluator<92>; template struct Evaluator<93>; template struct Evaluator<94>; template struct Evaluator<95>; template struct Evaluator<96>; template struct Evaluator<97>; template struct Evaluator<98>; template struct Evaluator<99>; template struct Evaluator<100>; template struct Evaluator<101>; template struct Evaluator<102>; template struct Evaluator<103>; template struct Evaluator<104>; template struct Evaluator<105>; template struct Evaluator<106>; template struct Evaluator<107>; template struct Evaluator<108>; template struct Evaluator<109>; template struct Evaluator<110>; template struct Evaluator<111>; template struct Evaluator<112>; template struct Evaluator<113>; template struct Evaluator<114>; template struct Evaluator<115>; template struct Evaluator<116>; template struct Evaluator<117>; template struct Evaluator<118>; template struct Evaluator<119>; template struct Evaluator<120>;
+template struct Evaluator<121>; template struct Evaluator<122>; template struct Evaluator<123>; template struct Evaluator<124>; template struct Evaluator<125>; template struct Evaluator<126>; template struct Evaluator<127>; template struct Evaluator<128>; template struct Evaluator<129>; template struct Evaluator<130>; template struct Evaluator<131>; template struct Evaluator<132>; template struct Evaluator<133>; template struct Evaluator<134>; template struct Evaluator<135>; template struct Evaluator<136>; template struct Evaluator<137>; template struct Evaluator<138>; template struct Evaluator<139>; template struct Evaluator<140>; template struct Evaluator<141>; template struct Evaluator<142>; template struct Evaluator<143>; template struct Evaluator<144>; template struct Evaluator<145>; template struct Evaluator<146>; template struct Evaluator<147>; template struct Evaluator<148>; template struct Evaluator<149>; template struct Evaluator<150>;
