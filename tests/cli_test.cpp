@@ -84,9 +84,10 @@ TEST(Cli, OutputFileThatCannotBeOpenedIsAUsageError) {
     EXPECT_EQ(read_file(dir.file("r.ini")), "[Test]\nError=" + escaped(kUsage) + "\n");
 }
 
-TEST(Cli, WithoutWindowSystemTheDialogCannotBeCreated) {
+TEST(Cli, WithoutDisplayTheDialogCannotBeCreated) {
     TempDir dir;
-    const ChildResult child = run_child(PT_BINARY, {"/o=log.txt"}, dir.path());
+    const ChildResult child =
+        run_child(PT_BINARY, {"/o=log.txt"}, dir.path(), {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
     EXPECT_EQ(child.exit_code, 255);
     EXPECT_EQ(read_file(dir.file("log.txt")), "ERROR - Cant Create DialogBox\n");
     EXPECT_NE(child.err.find("Processor Test Error: Cant Create DialogBox"), std::string::npos);

@@ -38,6 +38,15 @@ void message_box(const char* text, const char* caption, unsigned flags);
 using MessageBoxHandler = void (*)(const char* text, const char* caption, unsigned flags);
 void set_message_box_handler(MessageBoxHandler handler);
 
+// ---- Ending the process -----------------------------------------------------
+
+// Ends the process with a normal exit (output files flushed and closed). A
+// front end whose event loop runs on another thread than the benchmark
+// installs a handler that makes the exit happen on its own thread.
+[[noreturn]] void exit_process(int code);
+using ExitHandler = void (*)(int code);
+void set_exit_handler(ExitHandler handler);
+
 // ---- Progress for people at a terminal ------------------------------------
 
 // Writes "pt: <text>" as a line on standard error, but only when standard
@@ -81,6 +90,9 @@ WindowId find_window(const char* title);
 // Sends message number message to window, without waiting for it to be
 // handled. Failures are not reported: the notification is best effort.
 void post_message(WindowId window, std::uint32_t message);
+
+// Whether an X display can be reached (DISPLAY names one that answers).
+bool x_display_reachable();
 
 // The name of the X11 atom that types the notification's ClientMessage.
 inline constexpr const char* kNotifyAtomName = "PT_RESULT_READY";

@@ -4,6 +4,9 @@
 #include <string>
 
 #include "shell/shell.h"
+#ifdef PT_HAVE_GUI
+#include "gui/gui.h"
+#endif
 
 namespace {
 
@@ -25,6 +28,9 @@ void append_argument(std::string& text, const char* arg) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef PT_HAVE_GUI
+    install_gui();
+#endif
     std::string text;
     for (int i = 1; i < argc; ++i) append_argument(text, argv[i]);
     return pt_entry(text.c_str());

@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <cstdlib>
 
 #include "driver/run_driver.h"
 #include "platform/platform.h"
@@ -27,7 +26,7 @@ void report_error(const char* text) {
     } else {
         message_box(text, "Processor Test Error", kBoxErrorFlags);
     }
-    std::exit(255);  // a normal exit, so the output file is flushed and closed
+    exit_process(255);  // a normal exit, so the output file is flushed and closed
 }
 
 void write_result() {

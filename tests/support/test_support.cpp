@@ -34,8 +34,18 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     const std::string err_path = capture.file("stderr");
 
     std::vector<std::string> env_strings;
-    for (char** e = environ; *e != nullptr; ++e) env_strings.emplace_back(*e);
-    for (const std::string& extra : environment) env_strings.push_back(extra);
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry(*e);
+        bool replaced = false;
+        for (const std::string& change : environment) {
+            const std::string name = change.substr(0, change.find('='));
+            if (entry.compare(0, name.size() + 1, name + "=") == 0) replaced = true;
+        }
+        if (!replaced) env_strings.push_back(entry);
+    }
+    for (const std::string& change : environment) {
+        if (change.find('=') != std::string::npos) env_strings.push_back(change);
+    }
     std::vector<char*> envp;
     for (std::string& s : env_strings) envp.push_back(s.data());
     envp.push_back(nullptr);

@@ -26,7 +26,8 @@ struct ChildResult {
 };
 
 // Runs program with args in directory dir, standard input from /dev/null,
-// extra "NAME=value" entries added to the environment. With stderr_terminal
+// extra "NAME=value" entries added to the environment (a bare "NAME" removes
+// the variable). With stderr_terminal
 // the child's standard error is a pseudo-terminal (what it writes there must
 // stay below a few kilobytes).
 ChildResult run_child(const std::string& program, const std::vector<std::string>& args, const std::string& dir,

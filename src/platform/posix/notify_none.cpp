@@ -4,3 +4,5 @@
 WindowId find_window(const char*) { return 0; }
 
 void post_message(WindowId, std::uint32_t) {}
+
+bool x_display_reachable() { return false; }

@@ -6,6 +6,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -103,4 +104,13 @@ void post_message(WindowId window, std::uint32_t message) {
     event.xclient.data.l[2] = 0;
     XSendEvent(x.display, static_cast<Window>(window), False, NoEventMask, &event);
     XFlush(x.display);
+}
+
+bool x_display_reachable() {
+    const char* name = std::getenv("DISPLAY");
+    if (name == nullptr || name[0] == '\0') return false;
+    // The probe stays connected: a server whose last client disconnects
+    // resets itself and refuses the window's connection for a moment.
+    static Display* probe = XOpenDisplay(nullptr);
+    return probe != nullptr;
 }

@@ -2,11 +2,13 @@
 #include "platform/platform.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace {
 
 MessageBoxHandler box_handler = nullptr;
+ExitHandler exit_handler = nullptr;
 
 void terminal_message_box(const char* text, const char* caption, unsigned flags) {
     std::fprintf(stderr, "%s: %s\n", caption, text);
@@ -40,3 +42,10 @@ void show_status(const char* text) {
         std::fprintf(stderr, "pt: %s\n", text);
     }
 }
+
+void exit_process(int code) {
+    if (exit_handler != nullptr) exit_handler(code);
+    std::exit(code);
+}
+
+void set_exit_handler(ExitHandler handler) { exit_handler = handler; }
