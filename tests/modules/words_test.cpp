@@ -298,4 +298,82 @@ TEST_F(WordModule, TransliterationKeepsWholeGroupsWithinSixteenBytes) {
     EXPECT_EQ(SyllableAnalyser<11>::result.done_marker, 2);
 }
 
+// ---- The word step ------------------------------------------------------------
+
+void start_word_step(std::int32_t phase, std::int32_t position) {
+    word_phase = phase;
+    word_position = position;
+    module_seed = 7;
+    for (WorkRecord& record : short_records) record.link = -1;
+}
+
+// The records whose analysis finished since start_word_step.
+std::set<std::int32_t> analysed_records() {
+    std::set<std::int32_t> records;
+    for (std::int32_t i = 0; i < kRecordCount; ++i) {
+        if (short_records[i].link != -1) records.insert(i);
+    }
+    return records;
+}
+
+TEST_F(WordModule, FirstCallOfAWorkUnitRunsEveryCopyOnce) {
+    for_each_copy([]<int Copy>() { SyllableAnalyser<Copy>::result.done_marker = 0; });
+    start_word_step(0, 0);
+    word_step();
+    EXPECT_EQ(analysed_records(), (std::set<std::int32_t>{0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}));
+    for_each_copy([]<int Copy>() { EXPECT_EQ(SyllableAnalyser<Copy>::result.done_marker, 1) << Copy; });
+    EXPECT_EQ(word_phase, 1);
+    EXPECT_EQ(word_position, 17);
+    EXPECT_EQ(module_seed, 7);
+}
+
+TEST_F(WordModule, PositionRestartsWithADrawOnlyPastTheLastRecord) {
+    start_word_step(1, 663);
+    word_step();
+    EXPECT_EQ(word_position, 680);
+    EXPECT_EQ(module_seed, 7);
+
+    start_word_step(1, 680);
+    const std::int32_t restart = module_random() % 20;
+    const std::int32_t seed_after_draw = module_seed;
+    module_seed = 7;
+    word_step();
+    EXPECT_EQ(*analysed_records().rbegin(), 696);
+    EXPECT_EQ(word_position, restart);
+    EXPECT_EQ(module_seed, seed_after_draw);
+}
+
+TEST_F(WordModule, PhaseOutsideTheScriptRunsTheLastPhase) {
+    for (const std::int32_t phase : {9, 10, 12345, INT_MAX, -5, INT_MIN}) {
+        SCOPED_TRACE(phase);
+        start_word_step(phase, 100);
+        word_step();
+        EXPECT_EQ(analysed_records(), (std::set<std::int32_t>{109, 115}));
+        EXPECT_EQ(word_phase, 0);
+    }
+}
+
+TEST_F(WordModule, AWorkUnitsCallsWalkThePositionAndEndInPhaseSeven) {
+    start_word_step(0, 0);
+    for (int call = 0; call < kWordStepsPerUnit; ++call) {
+        const std::int32_t before = word_position;
+        const std::int32_t seed_before = module_seed;
+        word_step();
+        if (before + 17 < 681) {
+            ASSERT_EQ(word_position, before + 17);
+            ASSERT_EQ(module_seed, seed_before);
+        } else {
+            // Exactly one draw, and the restart comes from it.
+            const std::int32_t seed_after = module_seed;
+            module_seed = seed_before;
+            ASSERT_EQ(word_position, module_random() % 20) << "call " << call;
+            ASSERT_EQ(module_seed, seed_after);
+        }
+    }
+    EXPECT_EQ(word_phase, 7);
+
+    run_work_unit();
+    EXPECT_EQ(word_phase, 7);
+}
+
 }  // namespace
