@@ -81,7 +81,7 @@ ProcessorTestDialog::ProcessorTestDialog(QWidget* parent) : QDialog(parent) {
             auto* label = new QLabel(QString::fromLatin1(c.initial_text), this);
             label->setAlignment(c.alignment);
             if (c.kind == DialogControl::Icon) {
-                label->setPixmap(program_icon().pixmap(32, 32));
+                label->setPixmap(QPixmap(QStringLiteral(":/pt/icon-32x32-16c.xpm")));
             }
             widget = label;
         }

@@ -58,10 +58,11 @@ void gui_exit(int code) {
 }  // namespace
 
 QIcon program_icon() {
+    // The 2-colour images are for monochrome displays, which the toolkit
+    // does not tell apart; colour screens get the 16-colour ones.
     QIcon icon;
-    for (const char* image : {"icon-32x32-16c", "icon-16x16-16c", "icon-32x32-2c", "icon-16x16-2c"}) {
-        icon.addFile(QStringLiteral(":/pt/%1.xpm").arg(QLatin1String(image)));
-    }
+    icon.addFile(QStringLiteral(":/pt/icon-32x32-16c.xpm"));
+    icon.addFile(QStringLiteral(":/pt/icon-16x16-16c.xpm"));
     return icon;
 }
 

@@ -6,10 +6,12 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSet>
 #include <QTest>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,16 @@ std::uint32_t fake_tick() {
     const std::uint32_t now = fake_now;
     fake_now += 2000;  // 4 calibration units, 16 timed units, score 8
     return now;
+}
+
+// Death tests here re-run the whole test in a fresh copy of this program, so
+// a file they both see must have a name that survives the trip: the parent
+// picks it and hands it down in the environment.
+std::string file_shared_with_death_test(const char* name) {
+    if (const char* dir = std::getenv("PT_GUI_TEST_DIR")) return std::string(dir) + "/" + name;
+    static TempDir dir;
+    setenv("PT_GUI_TEST_DIR", dir.path().c_str(), 1);
+    return dir.file(name);
 }
 
 class Dialog : public ::testing::Test {
@@ -73,6 +85,31 @@ TEST_F(Dialog, ShowsTheTitleLinesAndNotRun) {
     EXPECT_FALSE(d.windowIcon().isNull());
     for (QSize size : {QSize(32, 32), QSize(16, 16)}) {
         EXPECT_TRUE(d.windowIcon().availableSizes().contains(size)) << size.width();
+    }
+}
+
+TEST(Resources, IconImagesAndWaitCursorAreCompiledIn) {
+    const struct {
+        const char* name;
+        int size;
+        int max_colours;
+    } images[] = {
+        {":/pt/icon-32x32-16c.xpm", 32, 16}, {":/pt/icon-16x16-16c.xpm", 16, 16},
+        {":/pt/icon-16x16-2c.xpm", 16, 2},   {":/pt/icon-32x32-2c.xpm", 32, 2},
+        {":/pt/wait-cursor.xpm", 32, 2},
+    };
+    for (const auto& image : images) {
+        const QImage picture(QString::fromLatin1(image.name));
+        ASSERT_FALSE(picture.isNull()) << image.name;
+        EXPECT_EQ(picture.size(), QSize(image.size, image.size)) << image.name;
+        QSet<QRgb> colours;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                const QRgb pixel = picture.pixel(x, y);
+                if (qAlpha(pixel) != 0) colours.insert(pixel);
+            }
+        }
+        EXPECT_LE(colours.size(), image.max_colours) << image.name;
     }
 }
 
@@ -175,8 +212,8 @@ TEST_F(Dialog, QuitAndClosingEndTheDialogWithZero) {
 }
 
 TEST_F(Dialog, QuitDuringARunExitsWithZeroAndWritesNothing) {
-    TempDir dir;
-    const std::string log = dir.file("log.txt");
+    const std::string log = file_shared_with_death_test("quit-log.txt");
+    write_file(log, "untouched");
     EXPECT_EXIT(
         {
             if (std::freopen(log.c_str(), "w+", stdout) == nullptr) std::_Exit(3);
@@ -205,6 +242,39 @@ TEST_F(Dialog, MissingWaitCursorIsReported) {
             QCoreApplication::processEvents();
         },
         ::testing::ExitedWithCode(255), "Processor Test Error: Can't LoadCursor");
+}
+
+TEST_F(Dialog, ErrorDuringARunShowsTheBoxAndExitsWith255FlushingTheOutput) {
+    const std::string log = file_shared_with_death_test("error-log.txt");
+    EXPECT_EXIT(
+        {
+            if (std::freopen(log.c_str(), "w+", stdout) == nullptr) std::_Exit(3);
+            printing = 1;
+            install_gui();
+            // Calibration sees time pass; the timed section sees none.
+            set_tick_source([]() -> std::uint32_t {
+                static std::uint32_t readings = 0;
+                ++readings;
+                return readings <= 2 ? (readings - 1) * 7000 : 7000;
+            });
+            QTimer accept;
+            QObject::connect(&accept, &QTimer::timeout, [] {
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                    std::fprintf(stderr, "[%s|%s]\n", qPrintable(box->windowTitle()), qPrintable(box->text()));
+                    box->accept();
+                }
+            });
+            accept.start(5);
+            ProcessorTestDialog d;
+            d.show();
+            QTest::mouseClick(button(d, 1), Qt::LeftButton);
+            for (int i = 0; i < 3000; ++i) QTest::qWait(10);
+            std::_Exit(4);
+        },
+        ::testing::ExitedWithCode(255), "\\[Processor Test Error\\|Timed section took 0 ms");
+    const std::string out = read_file(log);
+    EXPECT_NE(out.find("Will run: All modules\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("ERROR - Timed section took 0 ms"), std::string::npos) << out;
 }
 
 // The message boxes of the error path and the /break prompts.
