@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -338,8 +339,21 @@ TEST(MessageBoxes, BreakPromptsFromTheBenchmarkThreadReachTheWindow) {
     reset_shell_settings();
 }
 
+TEST(Locale, NumbersKeepTheirPointUnderADecimalCommaLocale) {
+    // main() started the application under de_DE.UTF-8, which the toolkit
+    // adopts for the whole process.
+    const char* ctype = std::setlocale(LC_CTYPE, nullptr);
+    if (ctype == nullptr || std::string(ctype).find("de_DE") == std::string::npos) {
+        GTEST_SKIP() << "de_DE.UTF-8 locale not installed";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g %.15g", 3.37, 2.5);
+    EXPECT_STREQ(text, "3.37 2.5");
+}
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("LC_ALL", "de_DE.UTF-8");
     testing::InitGoogleTest(&argc, argv);
     // Death tests re-run this program for the one test, so Qt starts afresh.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
