@@ -1,4 +1,4 @@
-// Cost of the data copy step and of a whole work unit.
+// Cost of the data copy step.
 #include <benchmark/benchmark.h>
 
 #include "driver/workload.h"
@@ -22,24 +22,5 @@ void BM_CopyStep(benchmark::State& state) {
     db_release();
 }
 BENCHMARK(BM_CopyStep)->Unit(benchmark::kMicrosecond);
-
-void BM_WorkUnit(benchmark::State& state) {
-    setup_workload();
-    for (auto _ : state) {
-        run_work_unit();
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations());
-    db_release();
-}
-BENCHMARK(BM_WorkUnit)->Unit(benchmark::kMicrosecond);
-
-void BM_SetupWorkload(benchmark::State& state) {
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(setup_workload());
-        db_release();
-    }
-}
-BENCHMARK(BM_SetupWorkload)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

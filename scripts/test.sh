@@ -27,5 +27,5 @@ cmake --build --preset sanitize -j "$jobs"
 ctest --preset sanitize -j "$jobs"
 ./build/sanitize/tools/ptverify --units 3 > build/sanitize/digests.txt
 diff -u build/release/digests.txt build/sanitize/digests.txt
-./build/sanitize/tools/ptverify --units 100 --runs 2 > /dev/null
+./build/sanitize/tools/ptverify --units 500 --runs 2 > /dev/null
 echo "== all tests passed"

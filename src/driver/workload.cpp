@@ -145,7 +145,7 @@ std::int32_t setup_workload() {
     return status;
 }
 
-void run_work_unit() {
+void reset_work_unit_state() {
     copy_call_counter = 0;
     copy_ring_pos = 4;
     copy_calls_left = kCopyStepsPerUnit;
@@ -162,14 +162,39 @@ void run_work_unit() {
     library_cursor = 699;
     go_intern = 0;
     module_seed = 7;
+}
 
+void run_copy_steps() {
     for (int i = 0; i < kCopyStepsPerUnit; ++i) {
         copy_step();
         --copy_calls_left;
     }
+}
+
+void run_date_steps() {
     for (int i = 0; i < kDateStepsPerUnit; ++i) date_step(&out_minute, &out_hour, &out_day, &out_month, &base_year);
+}
+
+void run_word_steps() {
     for (int i = 0; i < kWordStepsPerUnit; ++i) word_step();
+}
+
+void run_parse_steps() {
     for (int i = 0; i < kParseStepsPerUnit; ++i) parse_step();
+}
+
+void run_library_steps() {
     for (int i = 0; i < kLibraryStepsPerUnit; ++i) library_step();
-    database_step();
+}
+
+void run_database_step() { database_step(); }
+
+void run_work_unit() {
+    reset_work_unit_state();
+    run_copy_steps();
+    run_date_steps();
+    run_word_steps();
+    run_parse_steps();
+    run_library_steps();
+    run_database_step();
 }

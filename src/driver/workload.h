@@ -97,3 +97,13 @@ void set_copy_sizes();
 // The timed quantum: resets the per-unit state and calls every module's step
 // routine a fixed number of times in a fixed order.
 void run_work_unit();
+
+// The pieces of a work unit in its order; run_work_unit is exactly these,
+// and the benchmarks time them one by one.
+void reset_work_unit_state();
+void run_copy_steps();
+void run_date_steps();
+void run_word_steps();
+void run_parse_steps();
+void run_library_steps();
+void run_database_step();
