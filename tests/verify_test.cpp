@@ -14,9 +14,9 @@ namespace {
 // Update when a module joins the work unit or changes what it computes.
 const char* const kPinnedDigests =
     "run 1 setup 3835d1977007cad4\n"
-    "run 1 unit 1 35b4db287eadea9e\n"
-    "run 1 unit 2 ce1ca09825245c2b\n"
-    "run 1 unit 3 bbb0dd5f22017fdd\n";
+    "run 1 unit 1 97e24e79cce15f2b\n"
+    "run 1 unit 2 7f411416f94597f3\n"
+    "run 1 unit 3 39dbca658d0f7f9c\n";
 
 }  // namespace
 
@@ -60,7 +60,9 @@ TEST(Verify, DumpHoldsOneFramePerPointWithTheDocumentedLayout) {
     EXPECT_EQ(integer(0), 1);      // copy_call_counter: 3001 calls, period 100
     EXPECT_EQ(integer(2), 0);      // copy_calls_left counted down to 0
     EXPECT_EQ(integer(3), 136);    // copy_size_a
-    EXPECT_EQ(integer(6), 1949);   // base_year
+    EXPECT_EQ(integer(7), 4);      // base_month: the date step moves only base_year
+    EXPECT_EQ(integer(11), 3);     // date_phase after 123 date steps
+    EXPECT_EQ(integer(12), 371);   // date_cursor after 6127 records, 2 apart, from 0
     EXPECT_EQ(integer(24), 8);     // database_limit
     EXPECT_EQ(integer(26), 7);     // module_seed
 }
