@@ -14,9 +14,9 @@ namespace {
 // Update when a module joins the work unit or changes what it computes.
 const char* const kPinnedDigests =
     "run 1 setup f0f48d84a627fa4a\n"
-    "run 1 unit 1 5b85052a6d35afe9\n"
-    "run 1 unit 2 063dd24197aa2352\n"
-    "run 1 unit 3 0a761f905ed30f6f\n";
+    "run 1 unit 1 f01bb8b9ab6f3794\n"
+    "run 1 unit 2 4fb95927f3a831d2\n"
+    "run 1 unit 3 86c37cb6405191b6\n";
 
 }  // namespace
 
@@ -60,7 +60,9 @@ TEST(Verify, DumpHoldsOneFramePerPointWithTheDocumentedLayout) {
     EXPECT_EQ(integer(0), 1);      // copy_call_counter: 3001 calls, period 100
     EXPECT_EQ(integer(2), 0);      // copy_calls_left counted down to 0
     EXPECT_EQ(integer(3), 136);    // copy_size_a
-    EXPECT_EQ(integer(6), 1949);   // base_year
+    EXPECT_EQ(integer(7), 4);      // base_month: the date step moves only base_year
+    EXPECT_EQ(integer(11), 3);     // date_phase after 123 date steps
+    EXPECT_EQ(integer(12), 371);   // date_cursor after 6127 records, 2 apart, from 0
     EXPECT_EQ(integer(24), 8);     // database_limit
     EXPECT_EQ(integer(26), 2083449087);  // module_seed: 7, then the word step's 8 restarts
 }

@@ -1,0 +1,347 @@
+#include "modules/dates/date_copies.h"
+
+#include "driver/workload.h"
+#include "modules/dates/bcd.h"
+#include "modules/dates/dates.h"
+#include "modules/dates/wrapping.h"
+
+namespace {
+
+struct DateOffsets {
+    std::int32_t year;
+    std::int32_t month;
+    std::int32_t day;
+    std::int32_t hour;
+    std::int32_t minute;
+};
+
+// The calendar arithmetic itself, written once and inlined into every
+// adjuster copy, so each copy is a whole routine of its own that calls only
+// its own month test and its own leap-year test.
+
+using LeapTestRoutine = std::int32_t (*)(std::int32_t);
+using MonthTestRoutine = std::int32_t (*)(std::int32_t);
+
+[[gnu::always_inline]] inline void add_offsets(std::int32_t& year, std::int32_t& month, std::int32_t& day,
+                                               std::int32_t& hour, std::int32_t& minute, const DateOffsets& by) {
+    minute = wrapping_add(minute, by.minute);
+    hour = wrapping_add(hour, by.hour);
+    day = wrapping_add(day, by.day);
+    month = wrapping_add(month, by.month);
+    year = wrapping_add(year, by.year);
+}
+
+// Carries upward. The month pass repeats only while the day is above 31, not
+// above the current month's length, so a carry over several months can stop
+// on a day past the end of a shorter month (31 January + 30 days is day 30 of
+// month 2); and a month above 12 from a month offset counts as a 31-day month
+// in the first pass, before it is wrapped.
+template <LeapTestRoutine is_leap_year>
+[[gnu::always_inline]] inline void forward_adjustment(std::int32_t& year, std::int32_t& month, std::int32_t& day,
+                                                      std::int32_t& hour, std::int32_t& minute,
+                                                      const DateOffsets& by) {
+    add_offsets(year, month, day, hour, minute, by);
+    while (minute >= 60) {
+        ++hour;
+        minute -= 60;
+    }
+    while (hour >= 24) {
+        ++day;
+        hour -= 24;
+    }
+    do {
+        if (day >= 29 && month == 2) {
+            if (is_leap_year(year) != 0) {
+                if (day >= 30) {
+                    ++month;
+                    day -= 29;
+                }
+            } else {
+                ++month;
+                day -= 28;
+            }
+        } else if (day >= 31 && (month == 4 || month == 6 || month == 9 || month == 11)) {
+            ++month;
+            day -= 30;
+        } else if (day >= 32) {
+            ++month;
+            day -= 31;
+        }
+        while (month > 12) {
+            month -= 12;
+            year = wrapping_add(year, 1);
+        }
+    } while (day > 31);
+}
+
+// Borrows downward. The year is wrapped only after all days are borrowed, so
+// months of 0 and below count as following a 31-day month: 5 January minus
+// 40 days is 27 November of the year before.
+template <LeapTestRoutine is_leap_year, MonthTestRoutine follows_30_day_month>
+[[gnu::always_inline]] inline void backward_adjustment(std::int32_t& year, std::int32_t& month, std::int32_t& day,
+                                                       std::int32_t& hour, std::int32_t& minute,
+                                                       const DateOffsets& by) {
+    add_offsets(year, month, day, hour, minute, by);
+    while (minute < 0) {
+        --hour;
+        minute += 60;
+    }
+    while (hour < 0) {
+        --day;
+        hour += 24;
+    }
+    while (day < 1) {
+        if (follows_30_day_month(month) != 0) {
+            day += 30;
+        } else if (month == 3) {
+            day += is_leap_year(year) != 0 ? 29 : 28;
+        } else {
+            day += 31;
+        }
+        --month;
+    }
+    while (month < 1) {
+        month += 12;
+        year = wrapping_add(year, -1);
+    }
+}
+
+template <int Table>
+[[gnu::always_inline]] inline std::int32_t scan_after_30_day_months(std::int32_t month) {
+    for (const std::int32_t entry : MonthTable<Table>::after_30_day_months) {
+        if (entry == month) return 1;
+    }
+    return 0;
+}
+
+// The working copies hand their result back through the caller's slots, in
+// the order minute, hour, day, month, year.
+template <class Copy>
+[[gnu::always_inline]] inline void write_slots(std::int32_t* minute_slot, std::int32_t* hour_slot,
+                                               std::int32_t* day_slot, std::int32_t* month_slot,
+                                               std::int32_t* year_slot) {
+    *minute_slot = Copy::work_minute;
+    *hour_slot = Copy::work_hour;
+    *day_slot = Copy::work_day;
+    *month_slot = Copy::work_month;
+    *year_slot = base_year;
+}
+
+// A working dispatcher starts from the base date every time; only the year
+// (base_year itself) carries over from one call to the next.
+template <class Copy>
+[[gnu::always_inline]] inline void dispatch_working(std::int32_t direction, const DateOffsets& by,
+                                                    std::int32_t* minute_slot, std::int32_t* hour_slot,
+                                                    std::int32_t* day_slot, std::int32_t* month_slot,
+                                                    std::int32_t* year_slot) {
+    Copy::work_hour = base_hour;
+    Copy::work_minute = base_minute;
+    Copy::work_day = base_day;
+    Copy::work_month = base_month;
+    if (direction < 0) {
+        Copy::working_backward(by.year, by.month, by.day, by.hour, by.minute, minute_slot, hour_slot, day_slot,
+                               month_slot, year_slot);
+    } else {
+        Copy::working_forward(by.year, by.month, by.day, by.hour, by.minute, minute_slot, hour_slot, day_slot,
+                              month_slot, year_slot);
+    }
+}
+
+// A direction of 0 moves forward: with all offsets 0 that still normalizes.
+template <class Copy>
+[[gnu::always_inline]] inline void dispatch_record(std::int32_t record_index, std::int32_t direction,
+                                                   const DateOffsets& by) {
+    if (direction < 0) {
+        Copy::record_backward(record_index, by.year, by.month, by.day, by.hour, by.minute);
+    } else {
+        Copy::record_forward(record_index, by.year, by.month, by.day, by.hour, by.minute);
+    }
+}
+
+}  // namespace
+
+// ---- Leap-year tests and month tables --------------------------------------
+
+template <int L>
+std::int32_t LeapYearTest<L>::is_leap_year(std::int32_t year) {
+    return (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0)) ? 1 : 0;
+}
+
+template <int T>
+std::int32_t MonthTable<T>::after_30_day_months[4] = {5, 7, 10, 12};
+
+// ---- Working variant -------------------------------------------------------
+
+template <int N, int Leap, int Table>
+std::int32_t WorkingDate<N, Leap, Table>::work_hour;
+template <int N, int Leap, int Table>
+std::int32_t WorkingDate<N, Leap, Table>::work_minute;
+template <int N, int Leap, int Table>
+std::int32_t WorkingDate<N, Leap, Table>::work_day;
+template <int N, int Leap, int Table>
+std::int32_t WorkingDate<N, Leap, Table>::work_month;
+
+template <int N, int Leap, int Table>
+std::int32_t WorkingDate<N, Leap, Table>::follows_30_day_month(std::int32_t month) {
+    return scan_after_30_day_months<Table>(month);
+}
+
+template <int N, int Leap, int Table>
+void WorkingDate<N, Leap, Table>::working_forward(std::int32_t year_offset, std::int32_t month_offset,
+                                                  std::int32_t day_offset, std::int32_t hour_offset,
+                                                  std::int32_t minute_offset, std::int32_t* minute_slot,
+                                                  std::int32_t* hour_slot, std::int32_t* day_slot,
+                                                  std::int32_t* month_slot, std::int32_t* year_slot) {
+    forward_adjustment<&LeapYearTest<Leap>::is_leap_year>(
+        base_year, work_month, work_day, work_hour, work_minute,
+        DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
+    write_slots<WorkingDate>(minute_slot, hour_slot, day_slot, month_slot, year_slot);
+}
+
+template <int N, int Leap, int Table>
+void WorkingDate<N, Leap, Table>::working_backward(std::int32_t year_offset, std::int32_t month_offset,
+                                                   std::int32_t day_offset, std::int32_t hour_offset,
+                                                   std::int32_t minute_offset, std::int32_t* minute_slot,
+                                                   std::int32_t* hour_slot, std::int32_t* day_slot,
+                                                   std::int32_t* month_slot, std::int32_t* year_slot) {
+    backward_adjustment<&LeapYearTest<Leap>::is_leap_year, &follows_30_day_month>(
+        base_year, work_month, work_day, work_hour, work_minute,
+        DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
+    write_slots<WorkingDate>(minute_slot, hour_slot, day_slot, month_slot, year_slot);
+}
+
+template <int N, int Leap, int Table>
+void WorkingDate<N, Leap, Table>::adjust_working_date(std::int32_t direction, std::int32_t year_offset,
+                                                      std::int32_t month_offset, std::int32_t day_offset,
+                                                      std::int32_t hour_offset, std::int32_t minute_offset,
+                                                      std::int32_t* minute_slot, std::int32_t* hour_slot,
+                                                      std::int32_t* day_slot, std::int32_t* month_slot,
+                                                      std::int32_t* year_slot)
+    requires(N != 0)
+{
+    dispatch_working<WorkingDate>(direction,
+                                  DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset},
+                                  minute_slot, hour_slot, day_slot, month_slot, year_slot);
+}
+
+template <int N, int Leap, int Table>
+void WorkingDate<N, Leap, Table>::adjust_date_with_julian(std::int32_t direction, std::int32_t year_offset,
+                                                          std::int32_t month_offset, std::int32_t day_offset,
+                                                          std::int32_t hour_offset, std::int32_t minute_offset,
+                                                          std::int32_t* minute_slot, std::int32_t* hour_slot,
+                                                          std::int32_t* day_slot, std::int32_t* month_slot,
+                                                          std::int32_t* year_slot, std::int32_t amount)
+    requires(N == 0)
+{
+    dispatch_working<WorkingDate>(direction,
+                                  DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset},
+                                  minute_slot, hour_slot, day_slot, month_slot, year_slot);
+    if (amount > 875) julian_result = julian_day(work_day, work_month, base_year);
+}
+
+// ---- Record variant --------------------------------------------------------
+
+template <int N, int Leap, int Table>
+std::int32_t RecordDate<N, Leap, Table>::follows_30_day_month(std::int32_t month) {
+    return scan_after_30_day_months<Table>(month);
+}
+
+template <int N, int Leap, int Table>
+void RecordDate<N, Leap, Table>::record_forward(std::int32_t record_index, std::int32_t year_offset,
+                                                std::int32_t month_offset, std::int32_t day_offset,
+                                                std::int32_t hour_offset, std::int32_t minute_offset) {
+    WorkRecord& r = long_records[record_index];
+    forward_adjustment<&LeapYearTest<Leap>::is_leap_year>(
+        r.year, r.month, r.day, r.hour, r.minute,
+        DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
+}
+
+template <int N, int Leap, int Table>
+void RecordDate<N, Leap, Table>::record_backward(std::int32_t record_index, std::int32_t year_offset,
+                                                 std::int32_t month_offset, std::int32_t day_offset,
+                                                 std::int32_t hour_offset, std::int32_t minute_offset) {
+    WorkRecord& r = long_records[record_index];
+    backward_adjustment<&LeapYearTest<Leap>::is_leap_year, &follows_30_day_month>(
+        r.year, r.month, r.day, r.hour, r.minute,
+        DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
+}
+
+template <int N, int Leap, int Table>
+void RecordDate<N, Leap, Table>::reset_record_date(std::int32_t record_index, std::int32_t direction,
+                                                   std::int32_t year_offset, std::int32_t month_offset,
+                                                   std::int32_t day_offset, std::int32_t hour_offset,
+                                                   std::int32_t minute_offset)
+    requires(is_reset_dispatcher(N))
+{
+    WorkRecord& r = long_records[record_index];
+    r.year = base_year;
+    r.month = base_month;
+    r.day = base_day;
+    r.hour = base_hour;
+    r.minute = base_minute;
+    dispatch_record<RecordDate>(record_index, direction,
+                                DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
+}
+
+template <int N, int Leap, int Table>
+void RecordDate<N, Leap, Table>::adjust_record_date(std::int32_t record_index, std::int32_t direction,
+                                                    std::int32_t year_offset, std::int32_t month_offset,
+                                                    std::int32_t day_offset, std::int32_t hour_offset,
+                                                    std::int32_t minute_offset)
+    requires(!is_reset_dispatcher(N))
+{
+    dispatch_record<RecordDate>(record_index, direction,
+                                DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
+}
+
+// ---- Every copy, one by one ------------------------------------------------
+
+template struct LeapYearTest<1>;
+template struct LeapYearTest<2>;
+template struct LeapYearTest<3>;
+template struct LeapYearTest<4>;
+template struct LeapYearTest<5>;
+template struct LeapYearTest<6>;
+template struct LeapYearTest<7>;
+template struct LeapYearTest<8>;
+template struct LeapYearTest<9>;
+template struct LeapYearTest<10>;
+template struct LeapYearTest<11>;
+template struct LeapYearTest<12>;
+template struct LeapYearTest<13>;
+template struct LeapYearTest<14>;
+
+template struct MonthTable<1>;
+template struct MonthTable<2>;
+template struct MonthTable<3>;
+template struct MonthTable<4>;
+template struct MonthTable<5>;
+template struct MonthTable<6>;
+template struct MonthTable<7>;
+template struct MonthTable<8>;
+template struct MonthTable<9>;
+template struct MonthTable<10>;
+template struct MonthTable<11>;
+
+// Dispatcher copies, ten to a line: copy n is wired by its number.
+#define PT_WORKING_COPY(n) template struct WorkingDate<(n), leap_year_copy(n), month_table_copy(n)>;
+#define PT_RECORD_COPY(n) template struct RecordDate<(n), leap_year_copy(n), month_table_copy(n)>;
+#define PT_TEN_COPIES(COPY, tens)                                                                             \
+    COPY(10 * (tens) + 0) COPY(10 * (tens) + 1) COPY(10 * (tens) + 2) COPY(10 * (tens) + 3) COPY(10 * (tens) + 4) \
+    COPY(10 * (tens) + 5) COPY(10 * (tens) + 6) COPY(10 * (tens) + 7) COPY(10 * (tens) + 8) COPY(10 * (tens) + 9)
+
+PT_TEN_COPIES(PT_WORKING_COPY, 0)
+PT_TEN_COPIES(PT_RECORD_COPY, 1)
+PT_TEN_COPIES(PT_RECORD_COPY, 2)
+PT_TEN_COPIES(PT_RECORD_COPY, 3)
+PT_TEN_COPIES(PT_RECORD_COPY, 4)
+PT_TEN_COPIES(PT_RECORD_COPY, 5)
+PT_TEN_COPIES(PT_RECORD_COPY, 6)
+PT_TEN_COPIES(PT_RECORD_COPY, 7)
+PT_TEN_COPIES(PT_RECORD_COPY, 8)
+PT_TEN_COPIES(PT_RECORD_COPY, 9)
+PT_TEN_COPIES(PT_RECORD_COPY, 10)
+
+#undef PT_TEN_COPIES
+#undef PT_RECORD_COPY
+#undef PT_WORKING_COPY
