@@ -1,4 +1,5 @@
-// Cost of the library step and of each script's format call.
+// Cost of each library script's format call (the step as a whole is in
+// step_bench.cpp).
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -8,22 +9,6 @@
 #include "modules/library/library.h"
 
 namespace {
-
-// One work unit's 235 library calls, as the unit makes them; reported per call.
-void BM_LibraryStep(benchmark::State& state) {
-    setup_workload();
-    for (auto _ : state) {
-        library_phase = 0;
-        library_cursor = 699;
-        for (int i = 0; i < kLibraryStepsPerUnit; ++i) library_step();
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * kLibraryStepsPerUnit);
-    state.counters["ns_per_call"] = benchmark::Counter(static_cast<double>(state.iterations()) * kLibraryStepsPerUnit,
-                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    db_release();
-}
-BENCHMARK(BM_LibraryStep)->Unit(benchmark::kMicrosecond);
 
 // The format call of one script (the argument is the phase) on the record the
 // first call of a unit uses.
