@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "shell/shell.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -22,12 +23,7 @@ protected:
         return args;
     }
 
-    static void parse(const char* text) {
-        reset_shell_settings();
-        split_command_line(text);
-        parse_options();
-        select_module_label();
-    }
+    static void parse(const char* text) { start_shell(text); }
 };
 
 using Args = std::vector<std::string>;

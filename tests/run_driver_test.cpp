@@ -9,19 +9,9 @@
 #include "driver/run_driver.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
+#include "support/test_support.h"
 
 namespace {
-
-// A clock that advances by a fixed step at every reading.
-std::uint32_t fake_now;
-std::uint32_t fake_step;
-int fake_readings;
-std::uint32_t fake_tick() {
-    const std::uint32_t now = fake_now;
-    fake_now += fake_step;
-    ++fake_readings;
-    return now;
-}
 
 std::vector<std::string> boxes;
 void record_box(const char* text, const char* caption, unsigned flags) {
@@ -33,19 +23,13 @@ void record_box(const char* text, const char* caption, unsigned flags) {
 class RunDriver : public ::testing::Test {
 protected:
     void SetUp() override {
-        reset_shell_settings();
-        split_command_line("");
-        parse_options();
-        select_module_label();
-        fake_now = 0;
-        fake_step = 2000;
-        fake_readings = 0;
+        start_shell("");
         boxes.clear();
-        set_tick_source(fake_tick);
+        fake_clock::start();
         set_message_box_handler(record_box);
     }
     void TearDown() override {
-        set_tick_source(nullptr);
+        fake_clock::stop();
         set_message_box_handler(nullptr);
         reset_shell_settings();
     }
@@ -89,7 +73,7 @@ TEST_F(RunDriver, CalibratesUntilMoreThanSixSecondsAndPrintsEveryLine) {
     testing::internal::CaptureStdout();
     run_benchmark();
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(fake_readings, 7);  // start + 4 calibration readings + 2 timed readings
+    EXPECT_EQ(fake_clock::readings, 7);  // start + 4 calibration readings + 2 timed readings
     EXPECT_DOUBLE_EQ(score, 8.0);
     EXPECT_EQ(out, std::string("Quillstone (TM) 99 Version 1.0\n") + notice_line +
                        "\n32-bit Version\nWill run: Parsing module\n"
@@ -98,14 +82,14 @@ TEST_F(RunDriver, CalibratesUntilMoreThanSixSecondsAndPrintsEveryLine) {
 }
 
 TEST_F(RunDriver, SlowUnitStopsCalibrationAfterOne) {
-    fake_step = 7000;
+    fake_clock::step = 7000;
     run_benchmark();
-    EXPECT_EQ(fake_readings, 4);
+    EXPECT_EQ(fake_clock::readings, 4);
     EXPECT_DOUBLE_EQ(score, 6.0 * 1000.0 / 7000.0);
 }
 
 TEST_F(RunDriver, ElapsedTimesSurviveTheTickCounterWrapping) {
-    fake_now = 0xFFFFF000u;
+    fake_clock::now = 0xFFFFF000u;
     run_benchmark();
     EXPECT_DOUBLE_EQ(score, 8.0);
 }

@@ -25,13 +25,6 @@
 
 namespace {
 
-std::uint32_t fake_now;
-std::uint32_t fake_tick() {
-    const std::uint32_t now = fake_now;
-    fake_now += 2000;  // 4 calibration units, 16 timed units, score 8
-    return now;
-}
-
 // Death tests here re-run the whole test in a fresh copy of this program, so
 // a file they both see must have a name that survives the trip: the parent
 // picks it and hands it down in the environment.
@@ -45,15 +38,11 @@ std::string file_shared_with_death_test(const char* name) {
 class Dialog : public ::testing::Test {
 protected:
     void SetUp() override {
-        reset_shell_settings();
-        split_command_line("");
-        parse_options();
-        select_module_label();
-        fake_now = 0;
-        set_tick_source(fake_tick);
+        start_shell("");
+        fake_clock::start();
     }
     void TearDown() override {
-        set_tick_source(nullptr);
+        fake_clock::stop();
         reset_shell_settings();
     }
 
@@ -173,10 +162,7 @@ TEST_F(Dialog, EnterPressesRunTest) {
 }
 
 TEST_F(Dialog, LabelSteppingAfterModuleZeroPrintsEveryLabelOnce) {
-    reset_shell_settings();
-    split_command_line("/test=0");
-    parse_options();
-    select_module_label();
+    start_shell("/test=0");
     printing = 1;
     ProcessorTestDialog d;
     d.show();
@@ -310,12 +296,8 @@ TEST(MessageBoxes, ErrorAndInformationBoxesAreRealBoxes) {
 
 TEST(MessageBoxes, BreakPromptsFromTheBenchmarkThreadReachTheWindow) {
     install_gui();
-    reset_shell_settings();
-    split_command_line("/break");
-    parse_options();
-    select_module_label();
-    fake_now = 0;
-    set_tick_source(fake_tick);
+    start_shell("/break");
+    fake_clock::start();
     std::vector<QString> texts;
     QTimer accept;
     QObject::connect(&accept, &QTimer::timeout, [&texts] {

@@ -1,4 +1,7 @@
 #include "support/test_support.h"
+
+#include "platform/platform.h"
+#include "shell/shell.h"
  
 
 #include <fcntl.h>
@@ -109,3 +112,34 @@ void write_file(const std::string& path, const std::string& text) {
 }
 
 bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
+
+namespace fake_clock {
+std::uint32_t now;
+std::uint32_t step;
+int readings;
+
+namespace {
+std::uint32_t tick() {
+    const std::uint32_t reading = now;
+    now += step;
+    ++readings;
+    return reading;
+}
+}  // namespace
+
+void start(std::uint32_t from, std::uint32_t step_ms) {
+    now = from;
+    step = step_ms;
+    readings = 0;
+    set_tick_source(tick);
+}
+
+void stop() { set_tick_source(nullptr); }
+}  // namespace fake_clock
+
+void start_shell(const char* command_line) {
+    reset_shell_settings();
+    split_command_line(command_line);
+    parse_options();
+    select_module_label();
+}
