@@ -7,25 +7,10 @@
 #include "driver/run_driver.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
+#include "support/result_file_fixture.h"
 #include "support/test_support.h"
 
-namespace {
-
-class ResultFile : public ::testing::Test {
-protected:
-    void SetUp() override {
-        reset_shell_settings();
-        name_ = dir_.file("r.ini");
-        result_file_name = name_.c_str();
-        unattended = 1;
-    }
-    void TearDown() override { reset_shell_settings(); }
-
-    TempDir dir_;
-    std::string name_;
-};
-
-}  // namespace
+using ResultFile = ResultFileFixture;
 
 TEST_F(ResultFile, SuccessLeavesOnlyTheResultInTheTestSection) {
     write_file(name_, "[Test]\nNote=n\nError=e\nResult=old\nMine=kept\n[Parent]\nMessage=0\n");

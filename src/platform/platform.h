@@ -1,6 +1,6 @@
 // The few things the benchmark takes from the operating system. Plain
-// functions, one implementation per platform (posix/ here). Everything else
-// in the core is portable C++.
+// functions, one implementation per platform (posix/ and win32/). Everything
+// else in the core is portable C++.
 #pragma once
 
 #include <cstddef>
@@ -46,6 +46,14 @@ void set_message_box_handler(MessageBoxHandler handler);
 [[noreturn]] void exit_process(int code);
 using ExitHandler = void (*)(int code);
 void set_exit_handler(ExitHandler handler);
+
+// ---- Before the unattended run ----------------------------------------------
+
+// Called once before the single run without a window. On Windows it looks at
+// the message queue once, which creates it: a parent that waits for the
+// program to become idle before it waits for the result stops waiting.
+// Elsewhere there is nothing to do.
+void prepare_unattended_run();
 
 // ---- Progress for people at a terminal ------------------------------------
 

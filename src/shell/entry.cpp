@@ -1,4 +1,5 @@
 #include "driver/run_driver.h"
+#include "platform/platform.h"
 #include "shell/shell.h"
 
 namespace {
@@ -17,6 +18,7 @@ int pt_entry(const char* command_line_text) {
     parse_options();
     select_module_label();
     if (unattended == 1) {
+        prepare_unattended_run();
         run_benchmark();
         return 0;
     }

@@ -234,7 +234,10 @@ std::string c_equivalent(const std::string& flags, const std::string& width, int
     for (const char flag : flags) {
         const bool hex_alternate = flag == '#' && (conversion == 'x' || conversion == 'X');
         const bool octal_zero_alternate = flag == '#' && conversion == 'o' && value == 0 && precision == 0;
-        if (!hex_alternate && !octal_zero_alternate) c_flags += flag;
+        // Sign flags do nothing to an unsigned conversion; leaving them out
+        // keeps the comparison to C libraries that print them anyway.
+        const bool unsigned_sign = !is_signed && (flag == '+' || flag == ' ');
+        if (!hex_alternate && !octal_zero_alternate && !unsigned_sign) c_flags += flag;
     }
     const int c_precision = has_sign && precision >= 2 ? precision - 1 : precision;
     std::string format = "%" + c_flags + width;

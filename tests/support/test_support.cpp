@@ -1,7 +1,4 @@
 #include "support/test_support.h"
-
-#include "platform/platform.h"
-#include "shell/shell.h"
  
 
 #include <fcntl.h>
@@ -12,8 +9,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -97,49 +92,4 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
         result.err = read_file(err_path);
     }
     return result;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
-
-namespace fake_clock {
-std::uint32_t now;
-std::uint32_t step;
-int readings;
-
-namespace {
-std::uint32_t tick() {
-    const std::uint32_t reading = now;
-    now += step;
-    ++readings;
-    return reading;
-}
-}  // namespace
-
-void start(std::uint32_t from, std::uint32_t step_ms) {
-    now = from;
-    step = step_ms;
-    readings = 0;
-    set_tick_source(tick);
-}
-
-void stop() { set_tick_source(nullptr); }
-}  // namespace fake_clock
-
-void start_shell(const char* command_line) {
-    reset_shell_settings();
-    split_command_line(command_line);
-    parse_options();
-    select_module_label();
 }

@@ -2,6 +2,7 @@
 // without regard to case, untouched lines survive byte for byte, and a group
 // of writes reaches the disk as one atomic replacement of the file.
 #include "platform/platform.h"
+#include "platform/profile_value.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -127,22 +128,6 @@ long find_key(const Document& doc, long header, std::string_view key, std::strin
     return -1;
 }
 
-// A value is one line of the file. Line breaks inside it would end the line
-// and turn the rest of the text into stray lines (or even a section header),
-// so they are written as \n and \r, and a backslash as \\.
-std::string escape_value(const char* value) {
-    std::string text;
-    for (const char* p = value; *p != '\0'; ++p) {
-        switch (*p) {
-            case '\n': text += "\\n"; break;
-            case '\r': text += "\\r"; break;
-            case '\\': text += "\\\\"; break;
-            default: text += *p;
-        }
-    }
-    return text;
-}
-
 std::string make_line(const Document& doc, std::string text) {
     if (doc.crlf) text += '\r';
     return text;
@@ -261,7 +246,7 @@ bool profile_write_string(const char* section, const char* key, const char* valu
         }
         return true;
     }
-    std::string text = std::string(key) + "=" + escape_value(value);
+    std::string text = std::string(key) + "=" + escape_profile_value(value);
     if (line >= 0) {
         doc.lines[static_cast<std::size_t>(line)] = make_line(doc, std::move(text));
     } else if (header >= 0) {

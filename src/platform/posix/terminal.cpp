@@ -49,3 +49,5 @@ void exit_process(int code) {
 }
 
 void set_exit_handler(ExitHandler handler) { exit_handler = handler; }
+
+void prepare_unattended_run() {}

@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# The Windows program: cross-builds pt.exe, ptverify.exe and the Windows test
+# programs for 32-bit Windows and runs them under Wine:
+#   - the core test suites and the Windows platform suites (pt_tests.exe,
+#     with the real dialog on a private X server);
+#   - ptverify.exe, whose digests must equal the Linux build's;
+#   - one unattended pt.exe run started by a parent program that waits for
+#     the posted notification (pt_parent_test.exe), then the output and
+#     result files;
+#   - a usage error: exit code 255 and the usage text in "Error".
+# Installs what it needs from Debian's packages (as root, or with sudo).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+# ---- Packages ---------------------------------------------------------------
+packages=(cmake ninja-build python3 googletest g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo dpkg --add-architecture i386
+    fi
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# Wine runs 32-bit programs with its 32-bit Linux loader. Some kernels run no
+# 32-bit Linux code at all; there the loader runs in Debian's user-mode
+# emulator, registered for 32-bit x86 programs.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "This kernel runs no 32-bit x86 programs: using the user-mode emulator for Wine's loader."
+    if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'install ok installed'; then
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends qemu-user-static
+    fi
+    binfmt=/proc/sys/fs/binfmt_misc
+    [ -e "$binfmt/register" ] || $sudo mount -t binfmt_misc binfmt_misc "$binfmt"
+    if [ ! -e "$binfmt/qemu-i386" ]; then
+        magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+        mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+        echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:F" | $sudo tee "$binfmt/register" >/dev/null
+    fi
+    /usr/lib/wine/wine --version >/dev/null
+fi
+
+# ---- Build --------------------------------------------------------------------
+echo "== windows build"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$(nproc)" --target pt ptverify pt_tests pt_parent_test
+build=$root/build/windows
+
+# The Linux digests to compare with (the main stage has built them already).
+if [ ! -x build/release/tools/ptverify ]; then
+    cmake --preset release >/dev/null
+    cmake --build --preset release -j "$(nproc)" --target ptverify
+fi
+
+# ---- Wine ---------------------------------------------------------------------
+export WINEPREFIX=$build/wine-prefix
+export WINEDEBUG=-all
+# No Mono or Gecko installer prompts, and no debugger for a crashing program.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+unset DISPLAY WAYLAND_DISPLAY
+
+work=$build/wine-run
+rm -rf "$work"
+mkdir -p "$work"
+xvfb_pid=""
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# A private X server. Every program below gets it: the first GUI program of
+# a prefix starts Wine's desktop process, and a desktop started without a
+# display cannot create any window afterwards.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 >"$work/xvfb.log" 2>&1 3>"$work/display" &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -n1 "$work/display")"
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "== wine prefix"
+    # The 64-bit side sets the prefix up natively; 32-bit programs run in it
+    # as on 64-bit Windows.
+    /usr/lib/wine/wine64 wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
+    wineserver -w
+fi
+wineserver -p   # one server for all the programs below
+
+echo "== under wine (the programs run side by side)"
+cd "$work"
+run() {  # run NAME PROGRAM ARGS...: NAME.out, NAME.err and the exit code in NAME.rc
+    local name=$1
+    shift
+    (set +e; wine "$@" >"$name.out" 2>"$name.err"; echo $? >"$name.rc") &
+    pids+=($!)
+}
+pids=()
+PT_SKIP_DEATH_TESTS=1 run tests "$build/tests/pt_tests.exe"
+run digests "$build/tools/ptverify.exe" --units 3 --runs 2
+run parent "$build/tests/pt_parent_test.exe" "$build/src/pt.exe" r.ini /o=log.txt
+run usage "$build/src/pt.exe" usage.ini /test=10
+wait "${pids[@]}"
+
+failed=0
+fail() { echo "FAILED: $*"; failed=1; }
+
+echo "-- pt_tests.exe"
+tail -n 5 tests.out
+[ "$(cat tests.rc)" = 0 ] || { cat tests.out tests.err; fail "pt_tests.exe exited with $(cat tests.rc)"; }
+
+echo "-- ptverify.exe --units 3 --runs 2"
+"$root/build/release/tools/ptverify" --units 3 --runs 2 >digests-linux.txt
+[ "$(cat digests.rc)" = 0 ] || fail "ptverify.exe exited with $(cat digests.rc): $(cat digests.err)"
+# The Windows C runtime ends printed lines with CRLF.
+tr -d '\r' <digests.out >digests.txt
+if diff -u digests-linux.txt digests.txt; then echo "digests identical to the Linux build's"; else fail "digests differ"; fi
+
+echo "-- pt.exe r.ini /o=log.txt, started by a parent that waits for its message"
+cat parent.out parent.err
+[ "$(cat parent.rc)" = 0 ] || fail "pt_parent_test.exe exited with $(cat parent.rc)"
+tr -d '\r' <log.txt >log-lf.txt
+cat log-lf.txt
+for line in "Quillstone (TM) 99 Version 1.0" "32-bit Version" "Will run: All modules" "GOINTERN= 0" "CHKLIMIT = 10"; do
+    grep -qxF "$line" log-lf.txt || fail "log.txt lacks the line \"$line\""
+done
+grep -qE '^Score = [0-9.e+]+ $' log-lf.txt || fail "log.txt lacks the score line"
+grep -qE '^ITERS = [0-9]+$' log-lf.txt || fail "log.txt lacks the ITERS line"
+tr -d '\r' <r.ini >r-lf.ini
+cat r-lf.ini
+grep -qE '^Result=[0-9.e+]+ $' r-lf.ini || fail "r.ini holds no Result"
+! grep -qE '^(Error|Note)=' r-lf.ini || fail "r.ini still holds Error or Note"
+
+echo "-- pt.exe usage.ini /test=10"
+[ "$(cat usage.rc)" = 255 ] || fail "a usage error exited with $(cat usage.rc), not 255"
+tr -d '\r' <usage.ini >usage-lf.ini
+cat usage-lf.ini
+grep -qF 'Error=Usage: pt [/o=outfilename] [/test=module] [/break]\n\nWhere:\n' usage-lf.ini ||
+    fail "usage.ini lacks the usage text in Error"
+[ "$(grep -c . usage-lf.ini)" = 2 ] || fail "the usage text spilled over into more lines of usage.ini"
+
+if [ "$failed" = 0 ]; then
+    echo "== windows: all checks passed"
+else
+    echo "== windows: some checks failed"
+    exit 1
+fi
