@@ -38,8 +38,8 @@ def read_xpm(path):
     hotspot = (int(header[4]), int(header[5])) if len(header) >= 6 else (0, 0)
     colours = {}
     for line in strings[1:1 + ncolors]:
-        key, spec = line[:cpp], line[cpp:].split()
-        value = spec[spec.index("c") + 1]
+        key, words = line[:cpp], line[cpp:].split()
+        value = words[words.index("c") + 1]
         if value.lower() == "none":
             colours[key] = None
         elif re.fullmatch(r"#[0-9A-Fa-f]{6}", value):

@@ -166,17 +166,17 @@ void expect_same_image(const unsigned char* dib, const char* const* xpm, int bit
     int mismatches = 0;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            std::string spec;
+            std::string colour;
             for (const auto& [key, value] : table) {
-                if (key == xpm[1 + colours + y][x]) spec = value;
+                if (key == xpm[1 + colours + y][x]) colour = value;
             }
             const int index = index_at(x, y);
             const Rgb shown{palette[4 * index + 2], palette[4 * index + 1], palette[4 * index]};
             Rgb wanted{0, 0, 0};
-            const bool transparent = spec == "None";
+            const bool transparent = colour == "None";
             if (!transparent) {
                 unsigned value = 0;
-                std::sscanf(spec.c_str(), "#%x", &value);
+                std::sscanf(colour.c_str(), "#%x", &value);
                 wanted = {static_cast<int>(value >> 16), static_cast<int>((value >> 8) & 0xFF),
                           static_cast<int>(value & 0xFF)};
             }
