@@ -1,7 +1,7 @@
 // Cost of the database step and of building the database for a run.
 #include <benchmark/benchmark.h>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 #include "modules/library/library.h"
 

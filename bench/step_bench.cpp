@@ -3,7 +3,7 @@
 // on from one iteration to the next, as they do from one unit to the next.
 #include <benchmark/benchmark.h>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "driver/state_dump.h"
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 #include "platform/platform.h"
 #include "shell/shell.h"

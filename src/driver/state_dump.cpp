@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 #include "modules/dates/dates.h"
 #include "modules/parse/parse.h"

@@ -5,7 +5,7 @@
 
 #include "shell/shell.h"
 #ifdef PT_HAVE_GUI
-#include "gui/gui.h"
+#include "frontend/qt/gui.h"
 #endif
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 
 extern "C" {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/copy/copy.h"
 #include "modules/database/database.h"
 

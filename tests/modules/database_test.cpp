@@ -6,7 +6,7 @@
 #include <set>
 #include <vector>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 #include "shell/shell.h"
 

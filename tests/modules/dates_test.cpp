@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 #include "modules/dates/bcd.h"
 #include "modules/dates/date_copies.h"

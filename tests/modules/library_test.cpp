@@ -13,7 +13,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 #include "modules/library/formatter.h"
 #include "modules/library/library.h"

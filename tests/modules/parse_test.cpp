@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 #include "modules/parse/evaluator.h"
 #include "modules/parse/parse.h"

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 #include "modules/words/syllable_analyser.h"
 #include "modules/words/words.h"

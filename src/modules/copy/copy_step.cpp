@@ -1,7 +1,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/copy/copy.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "shell/shell.h"
 
 DbRecord* db_table = nullptr;

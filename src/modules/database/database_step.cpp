@@ -2,7 +2,7 @@
 // two selections), threaded through the bookkeeping arithmetic of db_mix.
 #include <cstdlib>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 #include "shell/shell.h"
 

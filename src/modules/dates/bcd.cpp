@@ -1,6 +1,6 @@
 #include "modules/dates/bcd.h"
 
-#include "modules/dates/wrapping.h"
+#include "workload/wrapping.h"
 #include "shell/shell.h"
 
 BcdNumber jd_total;

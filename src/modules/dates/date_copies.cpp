@@ -1,9 +1,9 @@
 #include "modules/dates/date_copies.h"
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/dates/bcd.h"
 #include "modules/dates/dates.h"
-#include "modules/dates/wrapping.h"
+#include "workload/wrapping.h"
 
 namespace {
 

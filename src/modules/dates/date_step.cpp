@@ -1,7 +1,7 @@
 #include <array>
 #include <utility>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/dates/date_copies.h"
 #include "modules/dates/dates.h"
 

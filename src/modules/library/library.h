@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 
 // The arguments a script passes after its format, in order.
 enum class ScriptArguments {

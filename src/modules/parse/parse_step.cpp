@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <utility>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/parse/evaluator.h"
 #include "modules/parse/parse.h"
 #include "shell/shell.h"

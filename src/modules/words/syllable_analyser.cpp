@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "shell/shell.h"
 
 unsigned char syllable_buffer[kSyllableBufferSize];

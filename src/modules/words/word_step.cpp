@@ -1,6 +1,6 @@
 #include <cstdint>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/words/syllable_analyser.h"
 #include "modules/words/words.h"
 

@@ -12,7 +12,7 @@
 
 #include "driver/run_driver.h"
 #include "platform/platform.h"
-#include "platform/win32/dialog.h"
+#include "frontend/win32/dialog.h"
 #include "shell/shell.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "driver/workload.h"
+#include "workload/workload.h"
 #include "modules/database/database.h"
 
 namespace {

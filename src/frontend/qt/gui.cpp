@@ -1,4 +1,4 @@
-#include "gui/gui.h"
+#include "frontend/qt/gui.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "gui/dialog.h"
+#include "frontend/qt/dialog.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
 

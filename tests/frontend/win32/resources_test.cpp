@@ -11,11 +11,11 @@
 #include <vector>
 
 // The artwork itself (XPM is C source).
-#include "../../resources/icon-16x16-16c.xpm"
-#include "../../resources/icon-16x16-2c.xpm"
-#include "../../resources/icon-32x32-16c.xpm"
-#include "../../resources/icon-32x32-2c.xpm"
-#include "../../resources/wait-cursor.xpm"
+#include "../../../resources/icon-16x16-16c.xpm"
+#include "../../../resources/icon-16x16-2c.xpm"
+#include "../../../resources/icon-32x32-16c.xpm"
+#include "../../../resources/icon-32x32-2c.xpm"
+#include "../../../resources/wait-cursor.xpm"
 
 namespace {
 

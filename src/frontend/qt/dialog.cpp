@@ -1,4 +1,4 @@
-#include "gui/dialog.h"
+#include "frontend/qt/dialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -12,7 +12,7 @@
 #include <cstdlib>
 
 #include "driver/run_driver.h"
-#include "gui/gui.h"
+#include "frontend/qt/gui.h"
 #include "shell/shell.h"
 
 const DialogControl kDialogControls[9] = {

@@ -1,4 +1,4 @@
-#include "platform/win32/dialog.h"
+#include "frontend/win32/dialog.h"
 
 #include <cstdio>
 

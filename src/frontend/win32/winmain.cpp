@@ -2,7 +2,7 @@
 // program name, which is exactly the text the program entry expects.
 #include <windows.h>
 
-#include "platform/win32/dialog.h"
+#include "frontend/win32/dialog.h"
 #include "shell/shell.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {

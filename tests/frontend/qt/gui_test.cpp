@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "driver/run_driver.h"
-#include "gui/dialog.h"
-#include "gui/gui.h"
+#include "frontend/qt/dialog.h"
+#include "frontend/qt/gui.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
 #include "support/test_support.h"

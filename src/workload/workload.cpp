@@ -1,4 +1,4 @@
-#include "driver/workload.h"
+#include "workload/workload.h"
 
 #include <cstring>
 
