@@ -1,6 +1,7 @@
 // Cost of the database step and of building the database for a run.
 #include <benchmark/benchmark.h>
 
+#include "driver/work_unit.h"
 #include "workload/workload.h"
 #include "modules/database/database.h"
 

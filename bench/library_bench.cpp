@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "driver/work_unit.h"
 #include "workload/workload.h"
 #include "modules/database/database.h"
 #include "modules/library/library.h"

@@ -3,8 +3,9 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <string>
 
-#include "workload/workload.h"
+#include "driver/work_unit.h"
 #include "modules/database/database.h"
 
 namespace {
@@ -25,36 +26,25 @@ BENCHMARK(BM_WorkUnit)->Unit(benchmark::kMicrosecond);
 // nanoseconds per step call and each module's share of the unit.
 void BM_WorkUnitByModule(benchmark::State& state) {
     using Clock = std::chrono::steady_clock;
-    struct Piece {
-        const char* name;
-        void (*run)();
-        int calls;
-        double ns = 0;
-    } pieces[] = {
-        {"copy", run_copy_steps, kCopyStepsPerUnit},
-        {"date", run_date_steps, kDateStepsPerUnit},
-        {"word", run_word_steps, kWordStepsPerUnit},
-        {"parse", run_parse_steps, kParseStepsPerUnit},
-        {"library", run_library_steps, kLibraryStepsPerUnit},
-        {"database", run_database_step, 1},
-    };
+    double ns[kWorkStepCount] = {};
     setup_workload();
     run_work_unit();
     for (auto _ : state) {
         reset_work_unit_state();
-        for (Piece& piece : pieces) {
+        for (std::size_t step = 0; step < kWorkStepCount; ++step) {
             const Clock::time_point start = Clock::now();
-            piece.run();
-            piece.ns += std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+            run_step_calls(step);
+            ns[step] += std::chrono::duration<double, std::nano>(Clock::now() - start).count();
         }
         benchmark::ClobberMemory();
     }
     double total = 0;
-    for (const Piece& piece : pieces) total += piece.ns;
+    for (double step_ns : ns) total += step_ns;
     const double units = static_cast<double>(state.iterations());
-    for (const Piece& piece : pieces) {
-        state.counters[std::string(piece.name) + "_ns_per_call"] = piece.ns / units / piece.calls;
-        state.counters[std::string(piece.name) + "_share_pct"] = total > 0 ? 100.0 * piece.ns / total : 0;
+    for (std::size_t step = 0; step < kWorkStepCount; ++step) {
+        const std::string name = kWorkSteps[step].name;
+        state.counters[name + "_ns_per_call"] = ns[step] / units / kWorkSteps[step].calls_per_unit;
+        state.counters[name + "_share_pct"] = total > 0 ? 100.0 * ns[step] / total : 0;
     }
     db_release();
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/state_dump.h"
+#include "driver/work_unit.h"
 #include "workload/workload.h"
 #include "modules/database/database.h"
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "driver/work_unit.h"
 #include "workload/workload.h"
 #include "modules/database/database.h"
 #include "platform/platform.h"

@@ -8,11 +8,17 @@
 
 // Layout, little-endian, no padding between parts:
 //   long_records, short_records (700 records of 272 bytes each),
-//   index_table (700 int32), the 47 state integers in kStateNames order,
+//   index_table (700 int32), the 47 state integers in kStateIntegers order,
 //   database slots 0..1000, selection slots 1..100, flagged slots 1..50
 //   (136 bytes each; zero bytes for a block that does not exist).
 inline constexpr std::size_t kStateIntegerCount = 47;
-extern const char* const kStateNames[kStateIntegerCount];
+
+// A state integer of the frame and where it lives.
+struct StateInteger {
+    const char* name;
+    const std::int32_t* variable;
+};
+extern const StateInteger kStateIntegers[kStateIntegerCount];
 
 inline constexpr std::size_t kStateFrameSize =
     2 * 700 * 272 + 700 * 4 + kStateIntegerCount * 4 + (1001 + 100 + 50) * 136;
@@ -20,7 +26,7 @@ inline constexpr std::size_t kStateFrameSize =
 // Appends the current frame to frame.
 void append_state_frame(std::vector<unsigned char>& frame);
 
-// The values of the 47 state integers, in kStateNames order.
+// The values of the 47 state integers, in kStateIntegers order.
 void read_state_integers(std::int32_t (&values)[kStateIntegerCount]);
 
 // 64-bit FNV-1a over bytes.

@@ -2,41 +2,15 @@
 
 #include <cstring>
 
-#include "modules/copy/copy.h"
-#include "modules/database/database.h"
-#include "modules/dates/dates.h"
-#include "modules/library/library.h"
-#include "modules/parse/parse.h"
-#include "modules/words/words.h"
-
 WorkRecord long_records[kRecordCount];
 WorkRecord short_records[kRecordCount];
 std::int32_t index_table[kRecordCount];
 
-std::int32_t copy_call_counter;
-std::int32_t copy_ring_pos;
-std::int32_t copy_calls_left;
-std::int32_t base_year;
-std::int32_t base_month;
-std::int32_t base_day;
-std::int32_t base_hour;
-std::int32_t base_minute;
-std::int32_t date_phase;
-std::int32_t word_phase;
-std::int32_t word_position;
-std::int32_t parse_phase;
-std::int32_t library_phase;
-std::int32_t library_cursor;
-std::int32_t go_intern;
 std::int32_t module_seed = 7;
+std::int32_t go_intern;
 std::int32_t copy_size_a;
 std::int32_t copy_size_b;
 std::int32_t copy_size_c;
-std::int32_t database_limit;
-std::int32_t out_minute;
-std::int32_t out_hour;
-std::int32_t out_day;
-std::int32_t out_month;
 
 namespace {
 
@@ -132,69 +106,4 @@ void set_copy_sizes() {
     copy_size_a = 136;
     copy_size_b = 88;
     copy_size_c = 28;
-}
-
-std::int32_t setup_workload() {
-    database_limit = 8;
-    module_seed = 7;
-    fill_work_tables();
-    module_seed = 7;
-    const std::int32_t status = db_setup();
-    module_seed = 7;
-    set_copy_sizes();
-    return status;
-}
-
-void reset_work_unit_state() {
-    copy_call_counter = 0;
-    copy_ring_pos = 4;
-    copy_calls_left = kCopyStepsPerUnit;
-    base_year = 1949;
-    base_month = 4;
-    base_day = 6;
-    base_hour = 6;
-    base_minute = 2;
-    date_phase = 0;
-    word_phase = 0;
-    word_position = 0;
-    parse_phase = 0;
-    library_phase = 0;
-    library_cursor = 699;
-    go_intern = 0;
-    module_seed = 7;
-}
-
-void run_copy_steps() {
-    for (int i = 0; i < kCopyStepsPerUnit; ++i) {
-        copy_step();
-        --copy_calls_left;
-    }
-}
-
-void run_date_steps() {
-    for (int i = 0; i < kDateStepsPerUnit; ++i) date_step(&out_minute, &out_hour, &out_day, &out_month, &base_year);
-}
-
-void run_word_steps() {
-    for (int i = 0; i < kWordStepsPerUnit; ++i) word_step();
-}
-
-void run_parse_steps() {
-    for (int i = 0; i < kParseStepsPerUnit; ++i) parse_step();
-}
-
-void run_library_steps() {
-    for (int i = 0; i < kLibraryStepsPerUnit; ++i) library_step();
-}
-
-void run_database_step() { database_step(); }
-
-void run_work_unit() {
-    reset_work_unit_state();
-    run_copy_steps();
-    run_date_steps();
-    run_word_steps();
-    run_parse_steps();
-    run_library_steps();
-    run_database_step();
 }

@@ -1,5 +1,5 @@
-// What every workload module shares: the work record tables, the workload
-// state, the module random generator, the set-up and the work unit.
+// What every workload module stands on: the work record tables, the shared
+// workload state, the module random generator and the table fill.
 #pragma once
 
 #include <cstddef>
@@ -50,60 +50,21 @@ extern WorkRecord long_records[kRecordCount];
 extern WorkRecord short_records[kRecordCount];
 extern std::int32_t index_table[kRecordCount];
 
-// ---- Workload state -----------------------------------------------------
-// Reset by every work unit:
-extern std::int32_t copy_call_counter;
-extern std::int32_t copy_ring_pos;
-extern std::int32_t copy_calls_left;
-extern std::int32_t base_year;
-extern std::int32_t base_month;
-extern std::int32_t base_day;
-extern std::int32_t base_hour;
-extern std::int32_t base_minute;
-extern std::int32_t date_phase;
-extern std::int32_t word_phase;
-extern std::int32_t word_position;
-extern std::int32_t parse_phase;
-extern std::int32_t library_phase;
-extern std::int32_t library_cursor;
-extern std::int32_t go_intern;
+// ---- Shared workload state --------------------------------------------------
+// Each module's own state lives with that module; these are shared.
+// Drawn from by the table fill, the word step and the database's set-up;
+// reset to 7 by the set-up and by every work unit.
 extern std::int32_t module_seed;
-// Set once per run by the set-up:
+// Reset by every work unit and changed by nothing else; the run driver prints it.
+extern std::int32_t go_intern;
+// Set once per run by set_copy_sizes; read by the data copy module.
 extern std::int32_t copy_size_a;
 extern std::int32_t copy_size_b;
 extern std::int32_t copy_size_c;
-extern std::int32_t database_limit;
-// Written by the date step, never reset:
-extern std::int32_t out_minute;
-extern std::int32_t out_hour;
-extern std::int32_t out_day;
-extern std::int32_t out_month;
-
-// Step calls of one work unit, in the order the unit makes them.
-inline constexpr int kCopyStepsPerUnit = 3001;
-inline constexpr int kDateStepsPerUnit = 123;
-inline constexpr int kWordStepsPerUnit = 337;
-inline constexpr int kParseStepsPerUnit = 28;
-inline constexpr int kLibraryStepsPerUnit = 235;
 
 // 0 to 32767, from the linear congruential sequence seeded by module_seed.
 std::int32_t module_random();
 
-// Prepares one run; returns the database module's status (0 for success).
-std::int32_t setup_workload();
+// Fills index_table, long_records and short_records from the current seed.
 void fill_work_tables();
 void set_copy_sizes();
-
-// The timed quantum: resets the per-unit state and calls every module's step
-// routine a fixed number of times in a fixed order.
-void run_work_unit();
-
-// The pieces of a work unit in its order; run_work_unit is exactly these,
-// and the benchmarks time them one by one.
-void reset_work_unit_state();
-void run_copy_steps();
-void run_date_steps();
-void run_word_steps();
-void run_parse_steps();
-void run_library_steps();
-void run_database_step();

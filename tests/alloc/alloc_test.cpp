@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "driver/work_unit.h"
 #include "workload/workload.h"
 #include "modules/database/database.h"
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "driver/work_unit.h"
 #include "workload/workload.h"
 #include "modules/copy/copy.h"
 #include "modules/database/database.h"

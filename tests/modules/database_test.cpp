@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "driver/work_unit.h"
 #include "workload/workload.h"
 #include "modules/database/database.h"
 #include "shell/shell.h"

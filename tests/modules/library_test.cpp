@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "driver/work_unit.h"
 #include "workload/workload.h"
 #include "modules/database/database.h"
 #include "modules/library/formatter.h"

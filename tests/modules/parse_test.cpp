@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "driver/work_unit.h"
 #include "workload/workload.h"
 #include "modules/database/database.h"
 #include "modules/parse/evaluator.h"

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver/work_unit.h"
 #include "workload/workload.h"
 #include "modules/database/database.h"
 #include "modules/words/syllable_analyser.h"

@@ -6,8 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "driver/work_unit.h"
 #include "workload/workload.h"
+#include "modules/copy/copy.h"
 #include "modules/database/database.h"
+#include "modules/dates/dates.h"
+#include "modules/library/library.h"
+#include "modules/words/words.h"
 
 namespace {
 

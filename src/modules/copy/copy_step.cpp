@@ -4,6 +4,10 @@
 #include "workload/workload.h"
 #include "modules/copy/copy.h"
 
+std::int32_t copy_call_counter;
+std::int32_t copy_ring_pos;
+std::int32_t copy_calls_left;
+
 namespace {
 
 constexpr std::int32_t kRingSize = 350;

@@ -39,6 +39,7 @@ void free_block(DbRecord*& block) {
 }  // namespace
 
 void db_fill_record(std::int32_t a, DbRecord* slot) {
+    // The table is drawn from the shared generator so that it continues the set-up's reseeded sequence.
     // The draws come in field order; their sequence is part of the table's
     // definition, so nothing may draw in between.
     slot->bucket = module_random() % kBuckets;
@@ -90,6 +91,7 @@ void db_sort(DbRecord* table, std::int32_t mode, std::int32_t first, std::int32_
 }
 
 std::int32_t db_setup() {
+    // The database's set-up sets the copy sizes itself, as the run's set-up does again after it.
     set_copy_sizes();
     // A set-up repeated without the release in between must not leak the
     // blocks of the earlier one; after a release this frees nothing.

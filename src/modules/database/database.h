@@ -32,6 +32,10 @@ inline constexpr int kDbRecords = kDbSlots - 1;
 inline constexpr int kSelectionSlots = 102;
 inline constexpr int kFlaggedSlots = 52;
 
+// Set once per run by the set-up: rounds of the inner loop of each
+// bookkeeping block (db_mix).
+extern std::int32_t database_limit;
+
 // Heap blocks of the current run; null when they do not exist.
 extern DbRecord* db_table;
 extern DbRecord* selection_buffer;

@@ -6,6 +6,7 @@
 #include "modules/database/database.h"
 #include "shell/shell.h"
 
+std::int32_t database_limit;
 std::int32_t mix1, mix2, mix3, mix4, mix5, mix6, mix7, mix8, mix9;
 std::int32_t anchor;
 std::int32_t group_key, group_sum_a, group_sum_b, group_low_count, group_min, group_max;

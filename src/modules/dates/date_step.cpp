@@ -5,6 +5,16 @@
 #include "modules/dates/date_copies.h"
 #include "modules/dates/dates.h"
 
+std::int32_t base_year;
+std::int32_t base_month;
+std::int32_t base_day;
+std::int32_t base_hour;
+std::int32_t base_minute;
+std::int32_t date_phase;
+std::int32_t out_minute;
+std::int32_t out_hour;
+std::int32_t out_day;
+std::int32_t out_month;
 std::int32_t date_cursor;
 std::int32_t julian_result;
 

@@ -4,6 +4,19 @@
 
 #include <cstdint>
 
+// The base date that every work unit resets and the step's phase.
+extern std::int32_t base_year;
+extern std::int32_t base_month;
+extern std::int32_t base_day;
+extern std::int32_t base_hour;
+extern std::int32_t base_minute;
+extern std::int32_t date_phase;
+// The slots the work unit hands to every date step; never reset.
+extern std::int32_t out_minute;
+extern std::int32_t out_hour;
+extern std::int32_t out_day;
+extern std::int32_t out_month;
+
 // Record cursor of the date step; never reset, it runs on across work units
 // and runs.
 extern std::int32_t date_cursor;

@@ -6,6 +6,11 @@
 
 #include "workload/workload.h"
 
+// The script phase and the record the next call formats into; every work
+// unit resets both.
+extern std::int32_t library_phase;
+extern std::int32_t library_cursor;
+
 // The arguments a script passes after its format, in order.
 enum class ScriptArguments {
     word_offset,    // the record's word and offset

@@ -4,6 +4,9 @@
 #include "modules/library/library.h"
 #include "shell/shell.h"
 
+std::int32_t library_phase;
+std::int32_t library_cursor;
+
 const char library_argument_text[] = "Flabbergasted";
 
 // Phase p runs on copy p mod 3 + 1, so every format meets more than one copy.

@@ -3,6 +3,9 @@
 
 #include <cstdint>
 
+// The sweep phase; every work unit resets it.
+extern std::int32_t parse_phase;
+
 // Record cursor of the parse step; never reset after program start, so it
 // runs on across work units and runs.
 extern std::int32_t parse_cursor;

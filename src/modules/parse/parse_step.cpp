@@ -7,6 +7,7 @@
 #include "modules/parse/parse.h"
 #include "shell/shell.h"
 
+std::int32_t parse_phase;
 std::int32_t parse_cursor;
 
 // Successive sweeps run through more and more of the copies and their

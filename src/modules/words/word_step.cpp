@@ -4,6 +4,9 @@
 #include "modules/words/syllable_analyser.h"
 #include "modules/words/words.h"
 
+std::int32_t word_phase;
+std::int32_t word_position;
+
 namespace {
 
 constexpr std::int32_t kPositionStep = 17;
