@@ -4,10 +4,17 @@
 #include <cstdio>
 
 #include "driver/work_unit.h"
-#include "workload/workload.h"
 #include "modules/database/database.h"
 #include "platform/platform.h"
-#include "shell/shell.h"
+#include "workload/report_error.h"
+#include "workload/workload.h"
+
+const char* product_title = "Quillstone (TM) 99 Version 1.0";
+const char* notice_line = "Copyright (C) 2026 the pt developers";
+const char* version_text = nullptr;
+const char* module_label = nullptr;
+std::int32_t printing = 0;
+std::int32_t break_prompts = 0;
 
 double score;
 const std::int32_t check_limit = 10;
@@ -40,7 +47,7 @@ double compute_score(std::int32_t iterations, std::uint32_t elapsed_ms) {
     return (static_cast<double>(iterations) * 1000.0) / static_cast<double>(elapsed_ms);
 }
 
-void run_benchmark() {
+RunOutcome run_benchmark() {
     char text[100];
 
     print_line("%s\n", product_title);
@@ -113,8 +120,7 @@ void run_benchmark() {
 
     db_release();
 
-    if (unattended == 1) write_result();
-
     std::snprintf(text, sizeof text, "done, score %.3g", score);
     show_status(text);
+    return RunOutcome{score, iterations, elapsed};
 }

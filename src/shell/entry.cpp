@@ -20,6 +20,7 @@ int pt_entry(const char* command_line_text) {
     if (unattended == 1) {
         prepare_unattended_run();
         run_benchmark();
+        write_result();
         return 0;
     }
     if (dialog_runner() < 0) report_error("Cant Create DialogBox");

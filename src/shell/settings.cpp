@@ -9,13 +9,7 @@ bool arg_table_overflow = false;
 char output_file_name[kOutputFileNameSize] = {};
 const char* result_file_name = nullptr;
 std::int32_t module_number = 0;
-const char* module_label = nullptr;
-const char* version_text = nullptr;
-const char* product_title = "Quillstone (TM) 99 Version 1.0";
-const char* notice_line = "Copyright (C) 2026 the pt developers";
 std::int32_t unattended = 0;
-std::int32_t printing = 0;
-std::int32_t break_prompts = 0;
 std::int32_t label_stepping = 0;
 
 void reset_shell_settings() {

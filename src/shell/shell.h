@@ -1,26 +1,24 @@
-// Program shell: start-up settings, the command line, the single error path
-// and the result file.
+// Program shell: start-up settings, the command line and the result file.
+// The shell also defines report_error, whose header is workload/report_error.h.
 #pragma once
 
 #include <cstdint>
+
+#include "driver/run_driver.h"
+#include "workload/report_error.h"
 
 inline constexpr int kArgTableSize = 20;          // entry 0 and 19 arguments
 inline constexpr int kOutputFileNameSize = 80;    // 79 characters and the NUL
 
 // ---- Shell settings, written at start-up -------------------------------------
+// (What a run prints and asks is the run driver's; the shell sets it too.)
 extern const char* arg_table[kArgTableSize];
 extern std::int32_t arg_count;
 extern bool arg_table_overflow;  // the command line held more than 19 arguments
 extern char output_file_name[kOutputFileNameSize];
 extern const char* result_file_name;
 extern std::int32_t module_number;
-extern const char* module_label;
-extern const char* version_text;
-extern const char* product_title;
-extern const char* notice_line;
 extern std::int32_t unattended;
-extern std::int32_t printing;
-extern std::int32_t break_prompts;
 extern std::int32_t label_stepping;
 
 // Back to the values at process start (the argument copies are freed).
@@ -38,13 +36,10 @@ const char* module_label_for(std::int32_t number);
 // command line, as one text. Returns the exit code.
 int pt_entry(const char* command_line_text);
 
-// ---- Errors and the result file ---------------------------------------------
+// ---- The result file ---------------------------------------------------------
+// (report_error, the error path, has a header of its own.)
 
-// Prints text to the output file, records it in the result file or shows it
-// in a message box, and ends the process with exit code 255.
-[[noreturn]] void report_error(const char* text);
-
-// Records score in the result file and notifies a waiting parent program.
+// Records the last run's score in the result file and notifies a waiting parent program.
 void write_result();
 
 // What the result writer does after the score has reached the file: reads

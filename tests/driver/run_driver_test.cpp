@@ -71,10 +71,13 @@ TEST_F(RunDriver, CalibratesUntilMoreThanSixSecondsAndPrintsEveryLine) {
     printing = 1;
     module_label = "Parsing module";
     testing::internal::CaptureStdout();
-    run_benchmark();
+    const RunOutcome outcome = run_benchmark();
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(fake_clock::readings, 7);  // start + 4 calibration readings + 2 timed readings
     EXPECT_DOUBLE_EQ(score, 8.0);
+    EXPECT_DOUBLE_EQ(outcome.score, 8.0);
+    EXPECT_EQ(outcome.iterations, 16);
+    EXPECT_EQ(outcome.elapsed_ms, 2000u);
     EXPECT_EQ(out, std::string("Quillstone (TM) 99 Version 1.0\n") + notice_line +
                        "\n32-bit Version\nWill run: Parsing module\n"
                        "Score = 8 \nGOINTERN= 0\nCHKLIMIT = 10\nITERS = 16\n");

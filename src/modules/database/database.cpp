@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "workload/workload.h"
-#include "shell/shell.h"
+#include "workload/report_error.h"
 
 DbRecord* db_table = nullptr;
 DbRecord* selection_buffer = nullptr;

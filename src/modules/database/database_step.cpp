@@ -4,7 +4,7 @@
 
 #include "workload/workload.h"
 #include "modules/database/database.h"
-#include "shell/shell.h"
+#include "workload/report_error.h"
 
 std::int32_t database_limit;
 std::int32_t mix1, mix2, mix3, mix4, mix5, mix6, mix7, mix8, mix9;

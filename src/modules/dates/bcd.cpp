@@ -1,7 +1,7 @@
 #include "modules/dates/bcd.h"
 
 #include "workload/wrapping.h"
-#include "shell/shell.h"
+#include "workload/report_error.h"
 
 BcdNumber jd_total;
 BcdNumber jd_second;

@@ -2,7 +2,7 @@
 
 #include "modules/library/formatter.h"
 #include "modules/library/library.h"
-#include "shell/shell.h"
+#include "workload/report_error.h"
 
 std::int32_t library_phase;
 std::int32_t library_cursor;

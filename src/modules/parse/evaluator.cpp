@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "shell/shell.h"
+#include "workload/report_error.h"
 
 char expression_buffer[kExpressionBufferSize];
 const char* scan_position;

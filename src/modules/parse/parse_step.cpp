@@ -5,7 +5,7 @@
 #include "workload/workload.h"
 #include "modules/parse/evaluator.h"
 #include "modules/parse/parse.h"
-#include "shell/shell.h"
+#include "workload/report_error.h"
 
 std::int32_t parse_phase;
 std::int32_t parse_cursor;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "workload/workload.h"
-#include "shell/shell.h"
+#include "workload/report_error.h"
 
 unsigned char syllable_buffer[kSyllableBufferSize];
 char message_text[kMessageTextSize];
