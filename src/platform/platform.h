@@ -99,8 +99,3 @@ WindowId find_window(const char* title);
 // handled. Failures are not reported: the notification is best effort.
 void post_message(WindowId window, std::uint32_t message);
 
-// Whether an X display can be reached (DISPLAY names one that answers).
-bool x_display_reachable();
-
-// The name of the X11 atom that types the notification's ClientMessage.
-inline constexpr const char* kNotifyAtomName = "PT_RESULT_READY";

@@ -30,3 +30,12 @@ void reset_shell_settings() {
     break_prompts = 0;
     label_stepping = 0;
 }
+
+void step_module_label() {
+    if (label_stepping != 1) return;
+    if (module_number == 1) {
+        module_number = 3;
+    } else if (++module_number == 8) {
+        label_stepping = 0;
+    }
+}

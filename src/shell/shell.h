@@ -29,6 +29,11 @@ void split_command_line(const char* text);
 void parse_options();
 void select_module_label();
 
+// After a run in the window: with /test=0 the label steps through the modules
+// 1, 3, 4, 5, 6 and 7 (module 2 has no workload of its own), and stepping
+// ends when it reaches 8, "All modules".
+void step_module_label();
+
 // The label of a module number from 1 to 9, or nullptr.
 const char* module_label_for(std::int32_t number);
 

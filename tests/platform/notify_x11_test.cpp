@@ -15,6 +15,7 @@
 
 #include "driver/run_driver.h"
 #include "platform/platform.h"
+#include "platform/posix/x11.h"
 #include "shell/shell.h"
 #include "support/test_support.h"
 #include "support/xvfb.h"

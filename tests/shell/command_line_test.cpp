@@ -102,6 +102,12 @@ TEST_F(CommandLine, ModuleNumberZeroStartsLabelStepping) {
     EXPECT_STREQ(module_label, "Data copy module");
     parse("/test=0");
     EXPECT_EQ(label_stepping, 1);
+    // What both front ends do after each run: 2 is skipped, and 8 ends it.
+    for (const std::int32_t next : {3, 4, 5, 6, 7, 8, 8}) {
+        step_module_label();
+        EXPECT_EQ(module_number, next);
+    }
+    EXPECT_EQ(label_stepping, 0);
 }
 
 TEST_F(CommandLine, EmptyOutputNameMeansNoOutputFile) {

@@ -13,17 +13,18 @@
 
 #include "driver/run_driver.h"
 #include "frontend/qt/gui.h"
+#include "frontend/window.h"
 #include "shell/shell.h"
 
 const DialogControl kDialogControls[9] = {
-    {DialogControl::Text, 100, "Program Name", Qt::AlignHCenter | Qt::AlignTop, QRect(15, 15, 180, 8)},
-    {DialogControl::Text, 101, "Notice", Qt::AlignHCenter | Qt::AlignTop, QRect(15, 70, 180, 8)},
-    {DialogControl::Text, 102, "Version", Qt::AlignHCenter | Qt::AlignTop, QRect(15, 25, 180, 8)},
-    {DialogControl::Text, 103, "", Qt::AlignLeft | Qt::AlignTop, QRect(110, 90, 85, 8)},
-    {DialogControl::Text, -1, "Score:", Qt::AlignRight | Qt::AlignTop, QRect(15, 105, 85, 8)},
-    {DialogControl::Text, 104, "", Qt::AlignLeft | Qt::AlignTop, QRect(110, 105, 85, 8)},
-    {DialogControl::Button, 1, "Run Test", Qt::AlignCenter, QRect(40, 125, 50, 14)},
-    {DialogControl::Button, 2, "Quit", Qt::AlignCenter, QRect(120, 125, 50, 14)},
+    {DialogControl::Text, kProgramNameId, "Program Name", Qt::AlignHCenter | Qt::AlignTop, QRect(15, 15, 180, 8)},
+    {DialogControl::Text, kNoticeId, "Notice", Qt::AlignHCenter | Qt::AlignTop, QRect(15, 70, 180, 8)},
+    {DialogControl::Text, kVersionId, "Version", Qt::AlignHCenter | Qt::AlignTop, QRect(15, 25, 180, 8)},
+    {DialogControl::Text, 103, "", Qt::AlignLeft | Qt::AlignTop, QRect(110, 90, 85, 8)},  // always empty
+    {DialogControl::Text, -1, kScoreCaptionText, Qt::AlignRight | Qt::AlignTop, QRect(15, 105, 85, 8)},
+    {DialogControl::Text, kStatusId, "", Qt::AlignLeft | Qt::AlignTop, QRect(110, 105, 85, 8)},
+    {DialogControl::Button, kRunTestId, kRunTestText, Qt::AlignCenter, QRect(40, 125, 50, 14)},
+    {DialogControl::Button, kQuitId, kQuitText, Qt::AlignCenter, QRect(120, 125, 50, 14)},
     {DialogControl::Icon, -1, "", Qt::AlignLeft | Qt::AlignTop, QRect(96, 40, 18, 20)},
 };
 
@@ -54,7 +55,7 @@ QRect dialog_units_to_pixels(const QRect& units, const QFont& font) {
 }
 
 ProcessorTestDialog::ProcessorTestDialog(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("Processor Test"));
+    setWindowTitle(QString::fromLatin1(kWindowTitle));
     setWindowIcon(program_icon());
     QFont dialog_font = font();
     dialog_font.setPointSize(8);
@@ -66,7 +67,7 @@ ProcessorTestDialog::ProcessorTestDialog(QWidget* parent) : QDialog(parent) {
         QWidget* widget;
         if (c.kind == DialogControl::Button) {
             auto* button = new QPushButton(QString::fromLatin1(c.initial_text), this);
-            if (c.id == 1) {
+            if (c.id == kRunTestId) {
                 button->setDefault(true);
                 button->setFocus();
                 // Like a posted message: the run starts once the press has
@@ -91,10 +92,10 @@ ProcessorTestDialog::ProcessorTestDialog(QWidget* parent) : QDialog(parent) {
     }
     connect(this, &ProcessorTestDialog::runFinished, this, &ProcessorTestDialog::finishRun, Qt::QueuedConnection);
 
-    set_text(100, QString::fromLatin1(product_title));
-    set_text(101, QString::fromLatin1(notice_line));
-    set_text(102, QString::fromLatin1(version_text));
-    set_text(104, QStringLiteral("Not Run"));
+    set_text(kProgramNameId, QString::fromLatin1(product_title));
+    set_text(kNoticeId, QString::fromLatin1(notice_line));
+    set_text(kVersionId, QString::fromLatin1(version_text));
+    set_text(kStatusId, QString::fromLatin1(kNotRunText));
 }
 
 ProcessorTestDialog::~ProcessorTestDialog() {
@@ -117,12 +118,12 @@ void ProcessorTestDialog::startRun() {
     select_module_label();
 
     const QPixmap cursor_image(QString::fromLatin1(wait_cursor_resource));
-    if (cursor_image.isNull()) report_error("Can't LoadCursor");
+    if (cursor_image.isNull()) report_error(kNoWaitCursorText);
     QApplication::setOverrideCursor(QCursor(cursor_image, 0, 0));
 
-    set_text(104, QStringLiteral("Running..."));
-    control(104)->repaint();
-    control(1)->setEnabled(false);
+    set_text(kStatusId, QString::fromLatin1(kRunningText));
+    control(kStatusId)->repaint();
+    control(kRunTestId)->setEnabled(false);
 
     // The window keeps painting while the benchmark runs, alone, on its own
     // thread; nothing else computes beside it.
@@ -135,19 +136,11 @@ void ProcessorTestDialog::startRun() {
 void ProcessorTestDialog::finishRun() {
     worker_.join();
     char text[100];
-    std::snprintf(text, sizeof text, "%.3g ", score);
-    set_text(104, QString::fromLatin1(text));
+    std::snprintf(text, sizeof text, kScoreFormat, score);
+    set_text(kStatusId, QString::fromLatin1(text));
     QApplication::restoreOverrideCursor();
-    control(1)->setEnabled(true);
-
-    if (label_stepping == 1) {
-        if (module_number == 1) {
-            module_number = 3;
-        } else {
-            ++module_number;
-            if (module_number == 8) label_stepping = 0;
-        }
-    }
+    control(kRunTestId)->setEnabled(true);
+    step_module_label();
 }
 
 void ProcessorTestDialog::reject() {

@@ -37,8 +37,7 @@ public:
     explicit ProcessorTestDialog(QWidget* parent = nullptr);
     ~ProcessorTestDialog() override;
 
-    // The control with the given id (100 to 104 for the texts, 1 and 2 for
-    // the buttons), or nullptr.
+    // The control with the given id (frontend/window.h), or nullptr.
     QWidget* control(int id) const;
     bool running() const { return worker_.joinable(); }
 

@@ -10,6 +10,7 @@
 
 #include "frontend/qt/dialog.h"
 #include "platform/platform.h"
+#include "platform/posix/x11.h"
 #include "shell/shell.h"
 
 namespace {

@@ -18,29 +18,22 @@ void run_once(HWND dialog) {
     select_module_label();
 
     const HCURSOR wait = LoadCursorA(app_instance, "WAITCURSOR");
-    if (wait == nullptr) report_error("Can't LoadCursor");
+    if (wait == nullptr) report_error(kNoWaitCursorText);
     cursor_before_run = SetCursor(wait);
     ShowCursor(TRUE);
 
     // The run blocks the message loop: paint the status before it starts.
-    set_control_text(dialog, kStatusId, "Running...");
+    set_control_text(dialog, kStatusId, kRunningText);
     UpdateWindow(GetDlgItem(dialog, kStatusId));
 
-    run_benchmark();
+    const RunOutcome outcome = run_benchmark();
 
-    std::snprintf(score_text, sizeof score_text, "%.3g ", score);
+    std::snprintf(score_text, sizeof score_text, kScoreFormat, outcome.score);
     set_control_text(dialog, kStatusId, score_text);
 
     ShowCursor(FALSE);
     SetCursor(cursor_before_run);
-
-    if (label_stepping == 1) {
-        if (module_number == 1) {
-            module_number = 3;  // module 2 has no workload of its own
-        } else if (++module_number == 8) {
-            label_stepping = 0;
-        }
-    }
+    step_module_label();
 }
 
 }  // namespace
@@ -51,7 +44,7 @@ INT_PTR CALLBACK processor_test_dialog(HWND dialog, UINT message, WPARAM first, 
             set_control_text(dialog, kProgramNameId, product_title);
             set_control_text(dialog, kNoticeId, notice_line);
             set_control_text(dialog, kVersionId, version_text);
-            set_control_text(dialog, kStatusId, "Not Run");
+            set_control_text(dialog, kStatusId, kNotRunText);
             return TRUE;  // the system sets the default focus
         case WM_COMMAND:
             if (first == kRunTestId) {

@@ -7,14 +7,7 @@
 // template, the icon and the wait cursor.
 extern HINSTANCE app_instance;
 
-// Control ids of the template.
-inline constexpr int kProgramNameId = 100;
-inline constexpr int kNoticeId = 101;
-inline constexpr int kVersionId = 102;
-inline constexpr int kSpareId = 103;
-inline constexpr int kStatusId = 104;
-inline constexpr int kRunTestId = 1;
-inline constexpr int kQuitId = 2;
+#include "frontend/window.h"
 
 // Posted to the dialog itself by Run Test; each one is a complete run.
 inline constexpr UINT kRunMessage = WM_USER;

@@ -1,5 +1,6 @@
 // Builds without X11 have no windows to find: nothing is ever notified.
 #include "platform/platform.h"
+#include "platform/posix/x11.h"
 
 WindowId find_window(const char*) { return 0; }
 

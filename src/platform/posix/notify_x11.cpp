@@ -2,6 +2,7 @@
 // title, and receives a ClientMessage of type PT_RESULT_READY whose first
 // data word is the message number it asked for.
 #include "platform/platform.h"
+#include "platform/posix/x11.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>

@@ -19,6 +19,7 @@
 #include "driver/run_driver.h"
 #include "frontend/qt/dialog.h"
 #include "frontend/qt/gui.h"
+#include "frontend/window.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
 #include "support/test_support.h"
@@ -53,7 +54,7 @@ protected:
         return qobject_cast<QPushButton*>(d.control(id));
     }
     static void wait_for_run(const ProcessorTestDialog& d) {
-        for (int i = 0; i < 3000 && (d.running() || !button(d, 1)->isEnabled()); ++i) QTest::qWait(10);
+        for (int i = 0; i < 3000 && (d.running() || !button(d, kRunTestId)->isEnabled()); ++i) QTest::qWait(10);
         ASSERT_FALSE(d.running());
     }
 };
@@ -63,15 +64,15 @@ protected:
 TEST_F(Dialog, ShowsTheTitleLinesAndNotRun) {
     ProcessorTestDialog d;
     EXPECT_EQ(d.windowTitle(), "Processor Test");
-    EXPECT_EQ(text(d, 100), "Quillstone (TM) 99 Version 1.0");
-    EXPECT_EQ(text(d, 101), QString::fromLatin1(notice_line));
-    EXPECT_EQ(text(d, 102), "32-bit Version");
+    EXPECT_EQ(text(d, kProgramNameId), "Quillstone (TM) 99 Version 1.0");
+    EXPECT_EQ(text(d, kNoticeId), QString::fromLatin1(notice_line));
+    EXPECT_EQ(text(d, kVersionId), "32-bit Version");
     EXPECT_EQ(text(d, 103), "");
-    EXPECT_EQ(text(d, 104), "Not Run");
-    EXPECT_EQ(button(d, 1)->text(), "Run Test");
-    EXPECT_TRUE(button(d, 1)->isDefault());
-    EXPECT_EQ(button(d, 2)->text(), "Quit");
-    EXPECT_FALSE(button(d, 2)->isDefault());
+    EXPECT_EQ(text(d, kStatusId), "Not Run");
+    EXPECT_EQ(button(d, kRunTestId)->text(), "Run Test");
+    EXPECT_TRUE(button(d, kRunTestId)->isDefault());
+    EXPECT_EQ(button(d, kQuitId)->text(), "Quit");
+    EXPECT_FALSE(button(d, kQuitId)->isDefault());
     EXPECT_FALSE(d.windowIcon().isNull());
     for (QSize size : {QSize(32, 32), QSize(16, 16)}) {
         EXPECT_TRUE(d.windowIcon().availableSizes().contains(size)) << size.width();
@@ -130,26 +131,29 @@ TEST_F(Dialog, ControlsSitWhereTheTemplatePutsThemInDialogUnits) {
     }
     EXPECT_EQ(checked, 9);
     // Alignment of the texts: centred titles, right-aligned "Score:", left score.
-    EXPECT_EQ(qobject_cast<QLabel*>(d.control(100))->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
-    EXPECT_EQ(qobject_cast<QLabel*>(d.control(104))->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+    const auto alignment = [&d](int id) {
+        return qobject_cast<QLabel*>(d.control(id))->alignment() & Qt::AlignHorizontal_Mask;
+    };
+    EXPECT_EQ(alignment(kProgramNameId), Qt::AlignHCenter);
+    EXPECT_EQ(alignment(kStatusId), Qt::AlignLeft);
 }
 
 TEST_F(Dialog, RunTestShowsRunningThenTheScore) {
     ProcessorTestDialog d;
     d.show();
-    QTest::mouseClick(button(d, 1), Qt::LeftButton);
+    QTest::mouseClick(button(d, kRunTestId), Qt::LeftButton);
     // The press is handled first; the run starts from the posted request.
-    EXPECT_EQ(text(d, 104), "Not Run");
+    EXPECT_EQ(text(d, kStatusId), "Not Run");
     EXPECT_FALSE(d.running());
     QCoreApplication::processEvents();
-    EXPECT_EQ(text(d, 104), "Running...");
-    EXPECT_FALSE(button(d, 1)->isEnabled());
+    EXPECT_EQ(text(d, kStatusId), "Running...");
+    EXPECT_FALSE(button(d, kRunTestId)->isEnabled());
     ASSERT_NE(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor()->hotSpot(), QPoint(0, 0));
     wait_for_run(d);
-    EXPECT_EQ(text(d, 104), "8 ");
+    EXPECT_EQ(text(d, kStatusId), "8 ");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_TRUE(button(d, 1)->isEnabled());
+    EXPECT_TRUE(button(d, kRunTestId)->isEnabled());
 }
 
 TEST_F(Dialog, EnterPressesRunTest) {
@@ -157,7 +161,7 @@ TEST_F(Dialog, EnterPressesRunTest) {
     d.show();
     QTest::keyClick(&d, Qt::Key_Return);
     QCoreApplication::processEvents();
-    EXPECT_EQ(text(d, 104), "Running...");
+    EXPECT_EQ(text(d, kStatusId), "Running...");
     wait_for_run(d);
 }
 
@@ -168,7 +172,7 @@ TEST_F(Dialog, LabelSteppingAfterModuleZeroPrintsEveryLabelOnce) {
     d.show();
     testing::internal::CaptureStdout();
     for (int press = 0; press < 7; ++press) {
-        QTest::mouseClick(button(d, 1), Qt::LeftButton);
+        QTest::mouseClick(button(d, kRunTestId), Qt::LeftButton);
         QCoreApplication::processEvents();
         wait_for_run(d);
     }
@@ -189,7 +193,7 @@ TEST_F(Dialog, LabelSteppingAfterModuleZeroPrintsEveryLabelOnce) {
 TEST_F(Dialog, QuitAndClosingEndTheDialogWithZero) {
     QTimer::singleShot(0, [] {
         auto* d = qobject_cast<ProcessorTestDialog*>(QApplication::activeModalWidget());
-        if (d != nullptr) QTest::mouseClick(qobject_cast<QPushButton*>(d->control(2)), Qt::LeftButton);
+        if (d != nullptr) QTest::mouseClick(qobject_cast<QPushButton*>(d->control(kQuitId)), Qt::LeftButton);
     });
     EXPECT_EQ(run_dialog(), 0);
     QTimer::singleShot(0, [] {
@@ -209,10 +213,10 @@ TEST_F(Dialog, QuitDuringARunExitsWithZeroAndWritesNothing) {
             set_tick_source([]() -> std::uint32_t { return 0; });
             ProcessorTestDialog d;
             d.show();
-            QTest::mouseClick(button(d, 1), Qt::LeftButton);
+            QTest::mouseClick(button(d, kRunTestId), Qt::LeftButton);
             QCoreApplication::processEvents();
             if (!d.running()) std::_Exit(4);
-            QTest::mouseClick(button(d, 2), Qt::LeftButton);
+            QTest::mouseClick(button(d, kQuitId), Qt::LeftButton);
             std::_Exit(5);
         },
         ::testing::ExitedWithCode(0), "");
@@ -225,7 +229,7 @@ TEST_F(Dialog, MissingWaitCursorIsReported) {
             set_message_box_handler(nullptr);
             wait_cursor_resource = ":/pt/no-such-cursor.xpm";
             ProcessorTestDialog d;
-            QTest::mouseClick(button(d, 1), Qt::LeftButton);
+            QTest::mouseClick(button(d, kRunTestId), Qt::LeftButton);
             QCoreApplication::processEvents();
         },
         ::testing::ExitedWithCode(255), "Processor Test Error: Can't LoadCursor");
@@ -254,7 +258,7 @@ TEST_F(Dialog, ErrorDuringARunShowsTheBoxAndExitsWith255FlushingTheOutput) {
             accept.start(5);
             ProcessorTestDialog d;
             d.show();
-            QTest::mouseClick(button(d, 1), Qt::LeftButton);
+            QTest::mouseClick(button(d, kRunTestId), Qt::LeftButton);
             for (int i = 0; i < 3000; ++i) QTest::qWait(10);
             std::_Exit(4);
         },
@@ -309,9 +313,9 @@ TEST(MessageBoxes, BreakPromptsFromTheBenchmarkThreadReachTheWindow) {
     accept.start(5);
     ProcessorTestDialog d;
     d.show();
-    QTest::mouseClick(qobject_cast<QPushButton*>(d.control(1)), Qt::LeftButton);
+    QTest::mouseClick(qobject_cast<QPushButton*>(d.control(kRunTestId)), Qt::LeftButton);
     for (int i = 0; i < 3000 && texts.size() < 2; ++i) QTest::qWait(10);
-    for (int i = 0; i < 3000 && !qobject_cast<QPushButton*>(d.control(1))->isEnabled(); ++i) QTest::qWait(10);
+    for (int i = 0; i < 3000 && !qobject_cast<QPushButton*>(d.control(kRunTestId))->isEnabled(); ++i) QTest::qWait(10);
     EXPECT_EQ(texts, (std::vector<QString>{"Click OK to start timed section.",
                                            "End of timed section. Time: 2000, Iters: 16."}));
     set_tick_source(nullptr);
