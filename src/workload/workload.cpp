@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "workload/wrapping.h"
+
 WorkRecord long_records[kRecordCount];
 WorkRecord short_records[kRecordCount];
 std::int32_t index_table[kRecordCount];
@@ -86,9 +88,8 @@ void fill_records(WorkRecord* records, int text1_base, int text2_base, const cha
 }  // namespace
 
 std::int32_t module_random() {
-    // Wrapping 32-bit arithmetic done unsigned; the division (not a shift)
-    // rounds a negative seed toward zero.
-    module_seed = static_cast<std::int32_t>(static_cast<std::uint32_t>(module_seed) * 1103515245u + 12345u);
+    // The division (not a shift) rounds a negative seed toward zero.
+    module_seed = wrapping_add(wrapping_multiply(module_seed, 1103515245), 12345);
     return (module_seed / 65536) & 0x7FFF;
 }
 

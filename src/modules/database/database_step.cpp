@@ -5,6 +5,7 @@
 #include "workload/workload.h"
 #include "modules/database/database.h"
 #include "workload/report_error.h"
+#include "workload/wrapping.h"
 
 std::int32_t database_limit;
 std::int32_t mix1, mix2, mix3, mix4, mix5, mix6, mix7, mix8, mix9;
@@ -21,15 +22,6 @@ constexpr std::int32_t kLowValueLimit = 1001;  // value1 below this counts as lo
 constexpr std::int32_t kSelectionLimit = kSelectionSlots - 2;  // 100: one more record still fits
 constexpr std::int32_t kFlaggedLimit = kFlaggedSlots - 2;      // 50
 constexpr std::int32_t kFlaggedSorted = 50;
-
-// The bookkeeping is defined as 32-bit arithmetic that wraps. Every
-// expression is evaluated in 64 bits, where it cannot overflow, and brought
-// back to 32 bits before anything that depends on more than the low bits
-// (a division, a shift, a comparison, a store).
-constexpr std::int32_t wrap(std::int64_t value) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
-}
-constexpr std::int64_t wide(std::int32_t value) { return value; }
 
 DbRecord* allocate_slots(int slots) {
     return static_cast<DbRecord*>(db_allocator(static_cast<std::size_t>(slots) * sizeof(DbRecord)));
@@ -56,9 +48,9 @@ void ensure_buffer(DbRecord*& buffer, int slots) {
 void db_mix(std::int32_t x, const DbRecord& rec) {
     anchor = db_table[1].value2;
 
-    mix2 = wrap(wide(mix7) + x);
-    mix1 = wrap(wide(mix9) - (mix8 >> 2));
-    mix3 = wrap(wide(mix8) - mix9) & 255;
+    mix2 = wrap32(wide(mix7) + x);
+    mix1 = wrap32(wide(mix9) - (mix8 >> 2));
+    mix3 = wrap32(wide(mix8) - mix9) & 255;
     mix4 = (mix7 & 255) + 10;
 
     // Buckets act in bands of four; a bucket outside 0..91 falls to the
@@ -66,16 +58,16 @@ void db_mix(std::int32_t x, const DbRecord& rec) {
     mix5 = rec.bucket >> 2;
     switch (mix5) {
         case 0:
-            mix6 = wrap(wide(mix6) + 5);
+            mix6 = wrap32(wide(mix6) + 5);
             break;
         case 1:
             mix1 = 137;
-            mix6 = wrap(wide(mix6) + 1);
+            mix6 = wrap32(wide(mix6) + 1);
             break;
         case 2:
         case 4:
         case 8:
-            mix6 = wrap(wide(mix6) + 2);
+            mix6 = wrap32(wide(mix6) + 2);
             break;
         case 3:
             mix1 = 8;
@@ -87,15 +79,15 @@ void db_mix(std::int32_t x, const DbRecord& rec) {
         case 9:
         case 11:
         case 13:
-            mix6 = wrap(wide(mix6) + 1);
+            mix6 = wrap32(wide(mix6) + 1);
             break;
         case 6:
             mix1 = 24;
-            mix6 = wrap(wide(mix6) * 4);
+            mix6 = wrap32(wide(mix6) * 4);
             break;
         case 7:
             mix3 = 108;
-            mix6 = wrap(wide(mix6) + 1);
+            mix6 = wrap32(wide(mix6) + 1);
             break;
         case 10:
             mix1 = 8;
@@ -104,24 +96,24 @@ void db_mix(std::int32_t x, const DbRecord& rec) {
             break;
         case 12:
             mix1 = 24;
-            mix6 = wrap(wide(mix6) + 2);
+            mix6 = wrap32(wide(mix6) + 2);
             break;
         case 14:
             mix2 = 8;
-            mix6 = wrap(wide(mix6) + 2);
+            mix6 = wrap32(wide(mix6) + 2);
             break;
         case 15:
         case 18:
         case 19:
-            mix6 = wrap(wide(mix6) - 1);
+            mix6 = wrap32(wide(mix6) - 1);
             break;
         case 16:
         case 22:
-            mix6 = wrap(wide(mix6) - 2);
+            mix6 = wrap32(wide(mix6) - 2);
             break;
         case 17:
             mix2 = 10;
-            mix6 = wrap(wide(mix6) - 1);
+            mix6 = wrap32(wide(mix6) - 1);
             break;
         case 20:
             mix3 = 108;
@@ -131,56 +123,56 @@ void db_mix(std::int32_t x, const DbRecord& rec) {
         case 21:
             mix1 = 108;
             mix4 = 7;
-            mix6 = wrap(wide(mix6) + 1);
+            mix6 = wrap32(wide(mix6) + 1);
             break;
         default:
-            mix6 = wrap(wide(mix6) - 8);
+            mix6 = wrap32(wide(mix6) - 8);
             break;
     }
 
-    mix7 = wrap(7 * wide(mix5) + mix6 - mix2);
-    mix9 = wrap(4 * wide(mix5) + mix1 - mix6);
-    if (mix5 >= 0) mix8 = wrap(wide(mix6) + mix3);
+    mix7 = wrap32(7 * wide(mix5) + mix6 - mix2);
+    mix9 = wrap32(4 * wide(mix5) + mix1 - mix6);
+    if (mix5 >= 0) mix8 = wrap32(wide(mix6) + mix3);
 
-    mix3 = wrap(wide(mix3) + rec.value1);
-    const std::int32_t t = wrap(wide(mix6) + anchor + mix4);
-    mix6 = wrap(wide(t) + 3);
-    mix4 = wrap(wide(t) + mix3);
-    std::int32_t n = wrap(wide(t) + mix3 + mix5 - 7) / 3;
+    mix3 = wrap32(wide(mix3) + rec.value1);
+    const std::int32_t t = wrap32(wide(mix6) + anchor + mix4);
+    mix6 = wrap32(wide(t) + 3);
+    mix4 = wrap32(wide(t) + mix3);
+    std::int32_t n = wrap32(wide(t) + mix3 + mix5 - 7) / 3;
     mix3 = n;
-    n = wrap(wide(n) + mix5);
-    mix2 = wrap(3 * wide(n));
-    mix1 = wrap(wrap(3 * wide(n) + mix3) / 2 + wide(mix3) - mix5);
+    n = wrap32(wide(n) + mix5);
+    mix2 = wrap32(3 * wide(n));
+    mix1 = wrap32(wrap32(3 * wide(n) + mix3) / 2 + wide(mix3) - mix5);
 
     std::int32_t h;
     if (mix5 < 2) {
-        mix4 = wrap(5 * wide(mix5) + 5 * wide(mix6) - 7);
+        mix4 = wrap32(5 * wide(mix5) + 5 * wide(mix6) - 7);
         mix2 = n / 11 - 1;
-        mix1 = wrap(wide(n / 11) + mix3 + 1);
-        h = wrap(2 * wide(mix1) - mix3 - mix5 + 6);
+        mix1 = wrap32(wide(n / 11) + mix3 + 1);
+        h = wrap32(2 * wide(mix1) - mix3 - mix5 + 6);
     } else {
-        mix6 = wrap(wide(wrap((wide(mix6) + mix4 + 12) * 7) / 5) + 7);
-        mix4 = wrap(3 * wide(mix4) - 3 * wide(mix3) + 9);
-        mix2 = wrap(7 * wide(n) + 3);
-        h = wrap(7 * wide(n) - mix3 - 29);
+        mix6 = wrap32(wide(wrap32((wide(mix6) + mix4 + 12) * 7) / 5) + 7);
+        mix4 = wrap32(3 * wide(mix4) - 3 * wide(mix3) + 9);
+        mix2 = wrap32(7 * wide(n) + 3);
+        h = wrap32(7 * wide(n) - mix3 - 29);
     }
 
     const std::int32_t c = static_cast<unsigned char>(rec.digit);
-    mix2 = wrap(wide(mix2) + c);
-    mix1 = wrap(wide(h) + c / 3);
+    mix2 = wrap32(wide(mix2) + c);
+    mix1 = wrap32(wide(h) + c / 3);
     mix5 = 0;
 
     while (mix5 < database_limit) {
-        mix3 = wrap(wide(mix3) + mix1 - mix2 + 37);
+        mix3 = wrap32(wide(mix3) + mix1 - mix2 + 37);
         mix5 += 1;
-        mix2 = wrap(wide(mix3) + mix6 - mix4 + 2);
-        mix4 = wrap(wide(mix4) + 1);
+        mix2 = wrap32(wide(mix3) + mix6 - mix4 + 2);
+        mix4 = wrap32(wide(mix4) + 1);
     }
 
-    mix7 = wrap(wide(wrap(wide(mix5) + mix6) / 3) + mix6 - mix2);
-    mix4 = wrap(7 * wide(mix2) + mix3 - c / 7);
-    mix3 = wrap(wide(mix3) + mix2 + mix1);
-    mix6 = wrap(wide(mix3) - mix4);
+    mix7 = wrap32(wide(wrap32(wide(mix5) + mix6) / 3) + mix6 - mix2);
+    mix4 = wrap32(7 * wide(mix2) + mix3 - c / 7);
+    mix3 = wrap32(wide(mix3) + mix2 + mix1);
+    mix6 = wrap32(wide(mix3) - mix4);
 }
 
 namespace db_query {
@@ -196,9 +188,9 @@ std::int32_t group_end(std::int32_t i) {
 }
 
 std::int32_t sum_value2(std::int32_t lo, std::int32_t end) {
-    std::uint32_t sum = 0;
-    for (std::int32_t s = lo; s < end; ++s) sum += static_cast<std::uint32_t>(db_table[s].value2);
-    return static_cast<std::int32_t>(sum);
+    std::int32_t sum = 0;
+    for (std::int32_t s = lo; s < end; ++s) sum = wrapping_add(sum, db_table[s].value2);
+    return sum;
 }
 
 template <typename Counts>
@@ -269,7 +261,7 @@ void run_groups() {
     for (std::int32_t j = 0; j < kRanges; ++j) {
         const std::int32_t lo = kRangeStride * j + 1;
         const std::int32_t hi = lo + kRangeWidth - 1;
-        total_sum = wrap(wide(total_sum) + db_query::range_sum(lo, hi));
+        total_sum = wrap32(wide(total_sum) + db_query::range_sum(lo, hi));
         db_mix(index, db_table[index]);
         total_high_count += db_query::range_high_count(lo, hi);
         // A running minimum of 0 or less (the initial -1 means none yet) is

@@ -5,25 +5,13 @@
 #include <limits>
 
 #include "workload/report_error.h"
+#include "workload/wrapping.h"
 
 char expression_buffer[kExpressionBufferSize];
 const char* scan_position;
 ParseState parse_state;
 
 namespace {
-
-// Additions, subtractions and products wrap in 32 bits, as the machine
-// arithmetic this workload stands for does; unsigned arithmetic gives that
-// without overflow.
-inline std::int32_t wrapping_sum(std::int32_t a, std::int32_t b) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
-}
-inline std::int32_t wrapping_difference(std::int32_t a, std::int32_t b) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
-}
-inline std::int32_t wrapping_product(std::int32_t a, std::int32_t b) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
-}
 
 inline bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
 
@@ -35,7 +23,7 @@ inline bool opens_expression(char ch) { return ch >= '(' && ch <= '9'; }
 
 std::int32_t decimal_text_value(const char* text) {
     std::int32_t value = 0;
-    for (; *text != '\0'; ++text) value = wrapping_sum(wrapping_product(value, 10), *text - '0');
+    for (; *text != '\0'; ++text) value = wrapping_add(wrapping_multiply(value, 10), *text - '0');
     return value;
 }
 
@@ -259,9 +247,9 @@ std::int32_t Evaluator<Copy>::evaluate_tree_node(std::int32_t index) {
     const std::int32_t left = node.left.kind == kSubtree ? evaluate_tree_node(node.left.link) : node.left.value;
     const std::int32_t right = node.right.kind == kSubtree ? evaluate_tree_node(node.right.link) : node.right.value;
     switch (node.op.kind) {
-        case kPlus: return wrapping_sum(left, right);
-        case kMinus: return wrapping_difference(left, right);
-        case kTimes: return wrapping_product(left, right);
+        case kPlus: return wrapping_add(left, right);
+        case kMinus: return wrapping_subtract(left, right);
+        case kTimes: return wrapping_multiply(left, right);
         case kDivide:
             // A zero divisor, and the one quotient that does not fit in 32
             // bits, have no value; both are calculation errors.

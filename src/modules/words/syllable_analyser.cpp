@@ -5,6 +5,7 @@
 
 #include "workload/workload.h"
 #include "workload/report_error.h"
+#include "workload/wrapping.h"
 
 unsigned char syllable_buffer[kSyllableBufferSize];
 char message_text[kMessageTextSize];
@@ -42,9 +43,8 @@ std::int32_t SyllableAnalyser<Copy>::find_vowel(unsigned char letter, std::int32
             const std::int32_t code = Letters::vowel_codes[k];
             // The total keeps growing as the data copy module carries totals
             // from record to record, so it wraps as 32-bit arithmetic.
-            long_records[i].vowel_total = static_cast<std::int32_t>(
-                static_cast<std::uint32_t>(long_records[i].vowel_base) +
-                static_cast<std::uint32_t>(short_records[i].vowel_total) + static_cast<std::uint32_t>(code));
+            long_records[i].vowel_total =
+                wrapping_add(wrapping_add(long_records[i].vowel_base, short_records[i].vowel_total), code);
             return code;
         }
     }
