@@ -44,7 +44,8 @@ TEST(Verify, DumpHoldsOneFramePerPointWithTheDocumentedLayout) {
     for (std::size_t i = 0; i < 3; ++i) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(dump.data()) + i * kStateFrameSize;
         char hex[17];
-        std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(frame_digest(bytes, kStateFrameSize)));
+        const auto digest = static_cast<unsigned long long>(frame_digest(bytes, kStateFrameSize));
+        std::snprintf(hex, sizeof hex, "%016llx", digest);
         EXPECT_EQ(lines[i].substr(lines[i].size() - 16), hex);
     }
 

@@ -313,17 +313,6 @@ TYPED_TEST(FormatterTest, LongFormatsWithManySegmentsAgreeWithTheCLibrary) {
     EXPECT_EQ(ours.count, theirs.count);
 }
 
-TEST(FormatterCopies, AreSeparateCodeAndData) {
-    const std::set<const void*> blocks = {FormatterCopy<1>::space_block, FormatterCopy<2>::space_block,
-                                          FormatterCopy<3>::space_block, FormatterCopy<1>::zero_block,
-                                          FormatterCopy<2>::zero_block,  FormatterCopy<3>::zero_block};
-    EXPECT_EQ(blocks.size(), 6u);
-    const std::set<FormatToBuffer> entries = {FormatterCopy<1>::format_to_buffer,
-                                              FormatterCopy<2>::format_to_buffer,
-                                              FormatterCopy<3>::format_to_buffer};
-    EXPECT_EQ(entries.size(), 3u);
-}
-
 // ---- The library step -------------------------------------------------------
 
 class LibraryStepTest : public testing::Test {

@@ -3,17 +3,10 @@
 #include "workload/workload.h"
 #include "modules/dates/bcd.h"
 #include "modules/dates/dates.h"
+#include "workload/replicas.h"
 #include "workload/wrapping.h"
 
 namespace {
-
-struct DateOffsets {
-    std::int32_t year;
-    std::int32_t month;
-    std::int32_t day;
-    std::int32_t hour;
-    std::int32_t minute;
-};
 
 // The calendar arithmetic itself, written once and inlined into every
 // adjuster copy, so each copy is a whole routine of its own that calls only
@@ -114,36 +107,29 @@ template <int Table>
     return 0;
 }
 
-// The working copies hand their result back through the caller's slots, in
-// the order minute, hour, day, month, year.
+// The working copies hand their result back through the caller's slots.
 template <class Copy>
-[[gnu::always_inline]] inline void write_slots(std::int32_t* minute_slot, std::int32_t* hour_slot,
-                                               std::int32_t* day_slot, std::int32_t* month_slot,
-                                               std::int32_t* year_slot) {
-    *minute_slot = Copy::work_minute;
-    *hour_slot = Copy::work_hour;
-    *day_slot = Copy::work_day;
-    *month_slot = Copy::work_month;
-    *year_slot = base_year;
+[[gnu::always_inline]] inline void write_slots(const DateSlots& slots) {
+    *slots.minute = Copy::work_minute;
+    *slots.hour = Copy::work_hour;
+    *slots.day = Copy::work_day;
+    *slots.month = Copy::work_month;
+    *slots.year = base_year;
 }
 
 // A working dispatcher starts from the base date every time; only the year
 // (base_year itself) carries over from one call to the next.
 template <class Copy>
 [[gnu::always_inline]] inline void dispatch_working(std::int32_t direction, const DateOffsets& by,
-                                                    std::int32_t* minute_slot, std::int32_t* hour_slot,
-                                                    std::int32_t* day_slot, std::int32_t* month_slot,
-                                                    std::int32_t* year_slot) {
+                                                    const DateSlots& slots) {
     Copy::work_hour = base_hour;
     Copy::work_minute = base_minute;
     Copy::work_day = base_day;
     Copy::work_month = base_month;
     if (direction < 0) {
-        Copy::working_backward(by.year, by.month, by.day, by.hour, by.minute, minute_slot, hour_slot, day_slot,
-                               month_slot, year_slot);
+        Copy::working_backward(by, slots);
     } else {
-        Copy::working_forward(by.year, by.month, by.day, by.hour, by.minute, minute_slot, hour_slot, day_slot,
-                              month_slot, year_slot);
+        Copy::working_forward(by, slots);
     }
 }
 
@@ -152,9 +138,9 @@ template <class Copy>
 [[gnu::always_inline]] inline void dispatch_record(std::int32_t record_index, std::int32_t direction,
                                                    const DateOffsets& by) {
     if (direction < 0) {
-        Copy::record_backward(record_index, by.year, by.month, by.day, by.hour, by.minute);
+        Copy::record_backward(record_index, by);
     } else {
-        Copy::record_forward(record_index, by.year, by.month, by.day, by.hour, by.minute);
+        Copy::record_forward(record_index, by);
     }
 }
 
@@ -187,55 +173,32 @@ std::int32_t WorkingDate<N, Leap, Table>::follows_30_day_month(std::int32_t mont
 }
 
 template <int N, int Leap, int Table>
-void WorkingDate<N, Leap, Table>::working_forward(std::int32_t year_offset, std::int32_t month_offset,
-                                                  std::int32_t day_offset, std::int32_t hour_offset,
-                                                  std::int32_t minute_offset, std::int32_t* minute_slot,
-                                                  std::int32_t* hour_slot, std::int32_t* day_slot,
-                                                  std::int32_t* month_slot, std::int32_t* year_slot) {
-    forward_adjustment<&LeapYearTest<Leap>::is_leap_year>(
-        base_year, work_month, work_day, work_hour, work_minute,
-        DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
-    write_slots<WorkingDate>(minute_slot, hour_slot, day_slot, month_slot, year_slot);
+void WorkingDate<N, Leap, Table>::working_forward(const DateOffsets& by, const DateSlots& slots) {
+    forward_adjustment<&LeapYearTest<Leap>::is_leap_year>(base_year, work_month, work_day, work_hour, work_minute, by);
+    write_slots<WorkingDate>(slots);
 }
 
 template <int N, int Leap, int Table>
-void WorkingDate<N, Leap, Table>::working_backward(std::int32_t year_offset, std::int32_t month_offset,
-                                                   std::int32_t day_offset, std::int32_t hour_offset,
-                                                   std::int32_t minute_offset, std::int32_t* minute_slot,
-                                                   std::int32_t* hour_slot, std::int32_t* day_slot,
-                                                   std::int32_t* month_slot, std::int32_t* year_slot) {
-    backward_adjustment<&LeapYearTest<Leap>::is_leap_year, &follows_30_day_month>(
-        base_year, work_month, work_day, work_hour, work_minute,
-        DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
-    write_slots<WorkingDate>(minute_slot, hour_slot, day_slot, month_slot, year_slot);
+void WorkingDate<N, Leap, Table>::working_backward(const DateOffsets& by, const DateSlots& slots) {
+    backward_adjustment<&LeapYearTest<Leap>::is_leap_year, &follows_30_day_month>(base_year, work_month, work_day,
+                                                                                   work_hour, work_minute, by);
+    write_slots<WorkingDate>(slots);
 }
 
 template <int N, int Leap, int Table>
-void WorkingDate<N, Leap, Table>::adjust_working_date(std::int32_t direction, std::int32_t year_offset,
-                                                      std::int32_t month_offset, std::int32_t day_offset,
-                                                      std::int32_t hour_offset, std::int32_t minute_offset,
-                                                      std::int32_t* minute_slot, std::int32_t* hour_slot,
-                                                      std::int32_t* day_slot, std::int32_t* month_slot,
-                                                      std::int32_t* year_slot)
+void WorkingDate<N, Leap, Table>::adjust_working_date(std::int32_t direction, const DateOffsets& by,
+                                                      const DateSlots& slots)
     requires(N != 0)
 {
-    dispatch_working<WorkingDate>(direction,
-                                  DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset},
-                                  minute_slot, hour_slot, day_slot, month_slot, year_slot);
+    dispatch_working<WorkingDate>(direction, by, slots);
 }
 
 template <int N, int Leap, int Table>
-void WorkingDate<N, Leap, Table>::adjust_date_with_julian(std::int32_t direction, std::int32_t year_offset,
-                                                          std::int32_t month_offset, std::int32_t day_offset,
-                                                          std::int32_t hour_offset, std::int32_t minute_offset,
-                                                          std::int32_t* minute_slot, std::int32_t* hour_slot,
-                                                          std::int32_t* day_slot, std::int32_t* month_slot,
-                                                          std::int32_t* year_slot, std::int32_t amount)
+void WorkingDate<N, Leap, Table>::adjust_date_with_julian(std::int32_t direction, const DateOffsets& by,
+                                                          const DateSlots& slots, std::int32_t amount)
     requires(N == 0)
 {
-    dispatch_working<WorkingDate>(direction,
-                                  DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset},
-                                  minute_slot, hour_slot, day_slot, month_slot, year_slot);
+    dispatch_working<WorkingDate>(direction, by, slots);
     if (amount > 875) julian_result = julian_day(work_day, work_month, base_year);
 }
 
@@ -247,30 +210,21 @@ std::int32_t RecordDate<N, Leap, Table>::follows_30_day_month(std::int32_t month
 }
 
 template <int N, int Leap, int Table>
-void RecordDate<N, Leap, Table>::record_forward(std::int32_t record_index, std::int32_t year_offset,
-                                                std::int32_t month_offset, std::int32_t day_offset,
-                                                std::int32_t hour_offset, std::int32_t minute_offset) {
+void RecordDate<N, Leap, Table>::record_forward(std::int32_t record_index, const DateOffsets& by) {
     WorkRecord& r = long_records[record_index];
-    forward_adjustment<&LeapYearTest<Leap>::is_leap_year>(
-        r.year, r.month, r.day, r.hour, r.minute,
-        DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
+    forward_adjustment<&LeapYearTest<Leap>::is_leap_year>(r.year, r.month, r.day, r.hour, r.minute, by);
 }
 
 template <int N, int Leap, int Table>
-void RecordDate<N, Leap, Table>::record_backward(std::int32_t record_index, std::int32_t year_offset,
-                                                 std::int32_t month_offset, std::int32_t day_offset,
-                                                 std::int32_t hour_offset, std::int32_t minute_offset) {
+void RecordDate<N, Leap, Table>::record_backward(std::int32_t record_index, const DateOffsets& by) {
     WorkRecord& r = long_records[record_index];
-    backward_adjustment<&LeapYearTest<Leap>::is_leap_year, &follows_30_day_month>(
-        r.year, r.month, r.day, r.hour, r.minute,
-        DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
+    backward_adjustment<&LeapYearTest<Leap>::is_leap_year, &follows_30_day_month>(r.year, r.month, r.day, r.hour,
+                                                                                   r.minute, by);
 }
 
 template <int N, int Leap, int Table>
 void RecordDate<N, Leap, Table>::reset_record_date(std::int32_t record_index, std::int32_t direction,
-                                                   std::int32_t year_offset, std::int32_t month_offset,
-                                                   std::int32_t day_offset, std::int32_t hour_offset,
-                                                   std::int32_t minute_offset)
+                                                   const DateOffsets& by)
     requires(is_reset_dispatcher(N))
 {
     WorkRecord& r = long_records[record_index];
@@ -279,69 +233,44 @@ void RecordDate<N, Leap, Table>::reset_record_date(std::int32_t record_index, st
     r.day = base_day;
     r.hour = base_hour;
     r.minute = base_minute;
-    dispatch_record<RecordDate>(record_index, direction,
-                                DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
+    dispatch_record<RecordDate>(record_index, direction, by);
 }
 
 template <int N, int Leap, int Table>
 void RecordDate<N, Leap, Table>::adjust_record_date(std::int32_t record_index, std::int32_t direction,
-                                                    std::int32_t year_offset, std::int32_t month_offset,
-                                                    std::int32_t day_offset, std::int32_t hour_offset,
-                                                    std::int32_t minute_offset)
+                                                    const DateOffsets& by)
     requires(!is_reset_dispatcher(N))
 {
-    dispatch_record<RecordDate>(record_index, direction,
-                                DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
+    dispatch_record<RecordDate>(record_index, direction, by);
 }
 
 // ---- Every copy, one by one ------------------------------------------------
+// Copy n of the dispatchers is wired by its number.
 
-template struct LeapYearTest<1>;
-template struct LeapYearTest<2>;
-template struct LeapYearTest<3>;
-template struct LeapYearTest<4>;
-template struct LeapYearTest<5>;
-template struct LeapYearTest<6>;
-template struct LeapYearTest<7>;
-template struct LeapYearTest<8>;
-template struct LeapYearTest<9>;
-template struct LeapYearTest<10>;
-template struct LeapYearTest<11>;
-template struct LeapYearTest<12>;
-template struct LeapYearTest<13>;
-template struct LeapYearTest<14>;
-
-template struct MonthTable<1>;
-template struct MonthTable<2>;
-template struct MonthTable<3>;
-template struct MonthTable<4>;
-template struct MonthTable<5>;
-template struct MonthTable<6>;
-template struct MonthTable<7>;
-template struct MonthTable<8>;
-template struct MonthTable<9>;
-template struct MonthTable<10>;
-template struct MonthTable<11>;
-
-// Dispatcher copies, ten to a line: copy n is wired by its number.
+#define PT_LEAP_YEAR_TEST(n) template struct LeapYearTest<n>;
+#define PT_MONTH_TABLE(n) template struct MonthTable<n>;
 #define PT_WORKING_COPY(n) template struct WorkingDate<(n), leap_year_copy(n), month_table_copy(n)>;
 #define PT_RECORD_COPY(n) template struct RecordDate<(n), leap_year_copy(n), month_table_copy(n)>;
-#define PT_TEN_COPIES(COPY, tens)                                                                             \
-    COPY(10 * (tens) + 0) COPY(10 * (tens) + 1) COPY(10 * (tens) + 2) COPY(10 * (tens) + 3) COPY(10 * (tens) + 4) \
-    COPY(10 * (tens) + 5) COPY(10 * (tens) + 6) COPY(10 * (tens) + 7) COPY(10 * (tens) + 8) COPY(10 * (tens) + 9)
+
+PT_TEN_COPIES(PT_LEAP_YEAR_TEST, 1)
+PT_LEAP_YEAR_TEST(11) PT_LEAP_YEAR_TEST(12) PT_LEAP_YEAR_TEST(13) PT_LEAP_YEAR_TEST(14)
+
+PT_TEN_COPIES(PT_MONTH_TABLE, 1)
+PT_MONTH_TABLE(11)
 
 PT_TEN_COPIES(PT_WORKING_COPY, 0)
-PT_TEN_COPIES(PT_RECORD_COPY, 1)
-PT_TEN_COPIES(PT_RECORD_COPY, 2)
-PT_TEN_COPIES(PT_RECORD_COPY, 3)
-PT_TEN_COPIES(PT_RECORD_COPY, 4)
-PT_TEN_COPIES(PT_RECORD_COPY, 5)
-PT_TEN_COPIES(PT_RECORD_COPY, 6)
-PT_TEN_COPIES(PT_RECORD_COPY, 7)
-PT_TEN_COPIES(PT_RECORD_COPY, 8)
-PT_TEN_COPIES(PT_RECORD_COPY, 9)
 PT_TEN_COPIES(PT_RECORD_COPY, 10)
+PT_TEN_COPIES(PT_RECORD_COPY, 20)
+PT_TEN_COPIES(PT_RECORD_COPY, 30)
+PT_TEN_COPIES(PT_RECORD_COPY, 40)
+PT_TEN_COPIES(PT_RECORD_COPY, 50)
+PT_TEN_COPIES(PT_RECORD_COPY, 60)
+PT_TEN_COPIES(PT_RECORD_COPY, 70)
+PT_TEN_COPIES(PT_RECORD_COPY, 80)
+PT_TEN_COPIES(PT_RECORD_COPY, 90)
+PT_TEN_COPIES(PT_RECORD_COPY, 100)
 
-#undef PT_TEN_COPIES
 #undef PT_RECORD_COPY
 #undef PT_WORKING_COPY
+#undef PT_MONTH_TABLE
+#undef PT_LEAP_YEAR_TEST

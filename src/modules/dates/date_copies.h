@@ -10,12 +10,12 @@
 // calls copy k, except case 107, which calls copies 107, 108 and 109.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 inline constexpr int kWorkingDispatchers = 10;
 inline constexpr int kDispatcherCount = 110;
 inline constexpr int kDateCaseCount = 108;
-inline constexpr int kLeapYearTests = 14;
 inline constexpr int kMonthTables = 11;
 
 // ---- Wiring --------------------------------------------------------------
@@ -51,28 +51,41 @@ constexpr bool is_reset_dispatcher(int dispatcher) {
 // The fields that receive the case's offset; the others get 0.
 enum DateFieldMask : std::uint8_t { kYearField = 1, kMonthField = 2, kDayField = 4, kHourField = 8, kMinuteField = 16 };
 
-inline constexpr std::uint8_t kDispatcherFields[kDispatcherCount] = {
-#define Y kYearField
-#define MO kMonthField
-#define D kDayField
-#define H kHourField
-#define MI kMinuteField
-    MO | MI, MO | MI, D | H,   MO | MI, MO | MI, Y | MO,  Y | MO,  Y | MI,  D | MI,  D | H,    // 0-9
-    H,       D,       Y,       MI,      H,       D,       H,       MI,      MO | MI, H,        // 10-19
-    H,       D,       Y | MI,  MI,      D,       H,       H,       MI,      Y | MI,  H,        // 20-29
-    D,       H,       MI,      D | MI,  H,       D,       D,       MI,      Y | MI,  D,        // 30-39
-    MI,      MO,      H,       MI,      MI,      H,       Y | MO,  MO | H,  H,       D,        // 40-49
-    H | MI,  MO,      H,       D | MI,  MO | MI, D,       Y | MO,  H,       MO | H,  H,        // 50-59
-    H | MI,  H,       H,       MI,      MO | MI, D,       Y | MO,  MO,      H,       D | H,    // 60-69
-    D,       H,       Y | MI,  D | MI,  D,       D | H,   D | H,   D,       Y | MI,  D,        // 70-79
-    H | MI,  MO | H,  D,       D | MI,  MO | MI, D,       Y | MO,  MO | H,  H,       D,        // 80-89
-    D | H,   D,       Y | MI,  D | MI,  H,       D | H,   D,       D | MI,  Y | MI,  D,        // 90-99
-    MI,      MO,      H,       D,       MI,      H,       Y,       H,       MO,      H,        // 100-106, 107 x3
-#undef Y
-#undef MO
-#undef D
-#undef H
-#undef MI
+inline constexpr std::array<std::uint8_t, kDispatcherCount> kDispatcherFields = [] {
+    constexpr std::uint8_t Y = kYearField, MO = kMonthField, D = kDayField, H = kHourField, MI = kMinuteField;
+    return std::array<std::uint8_t, kDispatcherCount>{
+        MO | MI, MO | MI, D | H,   MO | MI, MO | MI, Y | MO,  Y | MO,  Y | MI,  D | MI,  D | H,    // 0-9
+        H,       D,       Y,       MI,      H,       D,       H,       MI,      MO | MI, H,        // 10-19
+        H,       D,       Y | MI,  MI,      D,       H,       H,       MI,      Y | MI,  H,        // 20-29
+        D,       H,       MI,      D | MI,  H,       D,       D,       MI,      Y | MI,  D,        // 30-39
+        MI,      MO,      H,       MI,      MI,      H,       Y | MO,  MO | H,  H,       D,        // 40-49
+        H | MI,  MO,      H,       D | MI,  MO | MI, D,       Y | MO,  H,       MO | H,  H,        // 50-59
+        H | MI,  H,       H,       MI,      MO | MI, D,       Y | MO,  MO,      H,       D | H,    // 60-69
+        D,       H,       Y | MI,  D | MI,  D,       D | H,   D | H,   D,       Y | MI,  D,        // 70-79
+        H | MI,  MO | H,  D,       D | MI,  MO | MI, D,       Y | MO,  MO | H,  H,       D,        // 80-89
+        D | H,   D,       Y | MI,  D | MI,  H,       D | H,   D,       D | MI,  Y | MI,  D,        // 90-99
+        MI,      MO,      H,       D,       MI,      H,       Y,       H,       MO,      H,        // 100-106, 107 x3
+    };
+}();
+
+// ---- What the adjusters take ----------------------------------------------
+
+// How far to move a date, field by field.
+struct DateOffsets {
+    std::int32_t year;
+    std::int32_t month;
+    std::int32_t day;
+    std::int32_t hour;
+    std::int32_t minute;
+};
+
+// The five result slots the step hands to the working copies.
+struct DateSlots {
+    std::int32_t* minute;
+    std::int32_t* hour;
+    std::int32_t* day;
+    std::int32_t* month;
+    std::int32_t* year;
 };
 
 // ---- The copy families ---------------------------------------------------
@@ -100,31 +113,15 @@ struct WorkingDate {
     static std::int32_t work_month;
 
     [[gnu::noinline]] static std::int32_t follows_30_day_month(std::int32_t month);
-    [[gnu::noinline]] static void working_forward(std::int32_t year_offset, std::int32_t month_offset,
-                                                  std::int32_t day_offset, std::int32_t hour_offset,
-                                                  std::int32_t minute_offset, std::int32_t* minute_slot,
-                                                  std::int32_t* hour_slot, std::int32_t* day_slot,
-                                                  std::int32_t* month_slot, std::int32_t* year_slot);
-    [[gnu::noinline]] static void working_backward(std::int32_t year_offset, std::int32_t month_offset,
-                                                   std::int32_t day_offset, std::int32_t hour_offset,
-                                                   std::int32_t minute_offset, std::int32_t* minute_slot,
-                                                   std::int32_t* hour_slot, std::int32_t* day_slot,
-                                                   std::int32_t* month_slot, std::int32_t* year_slot);
-    [[gnu::noinline]] static void adjust_working_date(std::int32_t direction, std::int32_t year_offset,
-                                                      std::int32_t month_offset, std::int32_t day_offset,
-                                                      std::int32_t hour_offset, std::int32_t minute_offset,
-                                                      std::int32_t* minute_slot, std::int32_t* hour_slot,
-                                                      std::int32_t* day_slot, std::int32_t* month_slot,
-                                                      std::int32_t* year_slot)
+    [[gnu::noinline]] static void working_forward(const DateOffsets& by, const DateSlots& slots);
+    [[gnu::noinline]] static void working_backward(const DateOffsets& by, const DateSlots& slots);
+    [[gnu::noinline]] static void adjust_working_date(std::int32_t direction, const DateOffsets& by,
+                                                      const DateSlots& slots)
         requires(N != 0);
     // As adjust_working_date, then, for an amount above 875, the Julian day
     // of the adjusted date into julian_result.
-    [[gnu::noinline]] static void adjust_date_with_julian(std::int32_t direction, std::int32_t year_offset,
-                                                          std::int32_t month_offset, std::int32_t day_offset,
-                                                          std::int32_t hour_offset, std::int32_t minute_offset,
-                                                          std::int32_t* minute_slot, std::int32_t* hour_slot,
-                                                          std::int32_t* day_slot, std::int32_t* month_slot,
-                                                          std::int32_t* year_slot, std::int32_t amount)
+    [[gnu::noinline]] static void adjust_date_with_julian(std::int32_t direction, const DateOffsets& by,
+                                                          const DateSlots& slots, std::int32_t amount)
         requires(N == 0);
 };
 
@@ -133,22 +130,14 @@ struct WorkingDate {
 template <int N, int Leap, int Table>
 struct RecordDate {
     [[gnu::noinline]] static std::int32_t follows_30_day_month(std::int32_t month);
-    [[gnu::noinline]] static void record_forward(std::int32_t record_index, std::int32_t year_offset,
-                                                 std::int32_t month_offset, std::int32_t day_offset,
-                                                 std::int32_t hour_offset, std::int32_t minute_offset);
-    [[gnu::noinline]] static void record_backward(std::int32_t record_index, std::int32_t year_offset,
-                                                  std::int32_t month_offset, std::int32_t day_offset,
-                                                  std::int32_t hour_offset, std::int32_t minute_offset);
+    [[gnu::noinline]] static void record_forward(std::int32_t record_index, const DateOffsets& by);
+    [[gnu::noinline]] static void record_backward(std::int32_t record_index, const DateOffsets& by);
     // Brings the record back to the base date, then adjusts it.
     [[gnu::noinline]] static void reset_record_date(std::int32_t record_index, std::int32_t direction,
-                                                    std::int32_t year_offset, std::int32_t month_offset,
-                                                    std::int32_t day_offset, std::int32_t hour_offset,
-                                                    std::int32_t minute_offset)
+                                                    const DateOffsets& by)
         requires(is_reset_dispatcher(N));
     [[gnu::noinline]] static void adjust_record_date(std::int32_t record_index, std::int32_t direction,
-                                                     std::int32_t year_offset, std::int32_t month_offset,
-                                                     std::int32_t day_offset, std::int32_t hour_offset,
-                                                     std::int32_t minute_offset)
+                                                     const DateOffsets& by)
         requires(!is_reset_dispatcher(N));
 };
 
@@ -158,15 +147,6 @@ template <int N>
 using RecordCopy = RecordDate<N, leap_year_copy(N), month_table_copy(N)>;
 
 // ---- The step's cases ----------------------------------------------------
-
-// The five result slots the step hands to the working copies.
-struct DateSlots {
-    std::int32_t* minute;
-    std::int32_t* hour;
-    std::int32_t* day;
-    std::int32_t* month;
-    std::int32_t* year;
-};
 
 // Performs case k (0 to 107) of the date step: moves a date by m through the
 // case's own dispatcher copies. record is the record whose date the record

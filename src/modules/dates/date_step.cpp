@@ -33,23 +33,18 @@ template <int N>
 [[gnu::always_inline]] inline void call_dispatcher(std::int32_t record, std::int32_t amount, std::int32_t m,
                                                    const DateSlots& slots) {
     constexpr std::uint8_t fields = kDispatcherFields[N];
-    const std::int32_t year_offset = (fields & kYearField) != 0 ? m : 0;
-    const std::int32_t month_offset = (fields & kMonthField) != 0 ? m : 0;
-    const std::int32_t day_offset = (fields & kDayField) != 0 ? m : 0;
-    const std::int32_t hour_offset = (fields & kHourField) != 0 ? m : 0;
-    const std::int32_t minute_offset = (fields & kMinuteField) != 0 ? m : 0;
+    const DateOffsets by{
+        (fields & kYearField) != 0 ? m : 0, (fields & kMonthField) != 0 ? m : 0, (fields & kDayField) != 0 ? m : 0,
+        (fields & kHourField) != 0 ? m : 0, (fields & kMinuteField) != 0 ? m : 0,
+    };
     if constexpr (N == 0) {
-        WorkingCopy<N>::adjust_date_with_julian(m, year_offset, month_offset, day_offset, hour_offset, minute_offset,
-                                                slots.minute, slots.hour, slots.day, slots.month, slots.year, amount);
+        WorkingCopy<N>::adjust_date_with_julian(m, by, slots, amount);
     } else if constexpr (N < kWorkingDispatchers) {
-        WorkingCopy<N>::adjust_working_date(m, year_offset, month_offset, day_offset, hour_offset, minute_offset,
-                                            slots.minute, slots.hour, slots.day, slots.month, slots.year);
+        WorkingCopy<N>::adjust_working_date(m, by, slots);
     } else if constexpr (is_reset_dispatcher(N)) {
-        RecordCopy<N>::reset_record_date(record, m, year_offset, month_offset, day_offset, hour_offset,
-                                         minute_offset);
+        RecordCopy<N>::reset_record_date(record, m, by);
     } else {
-        RecordCopy<N>::adjust_record_date(record, m, year_offset, month_offset, day_offset, hour_offset,
-                                          minute_offset);
+        RecordCopy<N>::adjust_record_date(record, m, by);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "workload/replicas.h"
 #include "workload/report_error.h"
 #include "workload/wrapping.h"
 
@@ -261,11 +262,28 @@ std::int32_t Evaluator<Copy>::evaluate_tree_node(std::int32_t index) {
     }
 }
 
-template struct CopyGroup<1>; template struct CopyGroup<2>; template struct CopyGroup<3>; template struct CopyGroup<4>; template struct CopyGroup<5>; template struct CopyGroup<6>; template struct CopyGroup<7>;
+// Each copy its own code and storage: the seven groups' shared storage, then
+// the 150 evaluators.
+#define PT_COPY_GROUP(n) template struct CopyGroup<n>;
+#define PT_EVALUATOR(n) template struct Evaluator<n>;
 
-// Each copy its own code and storage.
-template struct Evaluator<1>; template struct Evaluator<2>; template struct Evaluator<3>; template struct Evaluator<4>; template struct Evaluator<5>; template struct Evaluator<6>; template struct Evaluator<7>; template struct Evaluator<8>; template struct Evaluator<9>; template struct Evaluator<10>; template struct Evaluator<11>; template struct Evaluator<12>; template struct Evaluator<13>; template struct Evaluator<14>; template struct Evaluator<15>; template struct Evaluator<16>; template struct Evaluator<17>; template struct Evaluator<18>; template struct Evaluator<19>; template struct Evaluator<20>; template struct Evaluator<21>; template struct Evaluator<22>; template struct Evaluator<23>; template struct Evaluator<24>; template struct Evaluator<25>; template struct Evaluator<26>; template struct Evaluator<27>; template struct Evaluator<28>; template struct Evaluator<29>; template struct Evaluator<30>;
-template struct Evaluator<31>; template struct Evaluator<32>; template struct Evaluator<33>; template struct Evaluator<34>; template struct Evaluator<35>; template struct Evaluator<36>; template struct Evaluator<37>; template struct Evaluator<38>; template struct Evaluator<39>; template struct Evaluator<40>; template struct Evaluator<41>; template struct Evaluator<42>; template struct Evaluator<43>; template struct Evaluator<44>; template struct Evaluator<45>; template struct Evaluator<46>; template struct Evaluator<47>; template struct Evaluator<48>; template struct Evaluator<49>; template struct Evaluator<50>; template struct Evaluator<51>; template struct Evaluator<52>; template struct Evaluator<53>; template struct Evaluator<54>; template struct Evaluator<55>; template struct Evaluator<56>; template struct Evaluator<57>; template struct Evaluator<58>; template struct Evaluator<59>; template struct Evaluator<60>;
-template struct Evaluator<61>; template struct Evaluator<62>; template struct Evaluator<63>; template struct Evaluator<64>; template struct Evaluator<65>; template struct Evaluator<66>; template struct Evaluator<67>; template struct Evaluator<68>; template struct Evaluator<69>; template struct Evaluator<70>; template struct Evaluator<71>; template struct Evaluator<72>; template struct Evaluator<73>; template struct Evaluator<74>; template struct Evaluator<75>; template struct Evaluator<76>; template struct Evaluator<77>; template struct Evaluator<78>; template struct Evaluator<79>; template struct Evaluator<80>; template struct Evaluator<81>; template struct Evaluator<82>; template struct Evaluator<83>; template struct Evaluator<84>; template struct Evaluator<85>; template struct Evaluator<86>; template struct Evaluator<87>; template struct Evaluator<88>; template struct Evaluator<89>; template struct Evaluator<90>;
-template struct Evaluator<91>; template struct Evaluator<92>; template struct Evaluator<93>; template struct Evaluator<94>; template struct Evaluator<95>; template struct Evaluator<96>; template struct Evaluator<97>; template struct Evaluator<98>; template struct Evaluator<99>; template struct Evaluator<100>; template struct Evaluator<101>; template struct Evaluator<102>; template struct Evaluator<103>; template struct Evaluator<104>; template struct Evaluator<105>; template struct Evaluator<106>; template struct Evaluator<107>; template struct Evaluator<108>; template struct Evaluator<109>; template struct Evaluator<110>; template struct Evaluator<111>; template struct Evaluator<112>; template struct Evaluator<113>; template struct Evaluator<114>; template struct Evaluator<115>; template struct Evaluator<116>; template struct Evaluator<117>; template struct Evaluator<118>; template struct Evaluator<119>; template struct Evaluator<120>;
-template struct Evaluator<121>; template struct Evaluator<122>; template struct Evaluator<123>; template struct Evaluator<124>; template struct Evaluator<125>; template struct Evaluator<126>; template struct Evaluator<127>; template struct Evaluator<128>; template struct Evaluator<129>; template struct Evaluator<130>; template struct Evaluator<131>; template struct Evaluator<132>; template struct Evaluator<133>; template struct Evaluator<134>; template struct Evaluator<135>; template struct Evaluator<136>; template struct Evaluator<137>; template struct Evaluator<138>; template struct Evaluator<139>; template struct Evaluator<140>; template struct Evaluator<141>; template struct Evaluator<142>; template struct Evaluator<143>; template struct Evaluator<144>; template struct Evaluator<145>; template struct Evaluator<146>; template struct Evaluator<147>; template struct Evaluator<148>; template struct Evaluator<149>; template struct Evaluator<150>;
+PT_COPY_GROUP(1) PT_COPY_GROUP(2) PT_COPY_GROUP(3) PT_COPY_GROUP(4) PT_COPY_GROUP(5) PT_COPY_GROUP(6) PT_COPY_GROUP(7)
+
+PT_TEN_COPIES(PT_EVALUATOR, 1)
+PT_TEN_COPIES(PT_EVALUATOR, 11)
+PT_TEN_COPIES(PT_EVALUATOR, 21)
+PT_TEN_COPIES(PT_EVALUATOR, 31)
+PT_TEN_COPIES(PT_EVALUATOR, 41)
+PT_TEN_COPIES(PT_EVALUATOR, 51)
+PT_TEN_COPIES(PT_EVALUATOR, 61)
+PT_TEN_COPIES(PT_EVALUATOR, 71)
+PT_TEN_COPIES(PT_EVALUATOR, 81)
+PT_TEN_COPIES(PT_EVALUATOR, 91)
+PT_TEN_COPIES(PT_EVALUATOR, 101)
+PT_TEN_COPIES(PT_EVALUATOR, 111)
+PT_TEN_COPIES(PT_EVALUATOR, 121)
+PT_TEN_COPIES(PT_EVALUATOR, 131)
+PT_TEN_COPIES(PT_EVALUATOR, 141)
+
+#undef PT_EVALUATOR
+#undef PT_COPY_GROUP

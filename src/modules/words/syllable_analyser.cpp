@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "workload/workload.h"
+#include "workload/replicas.h"
 #include "workload/report_error.h"
 #include "workload/wrapping.h"
 
@@ -430,32 +431,14 @@ std::int32_t SyllableAnalyser<Copy>::same_text(const char* a, const char* b)
     }
 }
 
-template struct LetterClassTable<1>;
-template struct LetterClassTable<2>;
-template struct LetterClassTable<3>;
-template struct LetterClassTable<4>;
+#define PT_LETTER_CLASS_TABLE(n) template struct LetterClassTable<n>;
+#define PT_ANALYSER(n) template struct SyllableAnalyser<n>;
 
-template struct SyllableAnalyser<1>;
-template struct SyllableAnalyser<2>;
-template struct SyllableAnalyser<3>;
-template struct SyllableAnalyser<4>;
-template struct SyllableAnalyser<5>;
-template struct SyllableAnalyser<6>;
-template struct SyllableAnalyser<7>;
-template struct SyllableAnalyser<8>;
-template struct SyllableAnalyser<9>;
-template struct SyllableAnalyser<10>;
-template struct SyllableAnalyser<11>;
-template struct SyllableAnalyser<12>;
-template struct SyllableAnalyser<13>;
-template struct SyllableAnalyser<14>;
-template struct SyllableAnalyser<15>;
-template struct SyllableAnalyser<16>;
-template struct SyllableAnalyser<17>;
-template struct SyllableAnalyser<18>;
-template struct SyllableAnalyser<19>;
-template struct SyllableAnalyser<20>;
-template struct SyllableAnalyser<21>;
-template struct SyllableAnalyser<22>;
-template struct SyllableAnalyser<23>;
-template struct SyllableAnalyser<24>;
+PT_LETTER_CLASS_TABLE(1) PT_LETTER_CLASS_TABLE(2) PT_LETTER_CLASS_TABLE(3) PT_LETTER_CLASS_TABLE(4)
+
+PT_TEN_COPIES(PT_ANALYSER, 1)
+PT_TEN_COPIES(PT_ANALYSER, 11)
+PT_ANALYSER(21) PT_ANALYSER(22) PT_ANALYSER(23) PT_ANALYSER(24)
+
+#undef PT_ANALYSER
+#undef PT_LETTER_CLASS_TABLE

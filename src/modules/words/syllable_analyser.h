@@ -15,7 +15,6 @@
 #include <cstdint>
 
 inline constexpr int kAnalyserCopies = 24;
-inline constexpr int kAnalyserGroups = 4;
 inline constexpr int kCopiesPerGroup = 6;
 
 // 15 letters and the NUL.

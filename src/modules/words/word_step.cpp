@@ -48,7 +48,9 @@ void word_step() {
             analyse<4>(p + 8); analyse<12>(p + 4); analyse<18>(p + 5); analyse<21>(p + 2); analyse<14>(p + 6);
             analyse<3>(p + 3);
             break;
-        case 3: analyse<6>(p + 13); analyse<12>(p + 11); analyse<15>(p + 9); analyse<21>(p + 7); analyse<4>(p + 11); break;
+        case 3:
+            analyse<6>(p + 13); analyse<12>(p + 11); analyse<15>(p + 9); analyse<21>(p + 7); analyse<4>(p + 11);
+            break;
         case 4: analyse<19>(p + 8); analyse<18>(p + 7); analyse<10>(p + 11); analyse<1>(p + 9); break;
         case 5: analyse<23>(p + 7); analyse<15>(p + 9); analyse<11>(p + 11); analyse<5>(p + 12); break;
         case 6: analyse<2>(p + 3); analyse<12>(p + 7); analyse<15>(p + 9); break;
