@@ -63,11 +63,11 @@ const StateInteger kStateIntegers[kStateIntegerCount] = {
     {"final_max", &final_max},
 };
 
+namespace {
+
 void read_state_integers(std::int32_t (&values)[kStateIntegerCount]) {
     for (std::size_t i = 0; i < kStateIntegerCount; ++i) values[i] = *kStateIntegers[i].variable;
 }
-
-namespace {
 
 void append_bytes(std::vector<unsigned char>& frame, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);

@@ -26,8 +26,5 @@ inline constexpr std::size_t kStateFrameSize =
 // Appends the current frame to frame.
 void append_state_frame(std::vector<unsigned char>& frame);
 
-// The values of the 47 state integers, in kStateIntegers order.
-void read_state_integers(std::int32_t (&values)[kStateIntegerCount]);
-
 // 64-bit FNV-1a over bytes.
 std::uint64_t frame_digest(const unsigned char* bytes, std::size_t size);

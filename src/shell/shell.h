@@ -21,9 +21,6 @@ extern std::int32_t module_number;
 extern std::int32_t unattended;
 extern std::int32_t label_stepping;
 
-// Back to the values at process start (the argument copies are freed).
-void reset_shell_settings();
-
 // ---- Command line -----------------------------------------------------------
 void split_command_line(const char* text);
 void parse_options();

@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "shell/shell.h"
 #include "support/test_support.h"
+#include "support/death_tests.h"
 
 namespace {
 
@@ -112,7 +113,9 @@ TEST_F(RunDriver, BreakPromptsFrameTheTimedSection) {
     EXPECT_EQ(boxes[1], "Processor Test|End of timed section. Time: 2000, Iters: 16.|0x2040");
 }
 
-TEST_F(RunDriver, StoppedClockGivesAnErrorNotAnInfiniteScore) {
+using RunDriverDeathTest = DeathTestOf<RunDriver>;
+
+TEST_F(RunDriverDeathTest, StoppedClockGivesAnErrorNotAnInfiniteScore) {
     // Calibration needs an advancing clock; the timed section then sees none.
     EXPECT_EXIT(
         {

@@ -10,6 +10,8 @@
 #include "workload/workload.h"
 #include "modules/database/database.h"
 #include "shell/shell.h"
+#include "support/death_tests.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -263,7 +265,9 @@ TEST_F(Database, RangeMinimumOfZeroOrLessIsReplacedByTheNext) {
 
 // ---- Failures -----------------------------------------------------------------
 
-TEST_F(Database, SelectionsTakeOneRecordMoreThanTheyReportButNoMore) {
+using DatabaseDeathTest = DeathTestOf<Database>;
+
+TEST_F(DatabaseDeathTest, SelectionsTakeOneRecordMoreThanTheyReportButNoMore) {
     // The buffers have a spare slot: 101 digit and 51 flag records still fit.
     for (int s = 1; s <= kDbRecords; ++s) {
         db_table[s].digit = s <= 101 ? '1' : '0';
@@ -279,7 +283,7 @@ TEST_F(Database, SelectionsTakeOneRecordMoreThanTheyReportButNoMore) {
     EXPECT_EXIT(step_expecting_death(), testing::ExitedWithCode(255), "Database test - SIZEERROR");
 }
 
-TEST_F(Database, AllocationFailuresAreReportedForEveryBlock) {
+TEST_F(DatabaseDeathTest, AllocationFailuresAreReportedForEveryBlock) {
     failing_size = kSelectionSlots * sizeof(DbRecord);
     EXPECT_EXIT((db_allocator = fail_one_size, step_expecting_death()), testing::ExitedWithCode(255),
                 "Database test - ALLOCERROR");

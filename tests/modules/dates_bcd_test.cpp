@@ -6,6 +6,8 @@
 
 #include "modules/dates/bcd.h"
 #include "shell/shell.h"
+#include "support/death_tests.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -158,7 +160,9 @@ TEST(DecimalNumbers, DivideTruncatesTowardZero) {
     }
 }
 
-TEST(DecimalNumbers, OperandsThatDoNotFitEndTheProcess) {
+using DecimalNumbersDeathTest = DeathTestOf<>;
+
+TEST_F(DecimalNumbersDeathTest, OperandsThatDoNotFitEndTheProcess) {
     reset_shell_settings();
     BcdNumber n;
     EXPECT_EXIT(L2BCD(n, 10000000), testing::ExitedWithCode(255), "Processor Test Error: OVERFLOW IN L2BCD");
@@ -233,7 +237,9 @@ TEST(JulianDay, NumbersEveryDayOnePastTheDayBefore) {
     EXPECT_LT(julian_day(31, 12, -200000), julian_day(1, 1, -199999));
 }
 
-TEST(JulianDay, YearsFarOutOfRangeEndTheProcess) {
+using JulianDayDeathTest = DeathTestOf<>;
+
+TEST_F(JulianDayDeathTest, YearsFarOutOfRangeEndTheProcess) {
     reset_shell_settings();
     EXPECT_EXIT(julian_day(1, 1, 100000000), testing::ExitedWithCode(255), "OVERFLOW IN L2BCD");
     EXPECT_EXIT(julian_day(1, 1, INT32_MAX), testing::ExitedWithCode(255), "OVERFLOW IN L2BCD");

@@ -18,6 +18,7 @@
 #include "modules/database/database.h"
 #include "modules/library/formatter.h"
 #include "modules/library/library.h"
+#include "support/death_tests.h"
 
 namespace {
 
@@ -434,7 +435,9 @@ TEST_F(LibraryStepTest, SameFormatGivesTheSameTextOnEveryCopy) {
     }
 }
 
-TEST_F(LibraryStepTest, TwentyNineCharactersPassAndThirtyEndTheProcess) {
+using LibraryStepDeathTest = DeathTestOf<LibraryStepTest>;
+
+TEST_F(LibraryStepDeathTest, TwentyNineCharactersPassAndThirtyEndTheProcess) {
     WorkRecord& record = short_records[699];
     std::strcpy(record.word, "fifteen_letters");
     record.offset = 12345;
@@ -484,7 +487,7 @@ void report_runaway_at_exit() {
     }
 }
 
-TEST_F(LibraryStepTest, LongResultEndsTheProcessWithoutWritingPastItsRecord) {
+TEST_F(LibraryStepDeathTest, LongResultEndsTheProcessWithoutWritingPastItsRecord) {
     EXPECT_EXIT(
         {
             runaway_in_child = new RunawayWord;

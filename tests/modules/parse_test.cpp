@@ -18,6 +18,7 @@
 #include "modules/parse/parse.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
+#include "support/death_tests.h"
 
 namespace {
 
@@ -413,7 +414,9 @@ void evaluate_in_copy_1(const char* text) {
     std::exit(0);
 }
 
-TEST(EvaluateDeathTest, FaultsEndTheProcessWithTheMessage) {
+using EvaluateDeathTest = DeathTestOf<>;
+
+TEST_F(EvaluateDeathTest, FaultsEndTheProcessWithTheMessage) {
     EXPECT_EXIT(evaluate_in_copy_1("1234567+1234567+1234567"), testing::ExitedWithCode(255),
                 "String for parsing not properly passed\\.");
     EXPECT_EXIT(evaluate_in_copy_1("-1+23"), testing::ExitedWithCode(255), "Error - operand expected\\.");
@@ -503,7 +506,7 @@ void sweep_ending_with(const char* expression) {
     std::exit(0);
 }
 
-using ParseStepDeathTest = ParseStep;
+using ParseStepDeathTest = DeathTestOf<ParseStep>;
 
 TEST_F(ParseStepDeathTest, ResultsOutsideTheRangeEndTheProcess) {
     EXPECT_EXIT(sweep_ending_with("(0-21)"), testing::ExitedWithCode(255), "Arithmetic evaluation error\\.");

@@ -13,6 +13,7 @@
 #include "modules/database/database.h"
 #include "modules/words/syllable_analyser.h"
 #include "modules/words/words.h"
+#include "support/death_tests.h"
 
 namespace {
 
@@ -152,7 +153,9 @@ void break_subjoined_r() {
     LetterClassTable<Group>::subjoinable_letters[1] = 'x';
 }
 
-TEST_F(WordModule, OnlyTheFirstGroupChecksTheReferenceSyllable) {
+using WordModuleDeathTest = DeathTestOf<WordModule>;
+
+TEST_F(WordModuleDeathTest, OnlyTheFirstGroupChecksTheReferenceSyllable) {
     for_each_copy([]<int Copy>() {
         SCOPED_TRACE("copy " + std::to_string(Copy));
         constexpr int group = analyser_group(Copy);

@@ -7,6 +7,7 @@
 
 #include "shell/shell.h"
 #include "support/test_support.h"
+#include "support/death_tests.h"
 
 namespace {
 
@@ -137,7 +138,9 @@ TEST_F(CommandLine, LabelSelectionLeavesTheLabelForOtherNumbers) {
 // Usage errors end the process through the error routine; without a result
 // file the message box text goes to standard error. (Cases with a plain
 // argument, which would write a result file, are in cli_test.cpp.)
-TEST_F(CommandLine, UsageErrorsEndTheProcessWith255) {
+using CommandLineDeathTest = DeathTestOf<CommandLine>;
+
+TEST_F(CommandLineDeathTest, UsageErrorsEndTheProcessWith255) {
     const char* const bad[] = {
         "/test=10", "/test=-1", "/test=99999999999", "/breakx", "/", "-", "/x",
         "/tmp", "/o=" "0123456789012345678901234567890123456789012345678901234567890123456789012345678901",
@@ -149,7 +152,7 @@ TEST_F(CommandLine, UsageErrorsEndTheProcessWith255) {
     }
 }
 
-TEST_F(CommandLine, TwentyArgumentsAreAUsageError) {
+TEST_F(CommandLineDeathTest, TwentyArgumentsAreAUsageError) {
     // No plain argument here: a result file would be written.
     std::string text = "/break";
     for (int i = 0; i < 19; ++i) text += " /break";

@@ -1,5 +1,7 @@
 // The helpers of test_support.h that are the same on every platform: files,
 // the fake clock and the start-up of the shell settings.
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -46,6 +48,25 @@ void start(std::uint32_t from, std::uint32_t step_ms) {
 
 void stop() { set_tick_source(nullptr); }
 }  // namespace fake_clock
+
+void reset_shell_settings() {
+    for (int i = 1; i < arg_count; ++i) {
+        std::free(const_cast<char*>(arg_table[i]));
+        arg_table[i] = nullptr;
+    }
+    arg_table[0] = "pt";
+    arg_count = 1;
+    arg_table_overflow = false;
+    std::memset(output_file_name, 0, sizeof output_file_name);
+    result_file_name = nullptr;
+    module_number = 0;
+    module_label = nullptr;
+    version_text = nullptr;
+    unattended = 0;
+    printing = 0;
+    break_prompts = 0;
+    label_stepping = 0;
+}
 
 void start_shell(const char* command_line) {
     reset_shell_settings();

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -78,6 +79,7 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) throw std::runtime_error("waitpid failed");
     }
     ChildResult result;
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

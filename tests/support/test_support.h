@@ -49,6 +49,10 @@ void start(std::uint32_t from = 0, std::uint32_t step_ms = 2000);
 void stop();
 }  // namespace fake_clock
 
+// The shell settings (and what a run prints and asks) back to their values at
+// process start; the argument copies are freed.
+void reset_shell_settings();
+
 // The shell settings as the program's start-up leaves them for this command
 // line text.
 void start_shell(const char* command_line);

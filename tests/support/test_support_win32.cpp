@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <stdexcept>
 
 #include "support/test_support.h"
 
@@ -40,6 +41,8 @@ TempDir::TempDir() {
             path_ = name;
             return;
         }
+        // Only a name already taken is worth another try.
+        if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("cannot create a temporary directory");
     }
 }
 

@@ -30,7 +30,10 @@ struct SegmentList {
 struct FormatDestination {
     char* position;         // where the next byte goes
     std::int32_t capacity;  // bytes that may still be written
-    std::int32_t error;     // nonzero once the destination has failed
+    // Nonzero once the destination has failed. A memory buffer cannot fail:
+    // nothing sets it, and it stays 0. The engine keeps the check so that its
+    // results mean the same as for a destination that can.
+    std::int32_t error;
 };
 
 inline constexpr std::int32_t kPaddingBlockSize = 16;

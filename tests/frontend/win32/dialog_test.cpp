@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "frontend/win32/dialog.h"
 #include "shell/shell.h"
+#include "support/test_support.h"
 
 namespace {
 

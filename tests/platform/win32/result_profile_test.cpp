@@ -12,6 +12,7 @@
 #include "shell/shell.h"
 #include "support/result_file_fixture.h"
 #include "support/test_support.h"
+#include "support/death_tests.h"
 
 namespace {
 
@@ -102,7 +103,9 @@ TEST_F(Win32ResultFile, ReadsGiveDefaultsForWhatIsMissing) {
     EXPECT_STREQ(text, "dflt");
 }
 
-TEST_F(Win32ResultFile, ErrorReplacesResultAndNoteAndEndsWith255) {
+using Win32ResultFileDeathTest = DeathTestOf<Win32ResultFile>;
+
+TEST_F(Win32ResultFileDeathTest, ErrorReplacesResultAndNoteAndEndsWith255) {
     write_file(name_, "[Test]\r\nNote=n\r\nResult=3.37 \r\n[Other]\r\nx=1\r\n");
     EXPECT_EXIT(report_error("Arithmetic evaluation error."), ::testing::ExitedWithCode(255), "");
     EXPECT_EQ(file_lines(), (Lines{"[Test]", "Error=Arithmetic evaluation error.", "[Other]", "x=1"}));
