@@ -39,7 +39,7 @@ void free_block(DbRecord*& block) {
 }  // namespace
 
 void db_fill_record(std::int32_t a, DbRecord* slot) {
-    // The table is drawn from the shared generator so that it continues the set-up's reseeded sequence.
+    // Calls back into the base: the table is drawn from the run's one random sequence, reseeded to 7.
     // The draws come in field order; their sequence is part of the table's
     // definition, so nothing may draw in between.
     slot->bucket = module_random() % kBuckets;
@@ -91,7 +91,7 @@ void db_sort(DbRecord* table, std::int32_t mode, std::int32_t first, std::int32_
 }
 
 std::int32_t db_setup() {
-    // The database's set-up sets the copy sizes itself, as the run's set-up does again after it.
+    // Calls back into the base: the copy sizes belong to the run's set-up, of which this is a part.
     set_copy_sizes();
     // A set-up repeated without the release in between must not leak the
     // blocks of the earlier one; after a release this frees nothing.
