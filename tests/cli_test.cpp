@@ -2,6 +2,7 @@
 // output file and result file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -101,13 +102,29 @@ TEST(Cli, ErrorThatCannotBeRecordedStillReachesStandardError) {
     EXPECT_NE(child.err.find("ERROR - Usage: pt "), std::string::npos);
 }
 
-TEST(Cli, QuotedArgumentsSurviveTheTripThroughTheCommandLineText) {
-    TempDir dir;
-    // A result file name with a blank in it, and one that starts with a quote.
-    const ChildResult child = run_child(PT_BINARY, {"my results.ini", "/test=10"}, dir.path());
-    EXPECT_EQ(child.exit_code, 255);
-    EXPECT_TRUE(file_exists(dir.file("my results.ini")));
-    const ChildResult quoted = run_child(PT_BINARY, {"\"q.ini", "/test=10"}, dir.path());
-    EXPECT_EQ(quoted.exit_code, 255);
-    EXPECT_TRUE(file_exists(dir.file("\"q.ini")));
+TEST(Cli, EveryArgumentReachesTheProgramWhole) {
+    // Quotes and blanks inside one argument never split it: its pieces would
+    // become options and name files nobody meant.
+    struct Case {
+        std::string result_file;  // the single plain argument, next to /test=10
+        std::string bystander;    // a file that must stay as it was
+    };
+    const Case cases[] = {
+        {"R\"x' /o=victim /test=10", "victim"},
+        {"home/Bob's \"fast\" run.ini", "home/Bob"},
+        {"my results.ini", "my"},
+        {"\"q.ini", "q.ini"},
+        {"'a b' c", "a b"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        std::filesystem::create_directory(dir.file("home"));
+        write_file(dir.file(c.bystander), "precious\n");
+        const ChildResult child = run_child(PT_BINARY, {c.result_file, "/test=10"}, dir.path());
+        EXPECT_EQ(child.exit_code, 255) << c.result_file;
+        EXPECT_EQ(read_file(dir.file(c.bystander)), "precious\n") << c.result_file;
+        if (c.result_file.find('/') == std::string::npos || c.result_file.rfind("home/", 0) == 0) {
+            EXPECT_NE(read_file(dir.file(c.result_file)).find("Error=Usage: pt "), std::string::npos) << c.result_file;
+        }
+    }
 }
