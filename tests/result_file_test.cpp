@@ -56,7 +56,7 @@ TEST_F(ResultFile, ResultThatCannotBeWrittenIsAFailureNotASuccess) {
     const std::string missing = dir_.file("gone/r.ini");
     result_file_name = missing.c_str();
     score = 1.0;
-    EXPECT_EXIT(write_result(), ::testing::ExitedWithCode(255), "could not record the error.*Can't write the result file");
+    EXPECT_EXIT(write_result(), ::testing::ExitedWithCode(255), "pt: Can't write the result file [^\n]*/gone/r.ini.\n$");
 }
 
 TEST_F(ResultFile, NoParentSectionMeansNoNotificationAndNoFailure) {

@@ -1,8 +1,17 @@
 #include <cstdio>
+#include <cstring>
 
 #include "driver/run_driver.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
+
+namespace {
+
+void result_file_failure(char* message, std::size_t size) {
+    std::snprintf(message, size, "Can't write the result file %s.", result_file_name);
+}
+
+}  // namespace
 
 void report_error(const char* text) {
     if (printing == 1) {
@@ -16,8 +25,10 @@ void report_error(const char* text) {
         if (!recorded) {
             // The parent would find neither a result nor an error: the least
             // we owe a script is the message where it can see it.
-            std::fprintf(stderr, "pt: could not record the error in the result file \"%s\"\n", result_file_name);
-            std::fprintf(stderr, "pt: ERROR - %s\n", text);
+            char message[512];
+            result_file_failure(message, sizeof message);
+            std::fprintf(stderr, "pt: %s\n", message);
+            if (std::strcmp(message, text) != 0) std::fprintf(stderr, "pt: ERROR - %s\n", text);
         } else {
             char line[512];
             std::snprintf(line, sizeof line, "ERROR - %s", text);
@@ -39,7 +50,7 @@ void write_result() {
     if (!written) {
         // Exiting 0 here would report a lost result as success.
         char message[512];
-        std::snprintf(message, sizeof message, "Can't write the result file %s.", result_file_name);
+        result_file_failure(message, sizeof message);
         report_error(message);
     }
     notify_parent();
