@@ -57,7 +57,8 @@ TEST_F(ResultFile, LostResultOrOutputIsAFailureNotASuccess) {
     const std::string missing = dir_.file("gone/r.ini");
     result_file_name = missing.c_str();
     score = 1.0;
-    EXPECT_EXIT(write_result(), ::testing::ExitedWithCode(255), "pt: Can't write the result file [^\n]*/gone/r.ini.\n$");
+    EXPECT_EXIT(write_result(), ::testing::ExitedWithCode(255),
+                "pt: Can't write the result file [^\n]*/gone/r.ini.\n$");
 
     // Output lines lost on a full disk: the result file says so, not "Result".
     result_file_name = name_.c_str();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -201,7 +202,8 @@ bool write_file(const std::string& name, const Document& doc) {
     const std::size_t slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash == 0 ? 1 : slash);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temp = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + "." + base + ".XXXXXX";
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string temp = folder + "." + base + ".XXXXXX";
 
     std::vector<char> temp_name(temp.begin(), temp.end());
     temp_name.push_back('\0');
