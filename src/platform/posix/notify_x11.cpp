@@ -12,6 +12,7 @@
 #include <cstring>
 #include <future>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -30,9 +31,13 @@ Result with_patience(Work work, Result unreachable) {
     if (display_given_up) return unreachable;
     std::promise<Result> promise;
     std::future<Result> answer = promise.get_future();
-    std::thread([promise = std::move(promise), work = std::move(work)]() mutable {
-        promise.set_value(work());
-    }).detach();
+    try {
+        std::thread([promise = std::move(promise), work = std::move(work)]() mutable {
+            promise.set_value(work());
+        }).detach();
+    } catch (const std::system_error&) {
+        return unreachable;  // no thread to spare: no display either
+    }
     if (answer.wait_for(kDisplayPatience) == std::future_status::ready) return answer.get();
     display_given_up = true;
     return unreachable;
