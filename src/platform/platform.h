@@ -63,9 +63,13 @@ void show_status(const char* text);
 
 // ---- Profile (INI) files --------------------------------------------------
 //
-// Section and key names match without regard to ASCII case. Every line of the
-// file that a write does not touch is kept as it was. Writes are collected in
-// memory and reach the file at the next flush, which replaces it atomically.
+// Section and key names match without regard to ASCII case; a key that occurs
+// more than once, also in repeated sections, counts as one (a delete removes
+// every occurrence, a set leaves exactly one). Every line of the file that a
+// write does not touch is kept as it was. Writes are collected in memory and
+// reach the file at the next flush, which replaces it atomically. A file that
+// is not a regular file is never opened (reads give the default, writes fail),
+// and one this user may not write is not replaced (the flush fails).
 
 // Sets section/key to value, creating the section or key as needed. A null
 // value deletes the key; line breaks and backslashes in a value are written

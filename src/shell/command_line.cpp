@@ -56,6 +56,24 @@ const char* const module_labels[9] = {
 
 }  // namespace
 
+namespace {
+
+// Copies one argument into the table; a command line with more than the table
+// holds is rejected by the option parser, never silently shortened.
+void add_argument(const char* text, std::size_t length) {
+    if (arg_count >= kArgTableSize) {
+        arg_table_overflow = true;
+        return;
+    }
+    char* copy = static_cast<char*>(std::malloc(length + 1));
+    if (copy == nullptr) report_error("Out of memory.");
+    std::memcpy(copy, text, length);
+    copy[length] = '\0';
+    arg_table[arg_count++] = copy;
+}
+
+}  // namespace
+
 void split_command_line(const char* text) {
     arg_table[0] = "pt";
     arg_count = 1;
@@ -75,20 +93,15 @@ void split_command_line(const char* text) {
             while (*p != '\0' && !is_white(*p)) ++p;
             end = p;
         }
-        if (arg_count < kArgTableSize) {
-            const std::size_t length = static_cast<std::size_t>(end - start);
-            char* copy = static_cast<char*>(std::malloc(length + 1));
-            if (copy == nullptr) report_error("Out of memory.");
-            std::memcpy(copy, start, length);
-            copy[length] = '\0';
-            arg_table[arg_count++] = copy;
-        } else {
-            // Rejected by the option parser: a command line is never
-            // silently shortened.
-            arg_table_overflow = true;
-        }
+        add_argument(start, static_cast<std::size_t>(end - start));
         while (is_white(*p)) ++p;
     }
+}
+
+void store_arguments(int count, const char* const* args) {
+    arg_table[0] = "pt";
+    arg_count = 1;
+    for (int i = 0; i < count; ++i) add_argument(args[i], std::strlen(args[i]));
 }
 
 void parse_options() {

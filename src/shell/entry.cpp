@@ -8,12 +8,8 @@ int no_dialog() { return -1; }
 
 DialogRunner dialog_runner = no_dialog;
 
-}  // namespace
-
-void set_dialog_runner(DialogRunner runner) { dialog_runner = runner != nullptr ? runner : no_dialog; }
-
-int pt_entry(const char* command_line_text) {
-    split_command_line(command_line_text);
+// Everything after the argument table has been filled.
+int start_with_arguments() {
     printing = 0;
     parse_options();
     select_module_label();
@@ -25,4 +21,18 @@ int pt_entry(const char* command_line_text) {
     }
     if (dialog_runner() < 0) report_error("Cant Create DialogBox");
     return 0;
+}
+
+}  // namespace
+
+void set_dialog_runner(DialogRunner runner) { dialog_runner = runner != nullptr ? runner : no_dialog; }
+
+int pt_entry(const char* command_line_text) {
+    split_command_line(command_line_text);
+    return start_with_arguments();
+}
+
+int pt_entry_arguments(int count, const char* const* args) {
+    store_arguments(count, args);
+    return start_with_arguments();
 }

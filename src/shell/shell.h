@@ -22,7 +22,10 @@ extern std::int32_t unattended;
 extern std::int32_t label_stepping;
 
 // ---- Command line -----------------------------------------------------------
+// The Windows entry receives one command-line text and splits it; the POSIX
+// entry already has the arguments apart and stores each one whole.
 void split_command_line(const char* text);
+void store_arguments(int count, const char* const* args);
 void parse_options();
 void select_module_label();
 
@@ -37,6 +40,9 @@ const char* module_label_for(std::int32_t number);
 // The program entry proper: everything that follows the program name on the
 // command line, as one text. Returns the exit code.
 int pt_entry(const char* command_line_text);
+// The same for arguments the caller has already split (argv without the
+// program name).
+int pt_entry_arguments(int count, const char* const* args);
 
 // ---- The result file ---------------------------------------------------------
 // (report_error, the error path, has a header of its own.)

@@ -6,8 +6,13 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -155,6 +160,89 @@ TEST_F(ParentNotification, FindsWindowsByExactTitleOnly) {
     EXPECT_EQ(find_window("exact"), 0u);
     EXPECT_EQ(find_window("Exac"), 0u);
     EXPECT_EQ(find_window(""), 0u);
+}
+
+// Displays that accept a connection and never answer: a stopped server, and
+// a socket nobody serves. The finished run still ends in time with its output
+// flushed and its result recorded, and the window gives up as promised.
+TEST(UnansweringDisplay, NotificationAndWindowGiveUpWithinSeconds) {
+    Xvfb stopped;
+    if (!stopped.ok()) GTEST_SKIP() << "Xvfb is not available";
+    stopped.stop_answering();
+    // A listening TCP socket on a display port of its own; the kernel
+    // completes every connection, nothing ever reads from it.
+    const int silent = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(silent, 0);
+    int number = 50;
+    for (;; ++number) {
+        ASSERT_LT(number, 400) << "no free display port";
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(6000 + number));
+        if (bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) break;
+    }
+    ASSERT_EQ(listen(silent, 16), 0);
+    ASSERT_EQ(fcntl(silent, F_SETFL, O_NONBLOCK), 0);
+    // Connections made to the silent socket since the last look.
+    const auto connections = [silent] {
+        int count = 0;
+        for (int c; (c = accept(silent, nullptr, nullptr)) >= 0; ++count) close(c);
+        return count;
+    };
+    const std::string displays[] = {stopped.display(), "127.0.0.1:" + std::to_string(number)};
+
+    struct Parent {
+        const char* section;
+        bool contacts_display;
+    };
+    const Parent parents[] = {
+        {"[Parent]\nMessage=5\nWindowTitle=watcher\n", true},
+        {"[Parent]\nMessage=5\nWindowHandle=12345\n", true},
+        {"[Parent]\nWindowTitle=watcher\n", false},
+    };
+    for (const std::string& display : displays) {
+        for (const Parent& parent : parents) {
+            TempDir dir;
+            const std::string result = dir.file("r.ini");
+            const std::string log = dir.file("log.txt");
+            write_file(result, parent.section);
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EXIT(
+                {
+                    alarm(20);  // a hang fails the case instead of the whole suite
+                    setenv("DISPLAY", display.c_str(), 1);
+                    reset_shell_settings();
+                    result_file_name = result.c_str();
+                    unattended = 1;
+                    if (std::freopen(log.c_str(), "w+", stdout) == nullptr) std::_Exit(3);
+                    printing = 1;
+                    std::printf("Score = 3.37 \n");
+                    score = 3.37;
+                    write_result();
+                    std::_Exit(read_file(log) == "Score = 3.37 \n" ? 0 : 4);  // flushed before the notification
+                },
+                ::testing::ExitedWithCode(0), "")
+                << display << " " << parent.section;
+            const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            EXPECT_LT(seconds, 5.0) << display << " " << parent.section;
+            EXPECT_NE(read_file(result).find("Result=3.37 "), std::string::npos);
+            if (display != stopped.display()) {
+                EXPECT_EQ(connections() > 0, parent.contacts_display) << parent.section;
+            }
+        }
+
+        // The window: no dialog can be created, said within a few seconds.
+        TempDir dir;
+        const auto start = std::chrono::steady_clock::now();
+        const ChildResult child = run_child("/usr/bin/timeout", {"20", PT_BINARY, "/o=log.txt"}, dir.path(),
+                                            {"DISPLAY=" + display, "QT_QPA_PLATFORM"});
+        const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(child.exit_code, 255) << display;
+        EXPECT_EQ(read_file(dir.file("log.txt")), "ERROR - Cant Create DialogBox\n") << display;
+        EXPECT_LT(seconds, 5.0) << display;
+    }
+    close(silent);
 }
 
 #endif  // PT_HAVE_X11

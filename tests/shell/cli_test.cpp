@@ -2,6 +2,11 @@
 // output file and result file.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -97,17 +102,132 @@ TEST(Cli, ErrorThatCannotBeRecordedStillReachesStandardError) {
     TempDir dir;
     const ChildResult child = run_child(PT_BINARY, {"missing/r.ini", "/test=10"}, dir.path());
     EXPECT_EQ(child.exit_code, 255);
-    EXPECT_NE(child.err.find("could not record the error in the result file \"missing/r.ini\""), std::string::npos);
+    EXPECT_NE(child.err.find("pt: Can't write the result file missing/r.ini.\n"), std::string::npos);
     EXPECT_NE(child.err.find("ERROR - Usage: pt "), std::string::npos);
 }
 
-TEST(Cli, QuotedArgumentsSurviveTheTripThroughTheCommandLineText) {
-    TempDir dir;
-    // A result file name with a blank in it, and one that starts with a quote.
-    const ChildResult child = run_child(PT_BINARY, {"my results.ini", "/test=10"}, dir.path());
-    EXPECT_EQ(child.exit_code, 255);
-    EXPECT_TRUE(file_exists(dir.file("my results.ini")));
-    const ChildResult quoted = run_child(PT_BINARY, {"\"q.ini", "/test=10"}, dir.path());
-    EXPECT_EQ(quoted.exit_code, 255);
-    EXPECT_TRUE(file_exists(dir.file("\"q.ini")));
+TEST(Cli, EveryArgumentReachesTheProgramWhole) {
+    // Quotes and blanks inside one argument never split it: its pieces would
+    // become options and name files nobody meant.
+    struct Case {
+        std::string result_file;  // the single plain argument, next to /test=10
+        std::string bystander;    // a file that must stay as it was
+    };
+    const Case cases[] = {
+        {"R\"x' /o=victim /test=10", "victim"},
+        {"home/Bob's \"fast\" run.ini", "home/Bob"},
+        {"my results.ini", "my"},
+        {"\"q.ini", "q.ini"},
+        {"'a b' c", "a b"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        std::filesystem::create_directory(dir.file("home"));
+        write_file(dir.file(c.bystander), "precious\n");
+        const ChildResult child = run_child(PT_BINARY, {c.result_file, "/test=10"}, dir.path());
+        EXPECT_EQ(child.exit_code, 255) << c.result_file;
+        EXPECT_EQ(read_file(dir.file(c.bystander)), "precious\n") << c.result_file;
+        if (c.result_file.find('/') == std::string::npos || c.result_file.rfind("home/", 0) == 0) {
+            EXPECT_NE(read_file(dir.file(c.result_file)).find("Error=Usage: pt "), std::string::npos) << c.result_file;
+        }
+    }
+}
+
+// Result files as a hostile caller might hand them over. The error path
+// (/test=10) records the usage error, exactly as a finished run records its
+// score; either leaves no stale value beside the new one, and a file that is
+// not a plain file this user may write is refused and left as it was.
+TEST(Cli, HostileResultFilesGetTheErrorAndNoStaleValueOrAreRefusedUntouched) {
+    const std::string error = "Error=" + escaped(kUsage);
+    struct Rewritten {
+        std::string before, after;
+    };
+    const Rewritten rewritten[] = {
+        {"[Test]\nResult=3.1 \nResult=2.9 \n", "[Test]\n" + error + "\n"},
+        {"[Test]\nResult=1\nError=a\n[Other]\nResult=keep\n[test]\nNote=n\nError=b\nResult=2\n",
+         "[Test]\n" + error + "\n[Other]\nResult=keep\n[test]\n"},
+        {"[Test]x\nkeep=1\n", "[Test]x\nkeep=1\n[Test]\n" + error + "\n"},
+        {"\xEF\xBB\xBF[Test]\nResult=3 \n", "\xEF\xBB\xBF[Test]\n" + error + "\n"},
+        {"[Test]\rResult=3 \r[Keep]\rx=1\r", "[Test]\r" + error + "\r[Keep]\rx=1\r"},
+        {"[Keep]\r\nx=1\n[Test]\rResult=3", "[Keep]\r\nx=1\n[Test]\r" + error + "\r\n"},
+    };
+    for (const Rewritten& c : rewritten) {
+        TempDir dir;
+        write_file(dir.file("R"), c.before);
+        EXPECT_EQ(run_child(PT_BINARY, {"R", "/test=10"}, dir.path()).exit_code, 255);
+        EXPECT_EQ(read_file(dir.file("R")), c.after) << c.before;
+    }
+
+    // A symbolic link is followed, also to a file that does not exist yet.
+    {
+        TempDir dir;
+        std::filesystem::create_directory(dir.file("sub"));
+        std::filesystem::create_symlink("sub/new.ini", dir.file("R"));
+        EXPECT_EQ(run_child(PT_BINARY, {"R", "/test=10"}, dir.path()).exit_code, 255);
+        EXPECT_TRUE(std::filesystem::is_symlink(dir.file("R")));
+        EXPECT_EQ(read_file(dir.file("sub/new.ini")), "[Test]\n" + error + "\n");
+    }
+
+    using Make = void (*)(const TempDir&);
+    const std::pair<const char*, Make> refused[] = {
+        {"FIFO", [](const TempDir& d) { mkfifo(d.file("R").c_str(), 0644); }},
+        {"link to FIFO",
+         [](const TempDir& d) {
+             mkfifo(d.file("fifo").c_str(), 0644);
+             std::filesystem::create_symlink("fifo", d.file("R"));
+         }},
+        {"endless device", [](const TempDir& d) { std::filesystem::create_symlink("/dev/zero", d.file("R")); }},
+        {"device copy", [](const TempDir& d) { mknod(d.file("R").c_str(), S_IFCHR | 0666, makedev(1, 3)); }},
+        {"directory", [](const TempDir& d) { std::filesystem::create_directory(d.file("R")); }},
+        {"huge file",
+         [](const TempDir& d) {
+             write_file(d.file("R"), "[Test]\nResult=1 \n");
+             std::filesystem::resize_file(d.file("R"), 64u << 20);  // sparse: costs no disk
+         }},
+        {"write-protected file",
+         [](const TempDir& d) {
+             write_file(d.file("R"), "[Test]\nResult=1 \n");
+             chmod(d.file("R").c_str(), 0444);
+         }},
+    };
+    for (const auto& [what, make] : refused) {
+        TempDir dir;
+        make(dir);
+        struct stat before{};
+        if (stat(dir.file("R").c_str(), &before) != 0) {
+            continue;  // only root may make a device node
+        }
+        // Root may write any file, so root runs the program as the user
+        // "nobody", who owns the directory: only the file itself can stop it.
+        std::vector<std::string> command{PT_BINARY, "R", "/test=10"};
+        if (geteuid() == 0) {
+            ASSERT_EQ(chown(dir.path().c_str(), 65534, 65534), 0);
+            command.insert(command.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+        }
+        const ChildResult child =
+            run_child(command.front(), std::vector<std::string>(command.begin() + 1, command.end()), dir.path());
+        EXPECT_EQ(child.exit_code, 255) << what;
+        EXPECT_NE(child.err.find("pt: Can't write the result file R.\n"), std::string::npos) << what << child.err;
+        struct stat after{};
+        ASSERT_EQ(stat(dir.file("R").c_str(), &after), 0) << what;
+        EXPECT_EQ(after.st_ino, before.st_ino) << what;
+        EXPECT_EQ(after.st_mode, before.st_mode) << what;
+        EXPECT_EQ(after.st_size, before.st_size) << what;
+        EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec) << what;
+    }
+
+    // Run by root, a user's file stays the user's.
+    if (geteuid() == 0) {
+        TempDir dir;
+        write_file(dir.file("R"), "[Test]\nResult=1 \n");
+        ASSERT_EQ(chown(dir.file("R").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chmod(dir.file("R").c_str(), 0600), 0);
+        EXPECT_EQ(run_child(PT_BINARY, {"R", "/test=10"}, dir.path()).exit_code, 255);
+        struct stat after{};
+        ASSERT_EQ(stat(dir.file("R").c_str(), &after), 0);
+        EXPECT_EQ(after.st_uid, 65534u);
+        EXPECT_EQ(after.st_gid, 65534u);
+        EXPECT_EQ(after.st_mode & 07777, 0600u);
+        EXPECT_EQ(read_file(dir.file("R")), "[Test]\n" + error + "\n");
+    }
 }

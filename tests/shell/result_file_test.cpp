@@ -2,6 +2,7 @@
 // on failure, so those cases run as death tests.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "driver/run_driver.h"
@@ -52,11 +53,27 @@ TEST_F(ResultFile, ErrorWithoutResultFileShowsTheErrorBox) {
     EXPECT_FALSE(file_exists(name_));
 }
 
-TEST_F(ResultFile, ResultThatCannotBeWrittenIsAFailureNotASuccess) {
+TEST_F(ResultFile, LostResultOrOutputIsAFailureNotASuccess) {
     const std::string missing = dir_.file("gone/r.ini");
     result_file_name = missing.c_str();
     score = 1.0;
-    EXPECT_EXIT(write_result(), ::testing::ExitedWithCode(255), "could not record the error.*Can't write the result file");
+    EXPECT_EXIT(write_result(), ::testing::ExitedWithCode(255),
+                "pt: Can't write the result file [^\n]*/gone/r.ini.\n$");
+
+    // Output lines lost on a full disk: the result file says so, not "Result".
+    result_file_name = name_.c_str();
+    write_file(name_, "[Test]\nResult=2 \n");
+    EXPECT_EXIT(
+        {
+            if (std::freopen("/dev/full", "w+", stdout) == nullptr) std::_Exit(3);
+            std::strcpy(output_file_name, "/dev/full");
+            printing = 1;
+            std::printf("Score = 1 \n");
+            write_result();
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(255), "");
+    EXPECT_EQ(read_file(name_), "[Test]\nError=Can't write the output file /dev/full.\n");
 }
 
 TEST_F(ResultFile, NoParentSectionMeansNoNotificationAndNoFailure) {

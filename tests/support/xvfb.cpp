@@ -52,9 +52,14 @@ Xvfb::Xvfb() {
     display_ = ":" + number.substr(0, end);
 }
 
+void Xvfb::stop_answering() {
+    if (pid_ > 0) kill(pid_, SIGSTOP);
+}
+
 Xvfb::~Xvfb() {
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
+        kill(pid_, SIGCONT);
         waitpid(pid_, nullptr, 0);
     }
 }

@@ -13,6 +13,9 @@ public:
     Xvfb& operator=(const Xvfb&) = delete;
     bool ok() const { return pid_ > 0; }
     const std::string& display() const { return display_; }
+    // Stops the server process: it still accepts connections (the kernel
+    // queues them) but never answers, like a hung display.
+    void stop_answering();
 
 private:
     pid_t pid_ = -1;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,11 +20,20 @@
 
 namespace {
 
-struct Document {
-    std::vector<std::string> lines;  // without '\n'; a '\r' of CRLF files stays in the line
-    bool existed = false;
-    bool crlf = false;
+struct Line {
+    std::string text;  // without its line end
+    std::string end;   // "\n", "\r\n", "\r", or empty for a last line that had none
 };
+
+struct Document {
+    std::vector<Line> lines;
+    std::string mark;            // a UTF-8 byte-order mark in front of the first line, kept in the file
+    std::string newline = "\n";  // the file's own line end, for the lines a write adds
+};
+
+// A result file is a few hundred bytes; anything far beyond that is not one,
+// and reading it whole would cost memory without bound.
+constexpr std::size_t kMaxProfileBytes = 16u << 20;
 
 // The one file with writes not yet flushed. The program only ever writes one
 // result file, so one slot is enough; a write to another file flushes first.
@@ -54,13 +64,12 @@ bool same_name(std::string_view a, std::string_view b) {
     return true;
 }
 
-// The section name of a "[name]" line, or false for any other line.
+// The section name of a "[name]" line, or false for any other line. Only
+// blanks may follow the bracket: "[Test]x" names no section.
 bool section_header(std::string_view line, std::string_view& name) {
     line = trim(line);
-    if (line.empty() || line.front() != '[') return false;
-    const std::size_t close = line.find(']');
-    if (close == std::string_view::npos) return false;
-    name = trim(line.substr(1, close - 1));
+    if (line.size() < 2 || line.front() != '[' || line.back() != ']') return false;
+    name = trim(line.substr(1, line.size() - 2));
     return true;
 }
 
@@ -75,35 +84,75 @@ bool key_line(std::string_view line, std::string_view& key, std::string_view& va
     return true;
 }
 
+// Reads the file whole. Only a regular file is a profile: a FIFO would block
+// the read, a device may never end, and the rename that writes the file back
+// would put a regular file in place of either. Both are refused before they
+// are opened, and the open itself cannot block.
 bool load(const char* file_name, Document& doc) {
     doc = Document{};
-    FILE* f = std::fopen(file_name, "rb");
-    if (f == nullptr) {
-        return errno == ENOENT;  // a missing file is an empty profile
-    }
-    doc.existed = true;
+    struct stat st{};
+    if (stat(file_name, &st) != 0) return errno == ENOENT;  // a missing file is an empty profile
+    if (!S_ISREG(st.st_mode) || static_cast<std::uintmax_t>(st.st_size) > kMaxProfileBytes) return false;
+    const int fd = ::open(file_name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);  // the same file as looked at above
     std::string text;
     char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
-    const bool ok = std::ferror(f) == 0;
-    std::fclose(f);
-    if (!ok) return false;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        doc.lines.emplace_back(text, start, end - start);
-        start = end + 1;
+    while (ok) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        text.append(chunk, static_cast<std::size_t>(n));
+        ok = text.size() <= kMaxProfileBytes;
     }
-    doc.crlf = !doc.lines.empty() && !doc.lines.front().empty() && doc.lines.front().back() == '\r';
+    ::close(fd);
+    if (!ok) return false;
+
+    std::size_t start = 0;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        doc.mark = text.substr(0, 3);
+        start = 3;
+    }
+    // CR, LF and CRLF all end a line; each line keeps its own end.
+    bool newline_seen = false;
+    while (start < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        std::size_t next = end;
+        if (next < text.size()) next += text.compare(next, 2, "\r\n") == 0 ? 2 : 1;
+        doc.lines.push_back(Line{text.substr(start, end - start), text.substr(end, next - end)});
+        if (!newline_seen && next > end) {
+            doc.newline = doc.lines.back().end;
+            newline_seen = true;
+        }
+        start = next;
+    }
     return true;
+}
+
+// The line numbers of every key line of section/key, in every section of that
+// name: a duplicate left behind would be a stale value beside the new one.
+std::vector<std::size_t> key_lines(const Document& doc, std::string_view section, std::string_view key) {
+    std::vector<std::size_t> found;
+    bool inside = false;
+    for (std::size_t i = 0; i < doc.lines.size(); ++i) {
+        std::string_view name, k, v;
+        if (section_header(doc.lines[i].text, name)) {
+            inside = same_name(name, section);
+        } else if (inside && key_line(doc.lines[i].text, k, v) && same_name(k, key)) {
+            found.push_back(i);
+        }
+    }
+    return found;
 }
 
 long find_section(const Document& doc, std::string_view section) {
     for (std::size_t i = 0; i < doc.lines.size(); ++i) {
         std::string_view name;
-        if (section_header(doc.lines[i], name) && same_name(name, section)) return static_cast<long>(i);
+        if (section_header(doc.lines[i].text, name) && same_name(name, section)) return static_cast<long>(i);
     }
     return -1;
 }
@@ -111,52 +160,60 @@ long find_section(const Document& doc, std::string_view section) {
 std::size_t section_end(const Document& doc, long header) {
     std::size_t i = static_cast<std::size_t>(header) + 1;
     std::string_view name;
-    while (i < doc.lines.size() && !section_header(doc.lines[i], name)) ++i;
+    while (i < doc.lines.size() && !section_header(doc.lines[i].text, name)) ++i;
     return i;
 }
 
-long find_key(const Document& doc, long header, std::string_view key, std::string_view* value) {
-    if (header < 0) return -1;
-    const std::size_t end = section_end(doc, header);
-    for (std::size_t i = static_cast<std::size_t>(header) + 1; i < end; ++i) {
-        std::string_view k, v;
-        if (key_line(doc.lines[i], k, v) && same_name(k, key)) {
-            if (value != nullptr) *value = v;
-            return static_cast<long>(i);
-        }
-    }
-    return -1;
-}
+Line make_line(const Document& doc, std::string text) { return Line{std::move(text), doc.newline}; }
 
-std::string make_line(const Document& doc, std::string text) {
-    if (doc.crlf) text += '\r';
-    return text;
+// The path a write replaces: the file a chain of symbolic links ends at,
+// whether that exists yet or not. Replacing the link itself would cut it.
+bool resolve_links(const std::string& name, std::string& target) {
+    target = name;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st{};
+        if (lstat(target.c_str(), &st) != 0) return errno == ENOENT;
+        if (!S_ISLNK(st.st_mode)) return true;
+        char link[PATH_MAX];
+        const ssize_t n = readlink(target.c_str(), link, sizeof link);
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof link) return false;
+        std::string next(link, static_cast<std::size_t>(n));
+        const std::size_t slash = target.rfind('/');
+        if (next.front() != '/' && slash != std::string::npos) next = target.substr(0, slash + 1) + next;
+        target = next;
+    }
+    return false;  // a loop of links
 }
 
 bool write_file(const std::string& name, const Document& doc) {
     // Write beside the target (so rename stays on one file system), make the
     // bytes durable, then rename over it. A symbolic link keeps pointing at
     // the file it names.
-    std::string target = name;
-    char resolved[PATH_MAX];
+    std::string target;
+    if (!resolve_links(name, target)) return false;
+    // The rename needs only the directory's permission; the file's own must
+    // count too, as it would for a write in place. A file that is no longer
+    // regular is left alone.
     struct stat st{};
-    if (lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && realpath(name.c_str(), resolved) != nullptr) {
-        target = resolved;
-    }
+    const bool exists = lstat(target.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) return false;
+    if (exists && (!S_ISREG(st.st_mode) || faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) return false;
+
     const std::size_t slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash == 0 ? 1 : slash);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temp = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + "." + base + ".XXXXXX";
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string temp = folder + "." + base + ".XXXXXX";
 
     std::vector<char> temp_name(temp.begin(), temp.end());
     temp_name.push_back('\0');
     const int fd = mkstemp(temp_name.data());
     if (fd < 0) return false;
 
-    std::string text;
-    for (const std::string& line : doc.lines) {
-        text += line;
-        text += '\n';
+    std::string text = doc.mark;
+    for (const Line& line : doc.lines) {
+        text += line.text;
+        text += line.end.empty() ? doc.newline : line.end;
     }
     bool ok = true;
     const char* p = text.data();
@@ -172,8 +229,16 @@ bool write_file(const std::string& name, const Document& doc) {
         }
     }
     mode_t mode;
-    if (stat(target.c_str(), &st) == 0) {
+    if (exists) {
         mode = st.st_mode & 07777;
+        // The file keeps its owner and group where this process may set them
+        // (a program run by root must not take a user's file over); the mode
+        // follows, as a change of owner may clear its set-id bits.
+        if ((st.st_uid != geteuid() || st.st_gid != getegid()) && fchown(fd, st.st_uid, st.st_gid) != 0 &&
+            fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+            // Not ours to give away: the file becomes this user's, as any
+            // program that rewrites it would leave it.
+        }
     } else {
         const mode_t mask = umask(0);
         umask(mask);
@@ -221,8 +286,9 @@ bool lookup(const char* section, const char* key, const char* file_name, std::st
         if (!load(file_name, fresh)) return false;
         doc = &fresh;
     }
-    std::string_view v;
-    if (find_key(*doc, find_section(*doc, section), key, &v) < 0) return false;
+    const std::vector<std::size_t> lines = key_lines(*doc, section, key);
+    std::string_view k, v;
+    if (lines.empty() || !key_line(doc->lines[lines.front()].text, k, v)) return false;
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
         v = v.substr(1, v.size() - 2);
     }
@@ -237,23 +303,25 @@ bool profile_write_string(const char* section, const char* key, const char* valu
     if (key == nullptr || file_name == nullptr) return false;
     if (!open_pending(file_name)) return false;
     Document& doc = pending.doc;
-    const long header = find_section(doc, section);
-    const long line = find_key(doc, header, key, nullptr);
-    if (value == nullptr) {
-        if (line >= 0) {
-            doc.lines.erase(doc.lines.begin() + line);
-            pending.dirty = true;
-        }
-        return true;
+    const std::vector<std::size_t> lines = key_lines(doc, section, key);
+    // Every occurrence goes when the key is deleted; a set keeps the first
+    // and drops the others, so exactly one value is left.
+    const std::size_t keep = value != nullptr && !lines.empty() ? 1 : 0;
+    for (std::size_t i = lines.size(); i > keep; --i) {
+        doc.lines.erase(doc.lines.begin() + static_cast<long>(lines[i - 1]));
+        pending.dirty = true;
     }
+    if (value == nullptr) return true;
+
     std::string text = std::string(key) + "=" + escape_profile_value(value);
-    if (line >= 0) {
-        doc.lines[static_cast<std::size_t>(line)] = make_line(doc, std::move(text));
+    const long header = find_section(doc, section);
+    if (!lines.empty()) {
+        doc.lines[lines.front()].text = std::move(text);
     } else if (header >= 0) {
         // After the section's last non-blank line, so blank separators stay
         // in front of the next section.
         std::size_t at = section_end(doc, header);
-        while (at > static_cast<std::size_t>(header) + 1 && trim(doc.lines[at - 1]).empty()) --at;
+        while (at > static_cast<std::size_t>(header) + 1 && trim(doc.lines[at - 1].text).empty()) --at;
         doc.lines.insert(doc.lines.begin() + static_cast<long>(at), make_line(doc, std::move(text)));
     } else {
         doc.lines.push_back(make_line(doc, "[" + std::string(section) + "]"));
