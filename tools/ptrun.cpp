@@ -470,6 +470,9 @@ void end_copies(std::vector<Run*>& running, const sigset_t& watched) {
 }
 
 void run_all(const Settings& settings, const std::string& dir, Session& session) {
+    // Children whose end is ignored are reaped by the system, and their
+    // times with them: a parent that started ptrun that way is overruled.
+    signal(SIGCHLD, SIG_DFL);
     const sigset_t watched = watched_signals();
     sigset_t old_mask;
     sigprocmask(SIG_BLOCK, &watched, &old_mask);
