@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "driver/run_checks.h"
 #include "driver/work_unit.h"
 #include "modules/database/database.h"
 #include "platform/platform.h"
@@ -54,6 +55,7 @@ RunOutcome run_benchmark() {
     print_line("%s\n", notice_line);
     print_line("%s\n", version_text);
     print_line("Will run: %s\n", module_label);
+    note_frequency_governor();
 
     show_status("setting up the workload");
     const std::int32_t status = setup_workload();
@@ -93,9 +95,12 @@ RunOutcome run_benchmark() {
     }
 
     // The timed section: nothing but the work units between the two readings.
+    // The processor time the thread got is read just outside it.
+    const ThreadTimes before = thread_times();
     const std::uint32_t start = tick_count();
     for (std::int32_t i = 0; i < iterations; ++i) run_work_unit();
     const std::uint32_t end = tick_count();
+    const ThreadTimes after = thread_times();
     const std::uint32_t elapsed = end - start;
 
     if (break_prompts == 1) {
@@ -110,6 +115,8 @@ RunOutcome run_benchmark() {
         report_error("Timed section took 0 ms: the tick counter did not advance.");
     }
     score = compute_score(iterations, elapsed);
+    const double share =
+        check_timed_section(before, after, calibration_elapsed, calibration_units, elapsed, iterations);
 
     if (printing == 1) {
         std::printf("Score = %.3g \n", score);
@@ -120,7 +127,11 @@ RunOutcome run_benchmark() {
 
     db_release();
 
-    std::snprintf(text, sizeof text, "done, score %.3g", score);
+    if (share >= 0.0) {
+        std::snprintf(text, sizeof text, "done, score %.3g, processor share %.1f %%", score, share * 100.0);
+    } else {
+        std::snprintf(text, sizeof text, "done, score %.3g", score);
+    }
     show_status(text);
     return RunOutcome{score, iterations, elapsed};
 }

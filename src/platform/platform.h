@@ -17,6 +17,28 @@ std::uint32_t tick_count();
 using TickSource = std::uint32_t (*)();
 void set_tick_source(TickSource source);
 
+// ---- What the running thread gets from the processor ---------------------
+
+// The processor time the calling thread has used, read together with a
+// monotonic clock, so that two readings give the thread's share of the
+// processor between them. involuntary_switches is -1 where the system does
+// not count them; cpu_ns and wall_ns are both 0 when nothing can be read.
+struct ThreadTimes {
+    std::uint64_t wall_ns;
+    std::uint64_t cpu_ns;
+    std::int64_t involuntary_switches;
+};
+ThreadTimes thread_times();
+// Tests replace the readings as they replace the tick source; nullptr
+// restores the real ones.
+using ThreadTimesSource = ThreadTimes (*)();
+void set_thread_times_source(ThreadTimesSource source);
+
+// The frequency governor of the processor the calling thread runs on
+// ("performance", "powersave", ...) copied into buffer, and that
+// processor's number; an empty text where the system does not say.
+int processor_governor(char* buffer, std::size_t buffer_size);
+
 // ---- Message box ---------------------------------------------------------
 
 // Flag values as the original window system defined them; the run driver and

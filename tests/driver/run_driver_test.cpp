@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/run_checks.h"
 #include "driver/run_driver.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
@@ -32,9 +33,23 @@ protected:
     void TearDown() override {
         fake_clock::stop();
         set_message_box_handler(nullptr);
+        set_thread_times_source(nullptr);
+        set_tick_source(nullptr);
         reset_shell_settings();
     }
 };
+
+// Each reading of the thread's times comes 10 s after the one before and
+// finds the thread Percent % of them busier, with Switches more involuntary
+// context switches.
+template <std::uint64_t Percent, std::int64_t Switches>
+ThreadTimes fake_thread_times() {
+    static ThreadTimes times{1, 1, 0};
+    times.wall_ns += 10000000000u;
+    times.cpu_ns += Percent * 100000000u;
+    times.involuntary_switches += Switches;
+    return times;
+}
 
 }  // namespace
 
@@ -128,4 +143,73 @@ TEST_F(RunDriverDeathTest, StoppedClockGivesAnErrorNotAnInfiniteScore) {
             run_benchmark();
         },
         ::testing::ExitedWithCode(255), "Timed section took 0 ms");
+}
+
+TEST(RunChecks, WarnOnlyBeyondTheirThresholds) {
+    struct Case {
+        double share;
+        std::uint32_t calibration_ms, timed_ms;
+        const char* share_line;  // nullptr: no warning
+        const char* speed_line;
+    };
+    // 4 calibration units and 16 timed ones: 1500 ms per unit calibrated.
+    const Case cases[] = {
+        {0.999, 6000, 24000, nullptr, nullptr},
+        {0.95, 6000, 25200, nullptr, nullptr},  // exactly 5 % slower is still the same speed
+        {0.9499, 6000, 25201, "pt: warning: processor share 95.0 % in the timed section, 7 involuntary context "
+                              "switches: other programs were running, and the score understates this machine",
+         "pt: warning: speed changed during the run: a work unit took 5.0 % more time in the timed section than "
+         "in the calibration (another program, a frequency change, or a virtual machine's host)"},
+        {0.5, 6000, 22700, "pt: warning: processor share 50.0 % in the timed section, 7 involuntary context "
+                           "switches: other programs were running, and the score understates this machine",
+         "pt: warning: speed changed during the run: a work unit took 5.4 % less time in the timed section than "
+         "in the calibration (another program, a frequency change, or a virtual machine's host)"},
+        {-1.0, 0, 0, nullptr, nullptr},  // nothing measured: nothing to say
+    };
+    for (const Case& c : cases) {
+        char line[300];
+        EXPECT_EQ(share_warning(c.share, 7, line, sizeof line), c.share_line != nullptr) << c.share;
+        EXPECT_STREQ(line, c.share_line != nullptr ? c.share_line : "");
+        EXPECT_EQ(speed_change_warning(c.calibration_ms, 4, c.timed_ms, 16, line, sizeof line),
+                  c.speed_line != nullptr) << c.timed_ms;
+        EXPECT_STREQ(line, c.speed_line != nullptr ? c.speed_line : "");
+    }
+    EXPECT_DOUBLE_EQ(processor_share({1000, 500, 3}, {3000, 1500, 9}), 0.5);
+    EXPECT_EQ(processor_share({0, 0, -1}, {0, 0, -1}), -1.0);
+
+    char note[200];
+    EXPECT_FALSE(governor_note("performance", 0, note, sizeof note));
+    EXPECT_FALSE(governor_note("", 0, note, sizeof note));
+    EXPECT_TRUE(governor_note("powersave", 3, note, sizeof note));
+    EXPECT_STREQ(note, "pt: note: processor 3 runs the \"powersave\" frequency governor, not \"performance\": "
+                       "its clock may change during the run");
+}
+
+TEST_F(RunDriver, WarnsOnStandardErrorAboutABusyOrChangingMachineOnly) {
+    // 4 calibration units at 2000 ms each, then 16 timed units in 32000 ms
+    // (the same speed) or, with the plain fake clock, in 2000 ms.
+    set_tick_source([]() -> std::uint32_t {
+        static const std::uint32_t readings[] = {0, 2000, 4000, 6000, 8000, 10000, 42000};
+        static int next = 0;
+        const std::uint32_t reading = readings[next];
+        next = (next + 1) % 7;
+        return reading;
+    });
+    set_thread_times_source(fake_thread_times<99, 2>);
+    testing::internal::CaptureStderr();
+    run_benchmark();
+    EXPECT_EQ(testing::internal::GetCapturedStderr().find(": warning: "), std::string::npos);
+    EXPECT_DOUBLE_EQ(score, 0.5);
+
+    fake_clock::start();
+    set_thread_times_source(fake_thread_times<50, 300>);
+    testing::internal::CaptureStderr();
+    run_benchmark();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("pt: warning: processor share 50.0 % in the timed section, 300 involuntary context switches: "
+                       "other programs were running, and the score understates this machine\n"),
+              std::string::npos) << err;
+    EXPECT_NE(err.find("pt: warning: speed changed during the run: a work unit took 93.8 % less time"),
+              std::string::npos) << err;
+    EXPECT_DOUBLE_EQ(score, 8.0);
 }

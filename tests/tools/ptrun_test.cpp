@@ -1,0 +1,175 @@
+// ptrun against a stand-in pt that does at once what a plan file says: the
+// result-file protocol, the statistics, the copy counts and their pinning,
+// bad input, a failed run and Ctrl-C.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace {
+
+// The calls the stand-in logged: its pid and the processors it could use.
+std::vector<std::pair<int, std::string>> calls(const TempDir& dir) {
+    std::vector<std::pair<int, std::string>> entries;
+    std::istringstream lines(read_file(dir.file("plan.log")));
+    int pid;
+    std::string cpus;
+    while (lines >> pid >> cpus) entries.emplace_back(pid, cpus);
+    return entries;
+}
+
+std::vector<std::string> environment(const TempDir& dir) {
+    std::filesystem::create_directory(dir.file("tmp"));
+    return {"PT_STAND_IN_PLAN=" + dir.file("plan"), "TMPDIR=" + dir.file("tmp")};
+}
+
+bool empty_directory(const std::string& path) { return std::filesystem::is_empty(path); }
+
+}  // namespace
+
+TEST(Ptrun, RunsEveryCopyCountPinnedAndSummarisesTheSpread) {
+    TempDir dir;
+    // One copy: 100 (with pt's speed warning), 120, 110. Two copies: rate
+    // scores 200, 190 and 210, the last with a copy that idled.
+    write_file(dir.file("plan"), "warn 100\n120\n110\n100\n100\n90\n100\nidle 105\n105\n");
+    const ChildResult child = run_child(
+        PTRUN_BINARY, {"--runs", "3", "--copies", "1,2", "--pt", STAND_IN_PT, "--json", "out.json"}, dir.path(),
+        environment(dir));
+    ASSERT_EQ(child.exit_code, 0) << child.err;
+    const std::string json = read_file(dir.file("out.json"));
+    for (const char* figure : {
+             R"("outcome": "completed")",
+             R"({"copies": 1, "round": 1, "rate_score": 100, "flagged": true})",
+             R"({"copies": 2, "round": 2, "rate_score": 190, "flagged")",
+             R"({"copies": 2, "round": 3, "rate_score": 210, "flagged": true})",
+             R"({"copies": 1, "runs": 3, "median": 110, "min": 100, "max": 120, "cv": 0.0909091, )"
+             R"("scaling_efficiency": null, "flagged_runs": )",
+             R"({"copies": 2, "runs": 3, "median": 200, "min": 190, "max": 210, "cv": 0.05, )"
+             R"("scaling_efficiency": 0.909091, "flagged_runs": )",
+             R"("pt_messages": ["warning: speed changed during the run: a work unit took 9.9 % more time"])",
+             R"("sha256": ")",
+             R"("build": "unknown")",
+         }) {
+        EXPECT_NE(json.find(figure), std::string::npos) << figure << "\n" << json;
+    }
+    // Only the copy that warned saw its speed change; the one that idled got
+    // next to nothing of its processor.
+    EXPECT_EQ(json.find(R"("speed_changed": true)"), json.rfind(R"("speed_changed": true)"));
+    EXPECT_NE(json.find(R"("speed_changed": true, "flagged": true})"), std::string::npos) << json;
+    bool idled = false;
+    for (std::size_t at = 0; (at = json.find(R"("wall_s": )", at)) != std::string::npos; ++at) {
+        char* end = nullptr;
+        const double wall = std::strtod(json.c_str() + at + 10, &end);
+        const double share = std::strtod(end + std::strlen(R"(, "share": )"), nullptr);
+        idled = idled || (wall >= 0.5 && share < 0.05);
+    }
+    EXPECT_TRUE(idled) << json;
+    EXPECT_NE(child.out.find("Re-run on a quiet machine."), std::string::npos) << child.out;
+    EXPECT_EQ(child.err.find("ptrun: run "), std::string::npos) << "progress without a terminal: " << child.err;
+
+    // Every copy pinned to one processor; the two copies of a round to two.
+    const auto log = calls(dir);
+    ASSERT_EQ(log.size(), 9u);
+    for (const auto& call : log) EXPECT_EQ(call.second.find(','), std::string::npos) << call.second;
+    if (sysconf(_SC_NPROCESSORS_ONLN) >= 2) {
+        for (std::size_t i = 3; i < 9; i += 2) EXPECT_NE(log[i].second, log[i + 1].second);
+    }
+    EXPECT_TRUE(empty_directory(dir.file("tmp")));
+}
+
+TEST(Ptrun, RefusesBadInputBeforeAnyRunAndStopsAtAFailedRun) {
+    TempDir dir;
+    write_file(dir.file("plan"), "100\nerror Database module returned error code 3 .\n100\n");
+    write_file(dir.file("not-executable"), "");
+    const std::string too_many = std::to_string(sysconf(_SC_NPROCESSORS_ONLN) + 1);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+        {{"--pt", "/no/such/pt"}, "ptrun: no executable pt at /no/such/pt"},
+        {{"--pt", dir.file("not-executable")}, "ptrun: no executable pt at "},
+        {{"--runs", "0"}, "ptrun: bad --runs \"0\": a number from 1 to 100"},
+        {{"--runs", "101"}, "ptrun: bad --runs \"101\""},
+        {{"--copies", "1,x"}, "ptrun: bad copy count \"x\""},
+        {{"--copies", "2,all,2"}, "ptrun: copy count 2 is given twice"},
+        {{"--cpus", "0-99999"}, "is not online or not available to ptrun"},
+        {{"--json", dir.file("no/such/dir/out.json")}, "ptrun: cannot write --json "},
+        {{"--runs"}, "ptrun: unknown option or missing value: --runs"},
+    };
+    for (const auto& [args, message] : bad) {
+        std::vector<std::string> with_pt{"--pt", STAND_IN_PT};
+        with_pt.insert(with_pt.end(), args.begin(), args.end());
+        const ChildResult child = run_child(PTRUN_BINARY, with_pt, dir.path(), environment(dir));
+        EXPECT_EQ(child.exit_code, 2) << args[0];
+        EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
+    }
+    EXPECT_TRUE(calls(dir).empty()) << "a run started despite bad input";
+
+    // More copies than processors is allowed, but said.
+    const ChildResult crowded =
+        run_child(PTRUN_BINARY, {"--pt", STAND_IN_PT, "--runs", "1", "--copies", too_many}, dir.path(),
+                  environment(dir));
+    EXPECT_EQ(crowded.exit_code, 1) << crowded.err;  // the plan's second call fails
+    EXPECT_NE(crowded.err.find("ptrun: note: " + too_many + " copies on "), std::string::npos) << crowded.err;
+    std::filesystem::remove(dir.file("plan.log"));
+
+    const ChildResult failed =
+        run_child(PTRUN_BINARY, {"--pt", STAND_IN_PT, "--runs", "3"}, dir.path(), environment(dir));
+    EXPECT_EQ(failed.exit_code, 1);
+    EXPECT_NE(failed.err.find("ptrun: copies 1, round 2, copy 1 failed: exit code 255: "
+                              "Database module returned error code 3 .\n"),
+              std::string::npos)
+        << failed.err;
+    EXPECT_NE(failed.out.find("     1      1     1"), std::string::npos) << failed.out;
+    EXPECT_EQ(calls(dir).size(), 2u) << "the call went on after a failed run";
+    EXPECT_TRUE(empty_directory(dir.file("tmp")));
+}
+
+TEST(Ptrun, CtrlCEndsEveryCopyAndRemovesTheTemporaryFolder) {
+    TempDir dir;
+    write_file(dir.file("plan"), "100\nhang\nhang\n");
+    const std::vector<std::string> env = environment(dir);
+    const std::string out = dir.file("stdout");
+    const pid_t ptrun = fork();
+    ASSERT_GE(ptrun, 0);
+    if (ptrun == 0) {
+        for (const std::string& entry : env) putenv(const_cast<char*>(entry.c_str()));
+        if (freopen(out.c_str(), "w", stdout) == nullptr || chdir(dir.path().c_str()) != 0) _exit(127);
+        execl(PTRUN_BINARY, PTRUN_BINARY, "--pt", STAND_IN_PT, "--runs", "1", "--copies", "1,2",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Wait until both copies of the second round hang.
+    for (int i = 0; i < 500 && calls(dir).size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(calls(dir).size(), 3u);
+    kill(ptrun, SIGINT);
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 1000 && (ended = waitpid(ptrun, &status, WNOHANG)) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (ended == 0) {
+        kill(ptrun, SIGKILL);
+        waitpid(ptrun, &status, 0);
+        FAIL() << "ptrun did not end after Ctrl-C";
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    for (const auto& call : calls(dir)) {
+        EXPECT_TRUE(kill(call.first, 0) != 0 && errno == ESRCH) << "copy " << call.first << " still runs";
+    }
+    EXPECT_TRUE(empty_directory(dir.file("tmp")));
+    // What had finished is shown.
+    EXPECT_NE(read_file(out).find("     1      1     1"), std::string::npos) << read_file(out);
+}
