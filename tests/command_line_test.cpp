@@ -134,7 +134,7 @@ TEST_F(CommandLine, LabelSelectionLeavesTheLabelForOtherNumbers) {
 TEST_F(CommandLine, UsageErrorsEndTheProcessWith255) {
     const char* const bad[] = {
         "/test=10", "/test=-1", "/test=99999999999", "/breakx", "/", "-", "/x",
-        "/tmp", "/o=" "0123456789012345678901234567890123456789012345678901234567890123456789012345678901",
+        "/tmp", ("/o=" "0123456789012345678901234567890123456789012345678901234567890123456789012345678901"),
     };
     for (const char* line : bad) {
         EXPECT_EXIT(parse(line), ::testing::ExitedWithCode(255),
