@@ -1,3 +1,4 @@
+#include "build_info.h"
 #include "driver/run_driver.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
@@ -17,6 +18,8 @@ int pt_entry(const char* command_line_text) {
     printing = 0;
     parse_options();
     select_module_label();
+    // Scores compare only between identical builds: say which this is.
+    show_status(PT_BUILD_DESCRIPTION);
     if (unattended == 1) {
         prepare_unattended_run();
         run_benchmark();
