@@ -6,8 +6,7 @@
 # The flags CMake puts on every compile of the workload, in its order. Warning
 # switches and source path maps change no code, so they are left out.
 string(TOUPPER "${CMAKE_BUILD_TYPE}" pt_build_type)
-separate_arguments(pt_base_flags UNIX_COMMAND
-  "${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${pt_build_type}} ${CMAKE_CXX${CMAKE_CXX_STANDARD}_STANDARD_COMPILE_OPTION}")
+separate_arguments(pt_base_flags UNIX_COMMAND "${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${pt_build_type}}")
 set(pt_codeless_flags "^-W[-a-zA-Z0-9=+_]*$|^-f(file|debug|macro)-prefix-map=")
 list(FILTER pt_base_flags EXCLUDE REGEX "${pt_codeless_flags}")
 list(JOIN pt_base_flags " " pt_base_flags)
@@ -33,7 +32,7 @@ file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/generated/build_info.h CONTENT
 #define PT_VERSION_MINOR ${PROJECT_VERSION_MINOR}
 #define PT_COMPILER_ID \"${CMAKE_CXX_COMPILER_ID}\"
 #define PT_COMPILER \"${CMAKE_CXX_COMPILER_ID} ${CMAKE_CXX_COMPILER_VERSION}\"
-#define PT_WORKLOAD_FLAGS \"${pt_base_flags} ${pt_target_flags}\"
+#define PT_WORKLOAD_FLAGS \"${pt_base_flags} ${pt_target_flags} ${CMAKE_CXX${CMAKE_CXX_STANDARD}_STANDARD_COMPILE_OPTION}\"
 #define PT_TARGET \"${pt_target}\"
 // One line, the same in pt and ptverify: builds whose lines differ give
 // scores that cannot be compared.
