@@ -32,6 +32,7 @@ diff -u <(sed -n '5,$p' LICENSE) \
 work=$(mktemp -d)
 installed_before=$(dpkg-query -W -f='${Status}' pt 2>/dev/null | grep -c 'install ok installed' || true)
 cleanup() {
+    cd "$root"
     rm -rf "$work"
     if [ "$installed_before" = 0 ] && dpkg-query -W -f='${Status}' pt 2>/dev/null | grep -q 'ok installed'; then
         $sudo apt-get purge -y -q pt >/dev/null
