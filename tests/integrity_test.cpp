@@ -160,6 +160,7 @@ TEST(Integrity, EveryReplicaCopyIsARoutineOfItsOwn) {
     expect_distinct_routines("SyllableAnalyser", "analyse_syllable(", 24);
     expect_distinct_routines("SyllableAnalyser", "finish_syllable(", 24);
     expect_distinct_routines("SyllableAnalyser", "transliterate_syllable(", 24);
+    expect_distinct_routines("SyllableAnalyser", "same_text(", 6);
     expect_distinct_routines("Evaluator", "parse_and_evaluate(", 150);
     expect_distinct_routines("Evaluator", "build_expression_tree(", 150);
     expect_distinct_routines("Evaluator", "evaluate_tree_node(", 150);

@@ -210,35 +210,6 @@ void WorkingDate<N, Leap, Table>::working_backward(std::int32_t year_offset, std
     write_slots<WorkingDate>(minute_slot, hour_slot, day_slot, month_slot, year_slot);
 }
 
-template <int N, int Leap, int Table>
-void WorkingDate<N, Leap, Table>::adjust_working_date(std::int32_t direction, std::int32_t year_offset,
-                                                      std::int32_t month_offset, std::int32_t day_offset,
-                                                      std::int32_t hour_offset, std::int32_t minute_offset,
-                                                      std::int32_t* minute_slot, std::int32_t* hour_slot,
-                                                      std::int32_t* day_slot, std::int32_t* month_slot,
-                                                      std::int32_t* year_slot)
-    requires(N != 0)
-{
-    dispatch_working<WorkingDate>(direction,
-                                  DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset},
-                                  minute_slot, hour_slot, day_slot, month_slot, year_slot);
-}
-
-template <int N, int Leap, int Table>
-void WorkingDate<N, Leap, Table>::adjust_date_with_julian(std::int32_t direction, std::int32_t year_offset,
-                                                          std::int32_t month_offset, std::int32_t day_offset,
-                                                          std::int32_t hour_offset, std::int32_t minute_offset,
-                                                          std::int32_t* minute_slot, std::int32_t* hour_slot,
-                                                          std::int32_t* day_slot, std::int32_t* month_slot,
-                                                          std::int32_t* year_slot, std::int32_t amount)
-    requires(N == 0)
-{
-    dispatch_working<WorkingDate>(direction,
-                                  DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset},
-                                  minute_slot, hour_slot, day_slot, month_slot, year_slot);
-    if (amount > 875) julian_result = julian_day(work_day, work_month, base_year);
-}
-
 // ---- Record variant --------------------------------------------------------
 
 template <int N, int Leap, int Table>
@@ -264,34 +235,6 @@ void RecordDate<N, Leap, Table>::record_backward(std::int32_t record_index, std:
     backward_adjustment<&LeapYearTest<Leap>::is_leap_year, &follows_30_day_month>(
         r.year, r.month, r.day, r.hour, r.minute,
         DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
-}
-
-template <int N, int Leap, int Table>
-void RecordDate<N, Leap, Table>::reset_record_date(std::int32_t record_index, std::int32_t direction,
-                                                   std::int32_t year_offset, std::int32_t month_offset,
-                                                   std::int32_t day_offset, std::int32_t hour_offset,
-                                                   std::int32_t minute_offset)
-    requires(is_reset_dispatcher(N))
-{
-    WorkRecord& r = long_records[record_index];
-    r.year = base_year;
-    r.month = base_month;
-    r.day = base_day;
-    r.hour = base_hour;
-    r.minute = base_minute;
-    dispatch_record<RecordDate>(record_index, direction,
-                                DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
-}
-
-template <int N, int Leap, int Table>
-void RecordDate<N, Leap, Table>::adjust_record_date(std::int32_t record_index, std::int32_t direction,
-                                                    std::int32_t year_offset, std::int32_t month_offset,
-                                                    std::int32_t day_offset, std::int32_t hour_offset,
-                                                    std::int32_t minute_offset)
-    requires(!is_reset_dispatcher(N))
-{
-    dispatch_record<RecordDate>(record_index, direction,
-                                DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
 }
 
 // ---- Every copy, one by one ------------------------------------------------
@@ -342,6 +285,103 @@ PT_TEN_COPIES(PT_RECORD_COPY, 8)
 PT_TEN_COPIES(PT_RECORD_COPY, 9)
 PT_TEN_COPIES(PT_RECORD_COPY, 10)
 
+
+// ---- The dispatchers ------------------------------------------------------
+//
+// Each copy has exactly one dispatcher, chosen by its constraint. They are
+// defined only here, after the classes have been instantiated, and then
+// instantiated one by one: a compiler that instantiates every member of a
+// class it is told to instantiate, constraints or not (Clang 14 does), would
+// otherwise add a never-called body of the other kind to every copy.
+
+template <int N, int Leap, int Table>
+void WorkingDate<N, Leap, Table>::adjust_working_date(std::int32_t direction, std::int32_t year_offset,
+                                                      std::int32_t month_offset, std::int32_t day_offset,
+                                                      std::int32_t hour_offset, std::int32_t minute_offset,
+                                                      std::int32_t* minute_slot, std::int32_t* hour_slot,
+                                                      std::int32_t* day_slot, std::int32_t* month_slot,
+                                                      std::int32_t* year_slot)
+    requires(N != 0)
+{
+    dispatch_working<WorkingDate>(direction,
+                                  DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset},
+                                  minute_slot, hour_slot, day_slot, month_slot, year_slot);
+}
+
+template <int N, int Leap, int Table>
+void WorkingDate<N, Leap, Table>::adjust_date_with_julian(std::int32_t direction, std::int32_t year_offset,
+                                                          std::int32_t month_offset, std::int32_t day_offset,
+                                                          std::int32_t hour_offset, std::int32_t minute_offset,
+                                                          std::int32_t* minute_slot, std::int32_t* hour_slot,
+                                                          std::int32_t* day_slot, std::int32_t* month_slot,
+                                                          std::int32_t* year_slot, std::int32_t amount)
+    requires(N == 0)
+{
+    dispatch_working<WorkingDate>(direction,
+                                  DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset},
+                                  minute_slot, hour_slot, day_slot, month_slot, year_slot);
+    if (amount > 875) julian_result = julian_day(work_day, work_month, base_year);
+}
+
+template <int N, int Leap, int Table>
+void RecordDate<N, Leap, Table>::reset_record_date(std::int32_t record_index, std::int32_t direction,
+                                                   std::int32_t year_offset, std::int32_t month_offset,
+                                                   std::int32_t day_offset, std::int32_t hour_offset,
+                                                   std::int32_t minute_offset)
+    requires(is_reset_dispatcher(N))
+{
+    WorkRecord& r = long_records[record_index];
+    r.year = base_year;
+    r.month = base_month;
+    r.day = base_day;
+    r.hour = base_hour;
+    r.minute = base_minute;
+    dispatch_record<RecordDate>(record_index, direction,
+                                DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
+}
+
+template <int N, int Leap, int Table>
+void RecordDate<N, Leap, Table>::adjust_record_date(std::int32_t record_index, std::int32_t direction,
+                                                    std::int32_t year_offset, std::int32_t month_offset,
+                                                    std::int32_t day_offset, std::int32_t hour_offset,
+                                                    std::int32_t minute_offset)
+    requires(!is_reset_dispatcher(N))
+{
+    dispatch_record<RecordDate>(record_index, direction,
+                                DateOffsets{year_offset, month_offset, day_offset, hour_offset, minute_offset});
+}
+
+#define PT_DATE_ARGS std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t
+#define PT_SLOTS std::int32_t*, std::int32_t*, std::int32_t*, std::int32_t*, std::int32_t*
+#define PT_WORKING_DISPATCHER(n) template void WorkingCopy<(n)>::adjust_working_date(PT_DATE_ARGS, PT_SLOTS);
+#define PT_RECORD_DISPATCHER(n) template void RecordCopy<(n)>::adjust_record_date(std::int32_t, PT_DATE_ARGS);
+// Record copies 10, 20, ..., 100 reset the record first.
+#define PT_RECORD_DISPATCHERS(tens)                                                                              \
+    template void RecordCopy<10 * (tens)>::reset_record_date(std::int32_t, PT_DATE_ARGS);                        \
+    PT_RECORD_DISPATCHER(10 * (tens) + 1) PT_RECORD_DISPATCHER(10 * (tens) + 2) PT_RECORD_DISPATCHER(10 * (tens) + 3) \
+    PT_RECORD_DISPATCHER(10 * (tens) + 4) PT_RECORD_DISPATCHER(10 * (tens) + 5) PT_RECORD_DISPATCHER(10 * (tens) + 6) \
+    PT_RECORD_DISPATCHER(10 * (tens) + 7) PT_RECORD_DISPATCHER(10 * (tens) + 8) PT_RECORD_DISPATCHER(10 * (tens) + 9)
+
+template void WorkingCopy<0>::adjust_date_with_julian(PT_DATE_ARGS, PT_SLOTS, std::int32_t);
+PT_WORKING_DISPATCHER(1) PT_WORKING_DISPATCHER(2) PT_WORKING_DISPATCHER(3)
+PT_WORKING_DISPATCHER(4) PT_WORKING_DISPATCHER(5) PT_WORKING_DISPATCHER(6)
+PT_WORKING_DISPATCHER(7) PT_WORKING_DISPATCHER(8) PT_WORKING_DISPATCHER(9)
+PT_RECORD_DISPATCHERS(1)
+PT_RECORD_DISPATCHERS(2)
+PT_RECORD_DISPATCHERS(3)
+PT_RECORD_DISPATCHERS(4)
+PT_RECORD_DISPATCHERS(5)
+PT_RECORD_DISPATCHERS(6)
+PT_RECORD_DISPATCHERS(7)
+PT_RECORD_DISPATCHERS(8)
+PT_RECORD_DISPATCHERS(9)
+PT_RECORD_DISPATCHERS(10)
+
+#undef PT_RECORD_DISPATCHERS
+#undef PT_RECORD_DISPATCHER
+#undef PT_WORKING_DISPATCHER
+#undef PT_SLOTS
+#undef PT_DATE_ARGS
 #undef PT_TEN_COPIES
 #undef PT_RECORD_COPY
 #undef PT_WORKING_COPY

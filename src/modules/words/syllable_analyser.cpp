@@ -420,16 +420,6 @@ std::int32_t SyllableAnalyser<Copy>::translit_code(std::int32_t p) {
     return code;
 }
 
-template <int Copy>
-std::int32_t SyllableAnalyser<Copy>::same_text(const char* a, const char* b)
-    requires(analyser_group(Copy) == 1)
-{
-    for (std::int32_t k = 0;; ++k) {
-        if (a[k] != b[k]) return 0;
-        if (a[k] == '\0') return 1;
-    }
-}
-
 template struct LetterClassTable<1>;
 template struct LetterClassTable<2>;
 template struct LetterClassTable<3>;
@@ -459,3 +449,24 @@ template struct SyllableAnalyser<21>;
 template struct SyllableAnalyser<22>;
 template struct SyllableAnalyser<23>;
 template struct SyllableAnalyser<24>;
+
+// Only the first group has the comparison. It is defined after the copies
+// and instantiated for that group alone: a compiler that instantiates every
+// member of an instantiated class, constraints or not (Clang 14 does), would
+// otherwise give every copy a body that is never called.
+template <int Copy>
+std::int32_t SyllableAnalyser<Copy>::same_text(const char* a, const char* b)
+    requires(analyser_group(Copy) == 1)
+{
+    for (std::int32_t k = 0;; ++k) {
+        if (a[k] != b[k]) return 0;
+        if (a[k] == '\0') return 1;
+    }
+}
+
+template std::int32_t SyllableAnalyser<1>::same_text(const char*, const char*);
+template std::int32_t SyllableAnalyser<2>::same_text(const char*, const char*);
+template std::int32_t SyllableAnalyser<3>::same_text(const char*, const char*);
+template std::int32_t SyllableAnalyser<4>::same_text(const char*, const char*);
+template std::int32_t SyllableAnalyser<5>::same_text(const char*, const char*);
+template std::int32_t SyllableAnalyser<6>::same_text(const char*, const char*);
