@@ -12,6 +12,7 @@ list(FILTER pt_base_flags EXCLUDE REGEX "${pt_codeless_flags}")
 list(JOIN pt_base_flags " " pt_base_flags)
 string(REPLACE "\\" "\\\\" pt_base_flags "${pt_base_flags}")
 string(REPLACE "\"" "\\\"" pt_base_flags "${pt_base_flags}")
+set(pt_standard_flag "${CMAKE_CXX${CMAKE_CXX_STANDARD}_STANDARD_COMPILE_OPTION}")
 set(pt_target_flags "$<JOIN:$<FILTER:$<TARGET_PROPERTY:pt_core,COMPILE_OPTIONS>,EXCLUDE,${pt_codeless_flags}>, >")
 
 # The target the compiler generates code for, in its own spelling.
@@ -32,10 +33,11 @@ file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/generated/build_info.h CONTENT
 #define PT_VERSION_MINOR ${PROJECT_VERSION_MINOR}
 #define PT_COMPILER_ID \"${CMAKE_CXX_COMPILER_ID}\"
 #define PT_COMPILER \"${CMAKE_CXX_COMPILER_ID} ${CMAKE_CXX_COMPILER_VERSION}\"
-#define PT_WORKLOAD_FLAGS \"${pt_base_flags} ${pt_target_flags} ${CMAKE_CXX${CMAKE_CXX_STANDARD}_STANDARD_COMPILE_OPTION}\"
+#define PT_WORKLOAD_FLAGS \"${pt_base_flags} ${pt_target_flags} ${pt_standard_flag}\"
 #define PT_TARGET \"${pt_target}\"
 // One line, the same in pt and ptverify: builds whose lines differ give
 // scores that cannot be compared.
-#define PT_BUILD_DESCRIPTION \"version \" PT_VERSION \" for \" PT_TARGET \", built by \" PT_COMPILER \" with \" PT_WORKLOAD_FLAGS
+#define PT_BUILD_DESCRIPTION \\
+    \"version \" PT_VERSION \" for \" PT_TARGET \", built by \" PT_COMPILER \" with \" PT_WORKLOAD_FLAGS
 ")
 target_include_directories(pt_core PUBLIC ${PROJECT_BINARY_DIR}/generated)

@@ -25,6 +25,9 @@ if [ "$changelog_version" != "$version" ]; then
     echo "debian/changelog is at $changelog_version, the project at $version" >&2
     exit 1
 fi
+for page in docs/pt.1 docs/ptverify.1; do
+    grep -q "^\.TH .* \"pt $version\"" "$page" || { echo "$page is not at version $version" >&2; exit 1; }
+done
 diff -u <(sed -n '5,$p' LICENSE) \
         <(sed -n '/^License: Expat$/,$p' debian/copyright | sed '1,/^License: Expat$/d; s/^ //; s/^\.$//')
 
