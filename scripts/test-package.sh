@@ -52,6 +52,8 @@ $sudo mk-build-deps --install --remove \
     --tool 'env DEBIAN_FRONTEND=noninteractive apt-get -y -q --no-install-recommends' debian/control
 rm -f pt-build-deps_*
 dpkg-buildpackage -us -uc -b -j"$(nproc)"
+# The dependencies stay (the other CI stages use them); their stand-in goes.
+$sudo apt-get purge -y -q pt-build-deps >/dev/null
 deb=$(echo "$work"/pt_"${version}"_*.deb)
 [ -f "$deb" ]
 dpkg-deb --contents "$deb"
