@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building and testing pt need, when
-# they are missing. Needs root (or sudo) only when something is missing.
+# they are missing; or, given package names, those. Needs root (or sudo) only
+# when something is missing.
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build libgtest-dev libbenchmark-dev libx11-dev qt6-base-dev xvfb x11-utils locales)
+[ "$#" -eq 0 ] || packages=("$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -18,7 +20,7 @@ fi
 
 # A locale with a decimal comma, for the tests that make sure numbers are
 # still written with a point.
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+if [ "$#" -eq 0 ] && ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen

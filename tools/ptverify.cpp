@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "build_info.h"
 #include "driver/state_dump.h"
 #include "driver/work_unit.h"
 #include "workload/workload.h"
@@ -17,9 +18,11 @@ namespace {
 void usage() {
     std::fputs(
         "Usage: ptverify [--units K] [--runs R] [--dump FILE]\n"
+        "       ptverify --version\n"
         "  --units K    work units per run (default 3)\n"
         "  --runs R     runs, each with its own set-up and database release (default 1)\n"
-        "  --dump FILE  also write every state frame to FILE\n",
+        "  --dump FILE  also write every state frame to FILE\n"
+        "  --version    print the version, the compiler, the workload's flags and the target\n",
         stderr);
     std::exit(2);
 }
@@ -38,6 +41,10 @@ int main(int argc, char** argv) {
     long units = 3;
     long runs = 1;
     const char* dump_name = nullptr;
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("ptverify %s\n", PT_BUILD_DESCRIPTION);
+        return 0;
+    }
     for (int i = 1; i < argc; ++i) {
         if (i + 1 < argc && std::strcmp(argv[i], "--units") == 0) {
             units = count_argument(argv[++i]);

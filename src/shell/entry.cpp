@@ -1,3 +1,4 @@
+#include "build_info.h"
 #include "driver/run_driver.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
@@ -13,6 +14,8 @@ int start_with_arguments() {
     printing = 0;
     parse_options();
     select_module_label();
+    // Scores compare only between identical builds: say which this is.
+    show_status(PT_BUILD_DESCRIPTION);
     if (unattended == 1) {
         prepare_unattended_run();
         run_benchmark();

@@ -55,19 +55,22 @@ TEST(UnattendedRun, WritesOutputFileAndResultAndKeepsForeignLines) {
         run_child(PT_BINARY, {"r.ini", "/o=log.txt"}, dir.path(), {"LC_ALL=de_DE.UTF-8"}, true);
     ASSERT_EQ(child.exit_code, 0) << child.err;
 
-    // The status lines on the terminal, one per phase, in order. A busy or
-    // changing machine adds warning lines, a frequency governor a note.
+    // The status lines on the terminal: the build, then one per phase, in
+    // order. A busy or changing machine adds warning lines, a frequency
+    // governor a note.
     std::vector<std::string> status;
     for (const std::string& line : lines_of(child.err)) {
         if (line.rfind("pt: warning: ", 0) != 0 && line.rfind("pt: note: ", 0) != 0) status.push_back(line);
     }
-    ASSERT_EQ(status.size(), 4u) << child.err;
-    EXPECT_EQ(status[0], "pt: setting up the workload\r");
-    EXPECT_EQ(status[1], "pt: calibrating (a little over 6 seconds)\r");
-    EXPECT_EQ(status[2].rfind("pt: timing ", 0), 0u) << status[2];
-    EXPECT_NE(status[2].find(" work units (about "), std::string::npos) << status[2];
-    EXPECT_EQ(status[3].rfind("pt: done, score ", 0), 0u) << status[3];
-    EXPECT_NE(status[3].find(", processor share "), std::string::npos) << status[3];
+    ASSERT_EQ(status.size(), 5u) << child.err;
+    EXPECT_EQ(status[0].rfind("pt: version ", 0), 0u) << status[0];
+    EXPECT_NE(status[0].find(", built by "), std::string::npos) << status[0];
+    EXPECT_EQ(status[1], "pt: setting up the workload\r");
+    EXPECT_EQ(status[2], "pt: calibrating (a little over 6 seconds)\r");
+    EXPECT_EQ(status[3].rfind("pt: timing ", 0), 0u) << status[3];
+    EXPECT_NE(status[3].find(" work units (about "), std::string::npos) << status[3];
+    EXPECT_EQ(status[4].rfind("pt: done, score ", 0), 0u) << status[4];
+    EXPECT_NE(status[4].find(", processor share "), std::string::npos) << status[4];
 
     const std::vector<std::string> log = lines_of(read_file(dir.file("log.txt")));
     ASSERT_EQ(log.size(), 8u) << read_file(dir.file("log.txt"));

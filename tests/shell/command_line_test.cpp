@@ -143,7 +143,7 @@ using CommandLineDeathTest = DeathTestOf<CommandLine>;
 TEST_F(CommandLineDeathTest, UsageErrorsEndTheProcessWith255) {
     const char* const bad[] = {
         "/test=10", "/test=-1", "/test=99999999999", "/breakx", "/", "-", "/x",
-        "/tmp", "/o=" "0123456789012345678901234567890123456789012345678901234567890123456789012345678901",
+        "/tmp", ("/o=" "0123456789012345678901234567890123456789012345678901234567890123456789012345678901"),
     };
     for (const char* line : bad) {
         EXPECT_EXIT(parse(line), ::testing::ExitedWithCode(255),

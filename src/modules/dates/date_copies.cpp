@@ -185,23 +185,6 @@ void WorkingDate<N, Leap, Table>::working_backward(const DateOffsets& by, const 
     write_slots<WorkingDate>(slots);
 }
 
-template <int N, int Leap, int Table>
-void WorkingDate<N, Leap, Table>::adjust_working_date(std::int32_t direction, const DateOffsets& by,
-                                                      const DateSlots& slots)
-    requires(N != 0)
-{
-    dispatch_working<WorkingDate>(direction, by, slots);
-}
-
-template <int N, int Leap, int Table>
-void WorkingDate<N, Leap, Table>::adjust_date_with_julian(std::int32_t direction, const DateOffsets& by,
-                                                          const DateSlots& slots, std::int32_t amount)
-    requires(N == 0)
-{
-    dispatch_working<WorkingDate>(direction, by, slots);
-    if (amount > 875) julian_result = julian_day(work_day, work_month, base_year);
-}
-
 // ---- Record variant --------------------------------------------------------
 
 template <int N, int Leap, int Table>
@@ -220,28 +203,6 @@ void RecordDate<N, Leap, Table>::record_backward(std::int32_t record_index, cons
     WorkRecord& r = long_records[record_index];
     backward_adjustment<&LeapYearTest<Leap>::is_leap_year, &follows_30_day_month>(r.year, r.month, r.day, r.hour,
                                                                                    r.minute, by);
-}
-
-template <int N, int Leap, int Table>
-void RecordDate<N, Leap, Table>::reset_record_date(std::int32_t record_index, std::int32_t direction,
-                                                   const DateOffsets& by)
-    requires(is_reset_dispatcher(N))
-{
-    WorkRecord& r = long_records[record_index];
-    r.year = base_year;
-    r.month = base_month;
-    r.day = base_day;
-    r.hour = base_hour;
-    r.minute = base_minute;
-    dispatch_record<RecordDate>(record_index, direction, by);
-}
-
-template <int N, int Leap, int Table>
-void RecordDate<N, Leap, Table>::adjust_record_date(std::int32_t record_index, std::int32_t direction,
-                                                    const DateOffsets& by)
-    requires(!is_reset_dispatcher(N))
-{
-    dispatch_record<RecordDate>(record_index, direction, by);
 }
 
 // ---- Every copy, one by one ------------------------------------------------
@@ -270,6 +231,87 @@ PT_TEN_COPIES(PT_RECORD_COPY, 80)
 PT_TEN_COPIES(PT_RECORD_COPY, 90)
 PT_TEN_COPIES(PT_RECORD_COPY, 100)
 
+
+// ---- The dispatchers ------------------------------------------------------
+//
+// Each copy has exactly one dispatcher, chosen by its constraint. They are
+// defined only here, after the classes have been instantiated, and then
+// instantiated one by one: a compiler that instantiates every member of a
+// class it is told to instantiate, constraints or not (Clang 14 does), would
+// otherwise add a never-called body of the other kind to every copy.
+
+template <int N, int Leap, int Table>
+void WorkingDate<N, Leap, Table>::adjust_working_date(std::int32_t direction, const DateOffsets& by,
+                                                      const DateSlots& slots)
+    requires(N != 0)
+{
+    dispatch_working<WorkingDate>(direction, by, slots);
+}
+
+template <int N, int Leap, int Table>
+void WorkingDate<N, Leap, Table>::adjust_date_with_julian(std::int32_t direction, const DateOffsets& by,
+                                                          const DateSlots& slots, std::int32_t amount)
+    requires(N == 0)
+{
+    dispatch_working<WorkingDate>(direction, by, slots);
+    if (amount > 875) julian_result = julian_day(work_day, work_month, base_year);
+}
+
+template <int N, int Leap, int Table>
+void RecordDate<N, Leap, Table>::reset_record_date(std::int32_t record_index, std::int32_t direction,
+                                                   const DateOffsets& by)
+    requires(is_reset_dispatcher(N))
+{
+    WorkRecord& r = long_records[record_index];
+    r.year = base_year;
+    r.month = base_month;
+    r.day = base_day;
+    r.hour = base_hour;
+    r.minute = base_minute;
+    dispatch_record<RecordDate>(record_index, direction, by);
+}
+
+template <int N, int Leap, int Table>
+void RecordDate<N, Leap, Table>::adjust_record_date(std::int32_t record_index, std::int32_t direction,
+                                                    const DateOffsets& by)
+    requires(!is_reset_dispatcher(N))
+{
+    dispatch_record<RecordDate>(record_index, direction, by);
+}
+
+#define PT_WORKING_DISPATCHER(n) \
+    template void WorkingCopy<(n)>::adjust_working_date(std::int32_t, const DateOffsets&, const DateSlots&);
+#define PT_RECORD_DISPATCHER(n) \
+    template void RecordCopy<(n)>::adjust_record_date(std::int32_t, std::int32_t, const DateOffsets&);
+#define PT_RESET_DISPATCHER(n) \
+    template void RecordCopy<(n)>::reset_record_date(std::int32_t, std::int32_t, const DateOffsets&);
+
+template void WorkingCopy<0>::adjust_date_with_julian(std::int32_t, const DateOffsets&, const DateSlots&,
+                                                      std::int32_t);
+PT_WORKING_DISPATCHER(1) PT_WORKING_DISPATCHER(2) PT_WORKING_DISPATCHER(3)
+PT_WORKING_DISPATCHER(4) PT_WORKING_DISPATCHER(5) PT_WORKING_DISPATCHER(6)
+PT_WORKING_DISPATCHER(7) PT_WORKING_DISPATCHER(8) PT_WORKING_DISPATCHER(9)
+// Copy 10 * tens resets the record first; the nine after it adjust it.
+#define PT_RECORD_TENS(tens)                                                                                 \
+    PT_RESET_DISPATCHER(10 * (tens))                                                                         \
+    PT_RECORD_DISPATCHER(10 * (tens) + 1) PT_RECORD_DISPATCHER(10 * (tens) + 2) PT_RECORD_DISPATCHER(10 * (tens) + 3) \
+    PT_RECORD_DISPATCHER(10 * (tens) + 4) PT_RECORD_DISPATCHER(10 * (tens) + 5) PT_RECORD_DISPATCHER(10 * (tens) + 6) \
+    PT_RECORD_DISPATCHER(10 * (tens) + 7) PT_RECORD_DISPATCHER(10 * (tens) + 8) PT_RECORD_DISPATCHER(10 * (tens) + 9)
+PT_RECORD_TENS(1)
+PT_RECORD_TENS(2)
+PT_RECORD_TENS(3)
+PT_RECORD_TENS(4)
+PT_RECORD_TENS(5)
+PT_RECORD_TENS(6)
+PT_RECORD_TENS(7)
+PT_RECORD_TENS(8)
+PT_RECORD_TENS(9)
+PT_RECORD_TENS(10)
+
+#undef PT_RECORD_TENS
+#undef PT_RESET_DISPATCHER
+#undef PT_RECORD_DISPATCHER
+#undef PT_WORKING_DISPATCHER
 #undef PT_RECORD_COPY
 #undef PT_WORKING_COPY
 #undef PT_MONTH_TABLE

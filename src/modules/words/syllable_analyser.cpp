@@ -421,16 +421,6 @@ std::int32_t SyllableAnalyser<Copy>::translit_code(std::int32_t p) {
     return code;
 }
 
-template <int Copy>
-std::int32_t SyllableAnalyser<Copy>::same_text(const char* a, const char* b)
-    requires(analyser_group(Copy) == 1)
-{
-    for (std::int32_t k = 0;; ++k) {
-        if (a[k] != b[k]) return 0;
-        if (a[k] == '\0') return 1;
-    }
-}
-
 #define PT_LETTER_CLASS_TABLE(n) template struct LetterClassTable<n>;
 #define PT_ANALYSER(n) template struct SyllableAnalyser<n>;
 
@@ -442,3 +432,21 @@ PT_ANALYSER(21) PT_ANALYSER(22) PT_ANALYSER(23) PT_ANALYSER(24)
 
 #undef PT_ANALYSER
 #undef PT_LETTER_CLASS_TABLE
+
+// Only the first group has the comparison. It is defined after the copies
+// and instantiated for that group alone: a compiler that instantiates every
+// member of an instantiated class, constraints or not (Clang 14 does), would
+// otherwise give every copy a body that is never called.
+template <int Copy>
+std::int32_t SyllableAnalyser<Copy>::same_text(const char* a, const char* b)
+    requires(analyser_group(Copy) == 1)
+{
+    for (std::int32_t k = 0;; ++k) {
+        if (a[k] != b[k]) return 0;
+        if (a[k] == '\0') return 1;
+    }
+}
+
+#define PT_SAME_TEXT(n) template std::int32_t SyllableAnalyser<n>::same_text(const char*, const char*);
+PT_SAME_TEXT(1) PT_SAME_TEXT(2) PT_SAME_TEXT(3) PT_SAME_TEXT(4) PT_SAME_TEXT(5) PT_SAME_TEXT(6)
+#undef PT_SAME_TEXT
