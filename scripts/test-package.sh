@@ -25,7 +25,7 @@ if [ "$changelog_version" != "$version" ]; then
     echo "debian/changelog is at $changelog_version, the project at $version" >&2
     exit 1
 fi
-for page in docs/pt.1 docs/ptverify.1; do
+for page in docs/pt.1 docs/ptverify.1 docs/ptrun.1; do
     grep -q "^\.TH .* \"pt $version\"" "$page" || { echo "$page is not at version $version" >&2; exit 1; }
 done
 diff -u <(sed -n '5,$p' LICENSE) \
@@ -65,7 +65,7 @@ lintian --fail-on error,warning --display-info "$deb"
 echo "== installed package"
 cd "$work"
 $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$deb"
-for page in pt ptverify; do
+for page in pt ptverify ptrun; do
     man -w "$page" | grep -q "^/usr/share/man/man1/$page.1"
 done
 MANWIDTH=80 man pt 2>/dev/null | grep -q 'synthetic processor benchmark'
