@@ -4,10 +4,12 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
 set(PT_MINGW_PREFIX i686-w64-mingw32)
-# The POSIX thread model: GoogleTest needs std::mutex, which the win32 model
-# of this GCC lacks. The program itself starts no threads.
-set(CMAKE_C_COMPILER ${PT_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${PT_MINGW_PREFIX}-g++-posix)
+# The win32 thread model (g++-mingw-w64-i686-win32): the program has one
+# thread, and the POSIX model would link its threads library into every
+# program and import GetTickCount64 through it, which Windows XP lacks.
+# GoogleTest is built without its thread support to match (tests/CMakeLists.txt).
+set(CMAKE_C_COMPILER ${PT_MINGW_PREFIX}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${PT_MINGW_PREFIX}-g++-win32)
 set(CMAKE_RC_COMPILER ${PT_MINGW_PREFIX}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${PT_MINGW_PREFIX})

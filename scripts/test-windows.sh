@@ -17,7 +17,7 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 # ---- Packages ---------------------------------------------------------------
-packages=(cmake ninja-build python3 googletest g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb)
+packages=(cmake ninja-build python3 googletest g++-mingw-w64-i686-win32 wine wine32:i386 wine64 xvfb)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -5,6 +5,8 @@
 // the real pt.exe by the Windows test script.
 #pragma once
 
+#include "support/gtest_threads_win32.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
