@@ -25,3 +25,5 @@ set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
 
 # pt.exe runs on its own: no C++ runtime or libgcc DLLs beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Release programs ship without symbols or debug data (half of pt.exe's size).
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
