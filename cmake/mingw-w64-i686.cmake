@@ -1,5 +1,5 @@
 # Cross build of the 32-bit Windows program with Debian's MinGW-w64
-# toolchain (g++-mingw-w64-i686).
+# toolchain (g++-mingw-w64-i686-win32).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
@@ -7,7 +7,8 @@ set(PT_MINGW_PREFIX i686-w64-mingw32)
 # The win32 thread model (g++-mingw-w64-i686-win32): the program has one
 # thread, and the POSIX model would link its threads library into every
 # program and import GetTickCount64 through it, which Windows XP lacks.
-# GoogleTest is built without its thread support to match (tests/CMakeLists.txt).
+# GoogleTest gets the one piece of thread support this model's C++ library
+# lacks from tests/support/gtest_threads_win32.h.
 set(CMAKE_C_COMPILER ${PT_MINGW_PREFIX}-gcc-win32)
 set(CMAKE_CXX_COMPILER ${PT_MINGW_PREFIX}-g++-win32)
 set(CMAKE_RC_COMPILER ${PT_MINGW_PREFIX}-windres)
