@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # The Windows program: cross-builds pt.exe, ptverify.exe and the Windows test
-# programs for 32-bit Windows and runs them under Wine:
-#   - the core test suites and the Windows platform suites (pt_tests.exe,
-#     with the real dialog on a private X server);
-#   - ptverify.exe, whose digests must equal the Linux build's;
-#   - one unattended pt.exe run started by a parent program that waits for
-#     the posted notification (pt_parent_test.exe), then the output and
-#     result files;
-#   - a usage error: exit code 255 and the usage text in "Error".
+# programs for 32-bit Windows, packs pt-<version>-win32.zip, and checks:
+#   - without Wine: pt.exe and ptverify.exe import only the system's own DLLs
+#     and no GetTickCount64; the zip holds the four files, texts in CRLF;
+#   - under Wine, the programs side by side in one prefix made once per run
+#     (while the programs compile):
+#     - the core test suites and the Windows platform suites (pt_tests.exe,
+#       with the real dialog on a private X server, and the version resource
+#       and the manifest read back from pt.exe);
+#     - ptverify.exe, whose digests must equal the Linux build's;
+#     - one unattended pt.exe run started by a parent program that waits for
+#       the posted notification (pt_parent_test.exe), then the output and
+#       result files;
+#     - a usage error: exit code 255 and the usage text in "Error".
 # Installs what it needs from Debian's packages (as root, or with sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,7 +22,7 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 # ---- Packages ---------------------------------------------------------------
-packages=(cmake ninja-build python3 googletest g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb)
+packages=(cmake ninja-build python3 googletest g++-mingw-w64-i686-win32 wine wine32:i386 wine64 xvfb)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -49,23 +54,17 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     /usr/lib/wine/wine --version >/dev/null
 fi
 
-# ---- Build --------------------------------------------------------------------
-echo "== windows build"
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$(nproc)" --target pt ptverify pt_tests pt_parent_test
+# ---- Wine session ---------------------------------------------------------------
+# Started first: a fresh prefix takes minutes when Wine's 32-bit side runs in
+# the emulator, so it is made while the programs compile. One server and one
+# X server serve the whole run, and the services the prefix set-up starts stay
+# up for the programs below instead of being stopped and started again.
 build=$root/build/windows
-
-# The Linux digests to compare with (the main stage has built them already).
-if [ ! -x build/release/tools/ptverify ]; then
-    cmake --preset release >/dev/null
-    cmake --build --preset release -j "$(nproc)" --target ptverify
-fi
-
-# ---- Wine ---------------------------------------------------------------------
 export WINEPREFIX=$build/wine-prefix
 export WINEDEBUG=-all
-# No Mono or Gecko installer prompts, and no debugger for a crashing program.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+# No Mono or Gecko installer prompts, no debugger for a crashing program, and
+# no desktop menu entries made for the prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe,winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 
 work=$build/wine-run
@@ -86,14 +85,62 @@ xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")"
 
+mkdir -p "$WINEPREFIX"
+wineserver -p   # one server for everything below, until the end of the script
+prefix_pid=""
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "== wine prefix"
+    echo "== wine prefix (made in the background)"
     # The 64-bit side sets the prefix up natively; 32-bit programs run in it
     # as on 64-bit Windows.
-    /usr/lib/wine/wine64 wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
-    wineserver -w
+    /usr/lib/wine/wine64 wineboot -i >"$work/wineboot.log" 2>&1 &
+    prefix_pid=$!
 fi
-wineserver -p   # one server for all the programs below
+
+# ---- Build --------------------------------------------------------------------
+echo "== windows build and package"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$(nproc)"
+rm -f "$build"/pt-*-win32.zip
+cpack --preset windows >/dev/null
+
+# The Linux digests to compare with (the main stage has built them already).
+if [ ! -x build/release/tools/ptverify ]; then
+    cmake --preset release >/dev/null
+    cmake --build --preset release -j "$(nproc)" --target ptverify
+fi
+
+failed=0
+fail() { echo "FAILED: $*"; failed=1; }
+
+# ---- Without Wine: what the programs import, and the zip ------------------------
+echo "-- imports of pt.exe and ptverify.exe"
+for exe in src/pt.exe tools/ptverify.exe; do
+    i686-w64-mingw32-objdump -p "$build/$exe" >"$work/imports.txt"
+    dlls=$(awk '/DLL Name:/ {print $3}' "$work/imports.txt" | sort | tr '\n' ' ')
+    echo "$exe: $dlls"
+    # The system's own DLLs only: no threads library, no runtime DLL.
+    for dll in $dlls; do
+        case "$dll" in KERNEL32.dll | USER32.dll | msvcrt.dll) ;; *) fail "$exe imports $dll" ;; esac
+    done
+    ! grep -qw GetTickCount64 "$work/imports.txt" || fail "$exe imports GetTickCount64, which Windows XP lacks"
+done
+
+echo "-- the zip"
+zip=$(ls "$build"/pt-*-win32.zip)
+python3 - "$zip" <<'PY' || fail "$(basename "$zip") is not what a Windows user should get"
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    names = sorted(z.namelist())
+    print(sys.argv[1].rsplit("/", 1)[-1] + ": " + " ".join(names))
+    assert names == ["LICENSE.txt", "README.txt", "pt.exe", "ptverify.exe"], names
+    for text in ("LICENSE.txt", "README.txt"):
+        data = z.read(text)
+        assert data.count(b"\n") == data.count(b"\r\n") > 0, text + " has lines without CRLF"
+PY
+
+if [ -n "$prefix_pid" ]; then
+    wait "$prefix_pid" || { cat "$work/wineboot.log"; exit 1; }
+fi
 
 echo "== under wine (the programs run side by side)"
 cd "$work"
@@ -104,14 +151,13 @@ run() {  # run NAME PROGRAM ARGS...: NAME.out, NAME.err and the exit code in NAM
     pids+=($!)
 }
 pids=()
-PT_SKIP_DEATH_TESTS=1 run tests "$build/tests/pt_tests.exe"
+# The resource suites read the version and the manifest from pt.exe itself.
+PT_EXE="Z:${build//\//\\}\\src\\pt.exe" PT_SKIP_DEATH_TESTS=1 run tests "$build/tests/pt_tests.exe"
 run digests "$build/tools/ptverify.exe" --units 3 --runs 2
+run version "$build/tools/ptverify.exe" --version
 run parent "$build/tests/pt_parent_test.exe" "$build/src/pt.exe" r.ini /o=log.txt
 run usage "$build/src/pt.exe" usage.ini /test=10
 wait "${pids[@]}"
-
-failed=0
-fail() { echo "FAILED: $*"; failed=1; }
 
 echo "-- pt_tests.exe"
 tail -n 5 tests.out
@@ -123,6 +169,11 @@ echo "-- ptverify.exe --units 3 --runs 2"
 # The Windows C runtime ends printed lines with CRLF.
 tr -d '\r' <digests.out >digests.txt
 if diff -u digests-linux.txt digests.txt; then echo "digests identical to the Linux build's"; else fail "digests differ"; fi
+
+echo "-- ptverify.exe --version"
+cat version.out
+grep -qE '^ptverify version [0-9.]+ for i686-w64-mingw32, built by GNU ' version.out ||
+    fail "ptverify.exe --version does not say how it was built"
 
 echo "-- pt.exe r.ini /o=log.txt, started by a parent that waits for its message"
 cat parent.out parent.err

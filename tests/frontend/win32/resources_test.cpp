@@ -1,14 +1,18 @@
 // The program's resources as the system loads them: the dialog template
-// byte for byte, and icon and cursor images pixel for pixel against the XPM
-// artwork they were made from.
+// byte for byte, icon and cursor images pixel for pixel against the XPM
+// artwork they were made from, and the version resource and the manifest.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "build_info.h"
+#include "shell/shell.h"
 
 // The artwork itself (XPM is C source).
 #include "../../../resources/icon-16x16-16c.xpm"
@@ -24,11 +28,11 @@ struct Bytes {
     std::size_t size = 0;
 };
 
-Bytes resource(const char* name, const char* type) {
-    const HRSRC found = FindResourceA(nullptr, name, type);
+Bytes resource(const char* name, const char* type, HMODULE module = nullptr) {
+    const HRSRC found = FindResourceA(module, name, type);
     if (found == nullptr) return {};
-    return {static_cast<const unsigned char*>(LockResource(LoadResource(nullptr, found))),
-            SizeofResource(nullptr, found)};
+    return {static_cast<const unsigned char*>(LockResource(LoadResource(module, found))),
+            SizeofResource(module, found)};
 }
 
 class Reader {
@@ -256,4 +260,97 @@ TEST(Resources, WaitCursorIsOneMonochromeImageWithTheHotSpotAtTheCorner) {
     EXPECT_EQ(hot_spot[1], 0);
     expect_same_image(image.data + 4, wait_cursor, 1);
     EXPECT_NE(LoadCursorA(GetModuleHandleA(nullptr), "WAITCURSOR"), nullptr);
+}
+
+namespace {
+
+// The program whose version and manifest are read back: pt.exe where the
+// script names it (PT_EXE), otherwise this test program, which is linked with
+// the same resources.
+std::string program_path() {
+    const char* named = std::getenv("PT_EXE");
+    if (named != nullptr && named[0] != '\0') return named;
+    char own[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, own, sizeof own);
+    return own;
+}
+
+std::string version_value(const std::vector<char>& info, const char* name) {
+    const std::string key = std::string("\\StringFileInfo\\040904B0\\") + name;
+    void* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(info.data(), key.c_str(), &value, &length) || value == nullptr) return "(missing)";
+    return static_cast<const char*>(value);
+}
+
+}  // namespace
+
+TEST(Resources, VersionResourceNamesTheProgramWithTheProjectVersion) {
+    const std::string path = program_path();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    ASSERT_NE(size, 0u) << path << " has no version resource";
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+
+    void* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", &value, &length));
+    ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
+    VS_FIXEDFILEINFO fixed;
+    std::memcpy(&fixed, value, sizeof fixed);
+    EXPECT_EQ(fixed.dwSignature, 0xFEEF04BDul);
+    const DWORD high = MAKELONG(PT_VERSION_MINOR, PT_VERSION_MAJOR);
+    const DWORD low = MAKELONG(0, PT_VERSION_PATCH);
+    EXPECT_EQ(fixed.dwFileVersionMS, high);
+    EXPECT_EQ(fixed.dwFileVersionLS, low);
+    EXPECT_EQ(fixed.dwProductVersionMS, high);
+    EXPECT_EQ(fixed.dwProductVersionLS, low);
+    EXPECT_EQ(fixed.dwFileType, static_cast<DWORD>(VFT_APP));
+
+    const std::string version = std::to_string(PT_VERSION_MAJOR) + "." + std::to_string(PT_VERSION_MINOR) + "." +
+                                std::to_string(PT_VERSION_PATCH);
+    EXPECT_EQ(version_value(info, "FileDescription"), "Processor Test");
+    EXPECT_EQ(version_value(info, "FileVersion"), version);
+    EXPECT_EQ(version_value(info, "ProductVersion"), version);
+    EXPECT_EQ(version_value(info, "ProductName"), "Quillstone (TM) 99");
+    EXPECT_EQ(version_value(info, "LegalCopyright"), notice_line);
+    EXPECT_EQ(version_value(info, "OriginalFilename"), "pt.exe");
+    EXPECT_EQ(version_value(info, "InternalName"), "pt");
+
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", &value, &length));
+    ASSERT_EQ(length, 4u);
+    WORD language_and_code_page[2];
+    std::memcpy(language_and_code_page, value, sizeof language_and_code_page);
+    EXPECT_EQ(language_and_code_page[0], 0x0409);  // U.S. English
+    EXPECT_EQ(language_and_code_page[1], 1200);    // Unicode
+}
+
+TEST(Resources, ManifestAsksForNoVirtualisationSystemDpiAndCommonControls6) {
+    const std::string path = program_path();
+    const HMODULE file = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(file, nullptr) << path;
+    const Bytes bytes = resource(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24), file);  // RT_MANIFEST
+    const std::string manifest(reinterpret_cast<const char*>(bytes.data), bytes.size);
+    FreeLibrary(file);
+    ASSERT_FALSE(manifest.empty()) << path << " has no manifest as resource 1";
+
+    const char* const wanted[] = {
+        "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>",
+        "<supportedOS Id=\"{e2011457-1546-43c5-a5fe-008deee3d3f0}\"/>",  // Vista
+        "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>",  // 7
+        "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>",  // 8
+        "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>",  // 8.1
+        "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",  // 10 and 11
+        "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+    };
+    for (const char* text : wanted) EXPECT_NE(manifest.find(text), std::string::npos) << text;
+
+    // This test program runs with the same manifest, so the system takes
+    // its buttons from the common controls, which it links nowhere else.
+    const HWND button = CreateWindowA("Button", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_NE(button, nullptr);
+    EXPECT_NE(GetModuleHandleA("comctl32.dll"), nullptr) << "the buttons do not come from the common controls";
+    DestroyWindow(button);
 }
