@@ -168,7 +168,11 @@ echo "-- ptverify.exe --units 3 --runs 2"
 [ "$(cat digests.rc)" = 0 ] || fail "ptverify.exe exited with $(cat digests.rc): $(cat digests.err)"
 # The Windows C runtime ends printed lines with CRLF.
 tr -d '\r' <digests.out >digests.txt
-if diff -u digests-linux.txt digests.txt; then echo "digests identical to the Linux build's"; else fail "digests differ"; fi
+if diff -u digests-linux.txt digests.txt; then
+    echo "digests identical to the Linux build's"
+else
+    fail "digests differ"
+fi
 
 echo "-- ptverify.exe --version"
 cat version.out

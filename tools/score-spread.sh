@@ -6,7 +6,10 @@
 set -euo pipefail
 runs="${1:-5}"
 pt="${2:-$(dirname "$0")/../build/release/src/pt}"
-[ -x "$pt" ] || { echo "no pt at $pt: build it first (cmake --preset release && cmake --build --preset release)" >&2; exit 2; }
+if [ ! -x "$pt" ]; then
+    echo "no pt at $pt: build it first (cmake --preset release && cmake --build --preset release)" >&2
+    exit 2
+fi
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "N must be a positive whole number" >&2; exit 2; }
 
 work=$(mktemp -d)
