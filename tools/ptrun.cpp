@@ -316,11 +316,13 @@ Machine describe_machine(const Settings& settings) {
     if (getloadavg(machine.load, 3) != 3) machine.load[0] = machine.load[1] = machine.load[2] = -1;
     const std::optional<std::string> sum = output_of({"sha256sum", settings.pt}, 30);
     machine.pt_sha256 = sum ? sum->substr(0, sum->find(' ')) : "unknown";
-    // The build describes itself through the verification tool beside pt,
-    // when that tool knows how.
-    const std::string verifier = fs::path(settings.pt).parent_path() / "ptverify";
-    const std::optional<std::string> build =
-        is_executable_file(verifier) ? output_of({verifier, "--version"}, 10) : std::nullopt;
+    // The build describes itself through its verification tool: beside pt
+    // when installed, in tools/ beside src/ in a build tree.
+    const fs::path pt_dir = fs::path(settings.pt).parent_path();
+    std::optional<std::string> build;
+    for (const fs::path& verifier : {pt_dir / "ptverify", pt_dir / ".." / "tools" / "ptverify"}) {
+        if (!build && is_executable_file(verifier.string())) build = output_of({verifier.string(), "--version"}, 10);
+    }
     machine.build = build && !build->empty() ? *build : "unknown";
     return machine;
 }
