@@ -217,8 +217,6 @@ Settings parse_command_line(int argc, char** argv) {
 
 // ---- The machine and the build -------------------------------------------------
 
-std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
-
 std::string read_text(const std::string& path) {
     std::ifstream in(path);
     std::ostringstream text;
@@ -306,8 +304,9 @@ Machine describe_machine(const Settings& settings) {
     machine.memory_bytes = std::strtoull(proc_value("/proc/meminfo", "MemTotal").c_str(), nullptr, 10) * 1024u;
     // The governors of the processors the copies run on, each named once.
     for (int cpu : settings.cpus) {
-        const std::string governor = first_line(
-            read_text("/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cpufreq/scaling_governor"));
+        char text[64];
+        processor_governor(cpu, text, sizeof text);
+        const std::string governor = text;
         if (!governor.empty() && machine.governor.find(governor) == std::string::npos) {
             machine.governor += (machine.governor.empty() ? "" : ", ") + governor;
         }

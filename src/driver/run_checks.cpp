@@ -67,7 +67,7 @@ bool governor_note(const char* governor, int cpu, char* line, std::size_t size) 
 void note_frequency_governor() {
     char governor[64];
     char line[256];
-    const int cpu = processor_governor(governor, sizeof governor);
+    const int cpu = processor_governor(-1, governor, sizeof governor);
     if (governor_note(governor, cpu, line, sizeof line)) print_line(line);
 }
 

@@ -34,10 +34,11 @@ ThreadTimes thread_times();
 using ThreadTimesSource = ThreadTimes (*)();
 void set_thread_times_source(ThreadTimesSource source);
 
-// The frequency governor of the processor the calling thread runs on
-// ("performance", "powersave", ...) copied into buffer, and that
-// processor's number; an empty text where the system does not say.
-int processor_governor(char* buffer, std::size_t buffer_size);
+// The frequency governor of processor cpu, or of the one the calling thread
+// runs on when cpu is negative ("performance", "powersave", ...), copied into
+// buffer, and that processor's number; an empty text where the system does
+// not say.
+int processor_governor(int cpu, char* buffer, std::size_t buffer_size);
 
 // ---- Message box ---------------------------------------------------------
 

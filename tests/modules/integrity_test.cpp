@@ -70,29 +70,31 @@ bool is_data(char type) {
 }
 
 // Folded copies share an address, or one becomes a few bytes that jump to
-// the other; a copy of its own is a body of its own at an address of its own.
-void expect_distinct_routines(const std::string& family, const std::string& member, std::size_t expected) {
+// the other; a copy of its own is a body (or storage) of its own at an address
+// of its own.
+void expect_distinct(const std::string& family, const std::string& member, std::size_t expected, bool code) {
     const auto copies = copies_of(family, member);
     EXPECT_EQ(copies.size(), expected) << family << "::" << member;
     std::set<unsigned long long> addresses;
     for (const auto& [args, s] : copies) {
-        EXPECT_TRUE(is_code(s.type)) << s.name;
-        EXPECT_GE(s.size, 8u) << s.name << " is too small to be a body of its own";
+        EXPECT_TRUE(code ? is_code(s.type) : is_data(s.type)) << s.name;
+        if (code) {
+            EXPECT_GE(s.size, 8u) << s.name << " is too small to be a body of its own";
+        } else {
+            EXPECT_GT(s.size, 0u) << s.name;
+        }
         addresses.insert(s.address);
     }
-    EXPECT_EQ(addresses.size(), copies.size()) << family << "::" << member << ": copies share an address";
+    EXPECT_EQ(addresses.size(), copies.size())
+        << family << "::" << member << (code ? ": copies share an address" : ": copies share storage");
+}
+
+void expect_distinct_routines(const std::string& family, const std::string& member, std::size_t expected) {
+    expect_distinct(family, member, expected, true);
 }
 
 void expect_distinct_storage(const std::string& family, const std::string& member, std::size_t expected) {
-    const auto copies = copies_of(family, member);
-    EXPECT_EQ(copies.size(), expected) << family << "::" << member;
-    std::set<unsigned long long> addresses;
-    for (const auto& [args, s] : copies) {
-        EXPECT_TRUE(is_data(s.type)) << s.name;
-        EXPECT_GT(s.size, 0u) << s.name;
-        addresses.insert(s.address);
-    }
-    EXPECT_EQ(addresses.size(), copies.size()) << family << "::" << member << ": copies share storage";
+    expect_distinct(family, member, expected, false);
 }
 
 void expect_global(const char* name, char kind) {

@@ -33,10 +33,10 @@ ThreadTimes system_thread_times() {
     return times;
 }
 
-int processor_governor(char* buffer, std::size_t buffer_size) {
+int processor_governor(int cpu, char* buffer, std::size_t buffer_size) {
     if (buffer_size == 0) return -1;
     buffer[0] = '\0';
-    const int cpu = sched_getcpu();
+    if (cpu < 0) cpu = sched_getcpu();
     if (cpu < 0) return -1;
     char path[96];
     std::snprintf(path, sizeof path, "/sys/devices/system/cpu/cpu%d/cpufreq/scaling_governor", cpu);

@@ -32,7 +32,7 @@ ThreadTimes system_thread_times() {
     return times;
 }
 
-int processor_governor(char* buffer, std::size_t buffer_size) {
+int processor_governor(int, char* buffer, std::size_t buffer_size) {
     if (buffer_size > 0) buffer[0] = '\0';
     return -1;
 }
