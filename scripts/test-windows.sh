@@ -22,19 +22,13 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 # ---- Packages ---------------------------------------------------------------
-packages=(cmake ninja-build python3 googletest g++-mingw-w64-i686-win32 wine wine32:i386 wine64 xvfb)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        $sudo dpkg --add-architecture i386
-    fi
-    echo "Installing: ${missing[*]}"
+# Wine's 32-bit side comes from Debian's i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
     $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+bash scripts/install-deps.sh cmake ninja-build python3 googletest g++-mingw-w64-i686-win32 wine wine32:i386 wine64 \
+    xvfb
 
 # Wine runs 32-bit programs with its 32-bit Linux loader. Some kernels run no
 # 32-bit Linux code at all; there the loader runs in Debian's user-mode
