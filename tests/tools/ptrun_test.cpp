@@ -2,6 +2,7 @@
 // result-file protocol, the statistics, the copy counts and their pinning,
 // bad input, a failed run and Ctrl-C.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -16,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/test_support.h"
@@ -50,34 +52,54 @@ TEST(Ptrun, RunsEveryCopyCountPinnedAndSummarisesTheSpread) {
         PTRUN_BINARY, {"--runs", "3", "--copies", "1,2", "--pt", STAND_IN_PT, "--json", "out.json"}, dir.path(),
         environment(dir));
     ASSERT_EQ(child.exit_code, 0) << child.err;
-    const std::string json = read_file(dir.file("out.json"));
-    for (const char* figure : {
-             R"("outcome": "completed")",
-             R"({"copies": 1, "round": 1, "rate_score": 100, "flagged": true})",
-             R"({"copies": 2, "round": 2, "rate_score": 190, "flagged")",
-             R"({"copies": 2, "round": 3, "rate_score": 210, "flagged": true})",
-             R"({"copies": 1, "runs": 3, "median": 110, "min": 100, "max": 120, "cv": 0.0909091, )"
-             R"("scaling_efficiency": null, "flagged_runs": )",
-             R"({"copies": 2, "runs": 3, "median": 200, "min": 190, "max": 210, "cv": 0.05, )"
-             R"("scaling_efficiency": 0.909091, "flagged_runs": )",
-             R"("pt_messages": ["warning: speed changed during the run: a work unit took 9.9 % more time"])",
-             R"("sha256": ")",
-             R"("build": "ptverify version )",  // the build tree's tools/ptverify, beside tests/
-         }) {
-        EXPECT_NE(json.find(figure), std::string::npos) << figure << "\n" << json;
+    const nlohmann::json json = nlohmann::json::parse(read_file(dir.file("out.json")));
+    EXPECT_EQ(json["outcome"], "completed");
+    const std::vector<std::tuple<int, int, double, bool>> rounds = {
+        {1, 1, 100, true}, {1, 2, 120, false}, {1, 3, 110, false},
+        {2, 1, 200, false}, {2, 2, 190, false}, {2, 3, 210, true}};
+    ASSERT_EQ(json["rounds"].size(), rounds.size()) << json.dump(2);
+    for (std::size_t i = 0; i < rounds.size(); ++i) {
+        const auto& [copies, round, rate, flagged] = rounds[i];
+        EXPECT_EQ(json["rounds"][i]["copies"], copies);
+        EXPECT_EQ(json["rounds"][i]["round"], round);
+        EXPECT_EQ(json["rounds"][i]["rate_score"], rate);
+        if (flagged) {
+            EXPECT_EQ(json["rounds"][i]["flagged"], true) << i;
+        }
     }
+    const std::vector<std::tuple<int, double, double, double, double>> summaries = {
+        {1, 110, 100, 120, 1.0 / 11}, {2, 200, 190, 210, 0.05}};
+    ASSERT_EQ(json["summary"].size(), summaries.size());
+    for (std::size_t i = 0; i < summaries.size(); ++i) {
+        const auto& [copies, median, min, max, cv] = summaries[i];
+        const nlohmann::json& summary = json["summary"][i];
+        EXPECT_EQ(summary["copies"], copies);
+        EXPECT_EQ(summary["runs"], 3);
+        EXPECT_EQ(summary["median"], median);
+        EXPECT_EQ(summary["min"], min);
+        EXPECT_EQ(summary["max"], max);
+        EXPECT_NEAR(summary["cv"].get<double>(), cv, 1e-12);
+    }
+    EXPECT_TRUE(json["summary"][0]["scaling_efficiency"].is_null());
+    EXPECT_NEAR(json["summary"][1]["scaling_efficiency"].get<double>(), 200.0 / 220.0, 1e-12);
+    EXPECT_EQ(json["pt"]["sha256"].get<std::string>().size(), 64u);
+    // The build tree's tools/ptverify, beside tests/, describes the build.
+    EXPECT_EQ(json["pt"]["build"].get<std::string>().rfind("ptverify version ", 0), 0u) << json["pt"];
     // Only the copy that warned saw its speed change; the one that idled got
     // next to nothing of its processor.
-    EXPECT_EQ(json.find(R"("speed_changed": true)"), json.rfind(R"("speed_changed": true)"));
-    EXPECT_NE(json.find(R"("speed_changed": true, "flagged": true})"), std::string::npos) << json;
+    int speed_changed = 0;
     bool idled = false;
-    for (std::size_t at = 0; (at = json.find(R"("wall_s": )", at)) != std::string::npos; ++at) {
-        char* end = nullptr;
-        const double wall = std::strtod(json.c_str() + at + 10, &end);
-        const double share = std::strtod(end + std::strlen(R"(, "share": )"), nullptr);
-        idled = idled || (wall >= 0.5 && share < 0.05);
+    for (const nlohmann::json& run : json["runs"]) {
+        if (run["speed_changed"] == true) {
+            ++speed_changed;
+            EXPECT_EQ(run["flagged"], true);
+            EXPECT_EQ(run["pt_messages"],
+                      nlohmann::json::array({"warning: speed changed during the run: a work unit took 9.9 % more time"}));
+        }
+        idled = idled || (run["wall_s"].get<double>() >= 0.5 && run["share"].get<double>() < 0.05);
     }
-    EXPECT_TRUE(idled) << json;
+    EXPECT_EQ(speed_changed, 1);
+    EXPECT_TRUE(idled) << json["runs"].dump(2);
     EXPECT_NE(child.out.find("Re-run on a quiet machine."), std::string::npos) << child.out;
     EXPECT_EQ(child.err.find("ptrun: run "), std::string::npos) << "progress without a terminal: " << child.err;
 

@@ -1,0 +1,47 @@
+// The machine the copies run on and the builds they run: what a figure must
+// be read together with.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ptrun {
+
+struct Machine {
+    std::string hostname;
+    std::string processor;
+    long online = 0;
+    std::string kernel;
+    unsigned long long memory_bytes = 0;
+    std::string governor;
+    double load[3] = {-1, -1, -1};
+};
+
+// The build line of ptverify --version in its parts: "version 1.0 for
+// x86_64-linux-gnu, built by GNU 12.2.0 with -O2 ...".
+struct BuildInfo {
+    std::string version, target, compiler, compiler_version, flags;
+};
+
+struct Build {
+    std::string id;  // A, B, ... in the order of --pt
+    std::string path;
+    std::string sha256;
+    std::string line;  // the raw build line, or "unknown"
+    BuildInfo info;
+    std::string verifier;  // the build's ptverify, or empty
+};
+
+std::string read_text(const std::string& path);
+
+// Standard output of a program, when it ends well within seconds_allowed
+// with exit code 0.
+std::optional<std::string> output_of(const std::vector<std::string>& command, int seconds_allowed);
+
+BuildInfo parse_build_line(const std::string& line);
+
+Machine describe_machine(const std::vector<int>& cpus);
+Build describe_build(const std::string& id, const std::string& pt);
+
+}  // namespace ptrun

@@ -1,0 +1,93 @@
+// ptrun: the waiting parent program. Runs pt unattended several times, one or
+// more copies at once, each pinned to a processor of its own, and reports the
+// scores with their spread, how much of a processor every copy got, what pt
+// itself warned about, and the machine and build they came from.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "machine.h"
+#include "options.h"
+#include "output.h"
+#include "results.h"
+#include "runner.h"
+#include "table.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace ptrun;
+
+int run_command(int argc, char** argv) {
+    const Settings settings = parse_command_line(argc, argv);
+    Call call;
+    call.id = new_call_id();
+    call.started_utc = utc_now();
+    for (int copies : settings.copies) {
+        if (copies > static_cast<int>(settings.cpus.size())) {
+            std::fprintf(stderr,
+                         "ptrun: note: %d copies on %zu processors: copies share processors, so each scores less "
+                         "and the rate score says little about the machine\n",
+                         copies, settings.cpus.size());
+        }
+    }
+    const Machine machine = describe_machine(settings.cpus);
+    std::vector<Build> builds;
+    for (std::size_t i = 0; i < settings.pts.size(); ++i) builds.push_back(describe_build(build_id(i), settings.pts[i]));
+
+    std::string dir = settings.keep;
+    if (dir.empty()) {
+        std::string pattern = (fs::temp_directory_path() / "ptrun-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            std::fprintf(stderr, "ptrun: cannot make a temporary folder: %s\n", std::strerror(errno));
+            return 1;
+        }
+        dir = pattern;
+    }
+    Session session;
+    run_all(settings, dir, session);
+    if (settings.keep.empty()) {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+    call.ended_utc = utc_now();
+    const Json doc = results_document(settings, call, machine, builds, session);
+
+    int code = 0;
+    if (!settings.json.empty()) {
+        std::string error;
+        if (!write_output(settings.json, dump(doc), error)) {
+            std::fprintf(stderr, "ptrun: %s\n", error.c_str());
+            code = 1;
+        }
+    }
+    print_table(stdout, doc);
+    if (session.outcome == Outcome::failed) {
+        for (const Run& run : session.runs) {
+            if (run.scored) continue;
+            std::fprintf(stderr, "ptrun: copies %d, round %d, copy %d failed: ", run.copies, run.round, run.copy);
+            if (run.signal != 0) {
+                std::fprintf(stderr, "ended by signal %d", run.signal);
+            } else {
+                std::fprintf(stderr, "exit code %d", run.exit_code);
+            }
+            std::fprintf(stderr, ": %s\n", run.error.c_str());
+        }
+        code = 1;
+    } else if (session.outcome == Outcome::interrupted) {
+        std::fprintf(stderr, "ptrun: interrupted; every copy has been ended\n");
+        code = 128 + session.interrupt_signal;
+    }
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return run_command(argc, argv);
+}

@@ -1,0 +1,264 @@
+#include "options.h"
+
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+namespace ptrun {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void usage(std::FILE* to, int code) {
+    std::fputs("Usage: ptrun [OPTION]...\n"
+               "       ptrun compare A.json B.json [--fail-above PCT]\n"
+               "  --runs N             rounds per copy count (default 3, at most 100)\n"
+               "  --copies LIST        copy counts, e.g. 1,2 or 1,all (default 1; all = one per processor)\n"
+               "  --cpus LIST          processors to pin the copies to, e.g. 0 or 0,2-3 (default: all ptrun may use)\n"
+               "  --pt PATH            the pt to run (default: the one beside ptrun); twice or more: interleaved\n"
+               "  --order abba|random  the order of the builds' rounds with two or more --pt (default abba)\n"
+               "  --seed N             the seed of --order random (default: a new one, recorded)\n"
+               "  --warmup-rounds K    rounds run first and left out of the figures (default 0)\n"
+               "  --until-cv PCT       add rounds until the spread is at most PCT (needs --max-runs or --max-time)\n"
+               "  --max-runs N         at most N rounds per copy count and build under --until-cv\n"
+               "  --max-time DURATION  start no round after DURATION (e.g. 30m) under --until-cv\n"
+               "  --timeout SECONDS    end a copy that runs longer and count it as failed\n"
+               "  --label TEXT         name this host in the results\n"
+               "  --allow-unvalidated  run a build whose work differs from the defined work, marked so\n"
+               "  --json FILE          also write every figure to FILE (- for standard output)\n"
+               "  --keep DIR           keep the result files and pt's messages in DIR\n",
+               to);
+    std::exit(code);
+}
+
+std::vector<int> parse_cpus(const std::string& text) {
+    const std::vector<int> usable = usable_processors();
+    std::vector<int> cpus;
+    for (const std::string& part : split(text, ',')) {
+        const std::vector<std::string> range = split(part, '-');
+        const std::optional<long> first = whole_number(range[0]);
+        const std::optional<long> last = range.size() == 2 ? whole_number(range[1]) : first;
+        if (range.size() > 2 || !first || !last || *first > *last) usage_error("bad processor list \"" + text + "\"");
+        for (long cpu = *first; cpu <= *last; ++cpu) {
+            if (std::find(usable.begin(), usable.end(), cpu) == usable.end()) {
+                usage_error("processor " + std::to_string(cpu) + " is not online or not available to ptrun");
+            }
+            if (std::find(cpus.begin(), cpus.end(), cpu) != cpus.end()) {
+                usage_error("processor " + std::to_string(cpu) + " is listed twice");
+            }
+            cpus.push_back(static_cast<int>(cpu));
+        }
+    }
+    return cpus;
+}
+
+std::vector<int> parse_copies(const std::string& text, int processors) {
+    std::vector<int> copies;
+    for (const std::string& part : split(text, ',')) {
+        const std::optional<long> count = part == "all" ? std::optional<long>(processors) : whole_number(part);
+        if (!count || *count < 1 || *count > kMaxCopies) {
+            usage_error("bad copy count \"" + part + "\": a number from 1 to " + std::to_string(kMaxCopies) +
+                        ", or all");
+        }
+        if (std::find(copies.begin(), copies.end(), *count) != copies.end()) {
+            usage_error("copy count " + std::to_string(*count) + " is given twice");
+        }
+        copies.push_back(static_cast<int>(*count));
+    }
+    return copies;
+}
+
+std::string own_directory() {
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return error ? std::string(".") : self.parent_path().string();
+}
+
+// pt beside ptrun when installed, or in the build tree's src/.
+std::string default_pt() {
+    const std::string dir = own_directory();
+    for (const std::string& candidate : {dir + "/pt", dir + "/../src/pt"}) {
+        if (is_executable_file(candidate)) return candidate;
+    }
+    usage_error("no pt found beside ptrun (" + dir + "/pt): name it with --pt");
+}
+
+// Finds out now, not after minutes of runs, whether FILE can be written: the
+// figures are written beside it and renamed onto it.
+void check_writable(const std::string& file) {
+    std::error_code error;
+    if (fs::is_directory(file, error)) usage_error("--json " + file + " is a directory");
+    const fs::path parent = fs::absolute(file, error).parent_path();
+    std::string probe = (parent / ".ptrun-XXXXXX").string();
+    const int fd = mkstemp(probe.data());
+    if (fd < 0) usage_error("cannot write --json " + file + ": " + std::strerror(errno));
+    close(fd);
+    unlink(probe.c_str());
+    if (fs::exists(file, error) && access(file.c_str(), W_OK) != 0) {
+        usage_error("cannot write --json " + file + ": " + std::strerror(errno));
+    }
+}
+
+int count_option(const std::string& option, const std::string& value, long low, long high) {
+    const std::optional<long> count = whole_number(value);
+    if (!count || *count < low || *count > high) {
+        usage_error("bad " + option + " \"" + value + "\": a number from " + std::to_string(low) + " to " +
+                    std::to_string(high));
+    }
+    return static_cast<int>(*count);
+}
+
+}  // namespace
+
+[[noreturn]] void usage_error(const std::string& message) {
+    std::fprintf(stderr, "ptrun: %s (ptrun --help lists the options)\n", message.c_str());
+    std::exit(2);
+}
+
+std::optional<long> whole_number(const std::string& text) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    return std::strtol(text.c_str(), nullptr, 10);
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t at = 0;
+    for (std::size_t next; (next = text.find(separator, at)) != std::string::npos; at = next + 1) {
+        parts.push_back(text.substr(at, next - at));
+    }
+    parts.push_back(text.substr(at));
+    return parts;
+}
+
+std::vector<int> usable_processors() {
+    std::vector<int> cpus;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &set)) cpus.push_back(cpu);
+        }
+    }
+    if (cpus.empty()) cpus.push_back(0);
+    return cpus;
+}
+
+bool is_executable_file(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+std::optional<double> parse_duration(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    double scale = 1;
+    std::string digits = text;
+    switch (text.back()) {
+        case 's': scale = 1; digits.pop_back(); break;
+        case 'm': scale = 60; digits.pop_back(); break;
+        case 'h': scale = 3600; digits.pop_back(); break;
+        default: break;
+    }
+    const std::optional<long> count = whole_number(digits);
+    if (!count || *count < 1) return std::nullopt;
+    return static_cast<double>(*count) * scale;
+}
+
+Settings parse_command_line(int argc, char** argv) {
+    Settings settings;
+    for (int i = 0; i < argc; ++i) settings.command_line.emplace_back(argv[i]);
+    std::string copies = "1";
+    std::string cpus;
+    bool order_given = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--help" || option == "-h") usage(stdout, 0);
+        if (option == "--allow-unvalidated") {
+            settings.allow_unvalidated = true;
+            continue;
+        }
+        if (i + 1 >= argc) usage_error("unknown option or missing value: " + option);
+        const std::string value = argv[++i];
+        if (option == "--runs") {
+            settings.runs = count_option(option, value, 1, kMaxRuns);
+        } else if (option == "--copies") {
+            copies = value;
+        } else if (option == "--cpus") {
+            cpus = value;
+        } else if (option == "--pt") {
+            settings.pts.push_back(value);
+        } else if (option == "--json") {
+            settings.json = value;
+        } else if (option == "--keep") {
+            settings.keep = value;
+        } else if (option == "--label") {
+            settings.label = value;
+        } else if (option == "--warmup-rounds") {
+            settings.warmup_rounds = count_option(option, value, 0, kMaxRuns);
+        } else if (option == "--max-runs") {
+            settings.max_runs = count_option(option, value, 1, kMaxRuns);
+        } else if (option == "--until-cv") {
+            char* end = nullptr;
+            const double cv = std::strtod(value.c_str(), &end);
+            if (end == value.c_str() || *end != '\0' || !std::isfinite(cv) || cv <= 0 || cv >= 100) {
+                usage_error("bad --until-cv \"" + value + "\": a percentage above 0 and below 100");
+            }
+            settings.until_cv = cv;
+        } else if (option == "--max-time" || option == "--timeout") {
+            const std::optional<double> seconds = parse_duration(value);
+            if (!seconds) usage_error("bad " + option + " \"" + value + "\": a duration such as 600, 90s, 30m or 2h");
+            (option == "--timeout" ? settings.timeout_s : settings.max_time_s) = *seconds;
+        } else if (option == "--order") {
+            if (value != "abba" && value != "random") usage_error("bad --order \"" + value + "\": abba or random");
+            settings.order = value;
+            order_given = true;
+        } else if (option == "--seed") {
+            settings.seed = static_cast<unsigned>(count_option(option, value, 0, 999999999));
+        } else {
+            usage_error("unknown option " + option);
+        }
+    }
+    if (settings.until_cv && settings.max_runs == 0 && settings.max_time_s == 0) {
+        usage_error("--until-cv needs a bound: --max-runs N or --max-time DURATION");
+    }
+    if (!settings.until_cv && (settings.max_runs != 0 || settings.max_time_s != 0)) {
+        usage_error("--max-runs and --max-time bound --until-cv; without it --runs sets the rounds");
+    }
+    settings.cpus = cpus.empty() ? usable_processors() : parse_cpus(cpus);
+    settings.copies = parse_copies(copies, static_cast<int>(settings.cpus.size()));
+    if (settings.pts.empty()) settings.pts.push_back(default_pt());
+    if (settings.pts.size() > static_cast<std::size_t>(kMaxBuilds)) {
+        usage_error("at most " + std::to_string(kMaxBuilds) + " builds in one call");
+    }
+    if (settings.pts.size() > 1) {
+        if (!order_given) settings.order = "abba";
+    } else if (order_given || settings.seed) {
+        usage_error("--order and --seed choose the order of two or more builds (--pt A --pt B)");
+    }
+    for (std::string& pt : settings.pts) {
+        if (!is_executable_file(pt)) usage_error("no executable pt at " + pt);
+        pt = fs::canonical(pt).string();
+    }
+    if (!settings.json.empty()) check_writable(settings.json);
+    if (!settings.keep.empty()) {
+        std::error_code error;
+        fs::create_directories(settings.keep, error);
+        if (!fs::is_directory(settings.keep) || access(settings.keep.c_str(), W_OK | X_OK) != 0) {
+            usage_error("cannot keep the files in " + settings.keep);
+        }
+        settings.keep = fs::canonical(settings.keep).string();
+    }
+    return settings;
+}
+
+}  // namespace ptrun

@@ -1,0 +1,62 @@
+// Running the copies: each round's copies start together, each pinned to a
+// processor of its own with a result file of its own, and are waited for.
+#pragma once
+
+#include <sys/types.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "planner.h"
+
+namespace ptrun {
+
+struct Run {
+    std::size_t build = 0;  // index into the call's builds
+    int copies = 0;
+    int round = 0;
+    int copy = 0;
+    int cpu = 0;
+    bool warmup = false;
+    pid_t pid = 0;
+    timespec started{};
+    std::string started_utc, ended_utc;
+    bool finished = false;
+    double wall_s = 0;
+    double share = 0;
+    long involuntary_switches = 0;
+    int exit_code = -1;
+    int signal = 0;
+    double score = 0;
+    bool scored = false;
+    std::string error;
+    std::vector<std::string> messages;  // pt's warnings and notes, without "pt: "
+    bool messages_cut = false;
+    bool low_share = false;
+    bool speed_changed = false;
+    bool flagged() const { return low_share || speed_changed; }
+    std::string name() const;
+};
+
+enum class Outcome { completed, failed, interrupted };
+
+struct Session {
+    std::vector<Run> runs;
+    std::vector<double> round_seconds;
+    Outcome outcome = Outcome::completed;
+    int interrupt_signal = 0;
+    std::string stopped_because;
+};
+
+const char* outcome_name(Outcome outcome);
+
+// The current time of day, ISO-8601 UTC.
+std::string utc_now();
+
+// Runs the planned rounds in dir until the plan ends, a copy fails or a
+// signal ends the call.
+void run_all(const Settings& settings, const std::string& dir, Session& session);
+
+}  // namespace ptrun
