@@ -15,10 +15,13 @@ using namespace ptrun;
 using Text = std::optional<std::string>;
 
 TEST(PtrunEnvironment, BoostFromEitherSwitchAndNothingWhereNoneSays) {
-    const std::vector<std::tuple<Text, Text, Text>> cases = {
-        {"1\n", std::nullopt, "on"},  {"0\n", "0\n", "off"},        {std::nullopt, "1\n", "off"},
-        {std::nullopt, "0", "on"},    {"2\n", std::nullopt, std::nullopt}, {"", "", std::nullopt},
-        {std::nullopt, std::nullopt, std::nullopt}};
+    const std::vector<std::tuple<Text, Text, Text>> cases = {{"1\n", std::nullopt, "on"},
+                                                             {"0\n", "0\n", "off"},
+                                                             {std::nullopt, "1\n", "off"},
+                                                             {std::nullopt, "0", "on"},
+                                                             {"2\n", std::nullopt, std::nullopt},
+                                                             {"", "", std::nullopt},
+                                                             {std::nullopt, std::nullopt, std::nullopt}};
     for (const auto& [boost, no_turbo, expected] : cases) {
         EXPECT_EQ(boost_of(boost, no_turbo), expected) << boost.value_or("-") << " " << no_turbo.value_or("-");
     }
@@ -28,8 +31,10 @@ TEST(PtrunEnvironment, HypervisorNamedPresentNoneOrUnknown) {
     const std::string guest = "processor\t: 0\nflags\t\t: fpu sse2 hypervisor lm\n";
     const std::string bare = "processor\t: 0\nflags\t\t: fpu sse2 lm hypervisorish\n";
     const std::vector<std::tuple<std::string, Text, std::string, Text>> cases = {
-        {guest, "xen\n", "", "xen"},         {guest, std::nullopt, "KVMKVMKVM", "KVMKVMKVM"},
-        {guest, std::nullopt, "", "present"}, {bare, std::nullopt, "", "none"},
+        {guest, "xen\n", "", "xen"},
+        {guest, std::nullopt, "KVMKVMKVM", "KVMKVMKVM"},
+        {guest, std::nullopt, "", "present"},
+        {bare, std::nullopt, "", "none"},
         {"processor\t: 0\n", std::nullopt, "", std::nullopt}};
     for (const auto& [cpuinfo, type, signature, expected] : cases) {
         EXPECT_EQ(hypervisor_of(cpuinfo, type, signature), expected) << cpuinfo << signature;
@@ -75,7 +80,8 @@ TEST(PtrunEnvironment, ReadsATreeWithUniqueSensorNamesAndNullsForWhatIsMissing) 
     EXPECT_EQ(environment.boost, "off");
     EXPECT_EQ(environment.hypervisor, "none");
     EXPECT_FALSE(environment.microcode);
-    EXPECT_EQ(environment.vulnerabilities, (std::vector<std::pair<std::string, std::string>>{{"meltdown", "Not affected"}}));
+    EXPECT_EQ(environment.vulnerabilities,
+              (std::vector<std::pair<std::string, std::string>>{{"meltdown", "Not affected"}}));
     ASSERT_EQ(environment.now.cpus.size(), 2u);
     EXPECT_EQ(environment.now.cpus[0].current_khz, 2100000);
     EXPECT_EQ(environment.now.cpus[0].max_khz, 3500000);

@@ -53,9 +53,9 @@ TEST(PtrunValidation, ABuildThatComputesOtherWorkIsRefusedOrRunMarked) {
     EXPECT_NE(refused.err.find("is not validated: the digest of run 1 unit 1 is 1,"), std::string::npos) << refused.err;
     EXPECT_FALSE(file_exists(dir.file("plan.log"))) << "a run started before the build was refused";
 
-    const ChildResult marked = run_child(
-        PTRUN_BINARY, {"--runs", "1", "--pt", build + "/pt", "--allow-unvalidated", "--json", "out.json"}, dir.path(),
-        env);
+    const ChildResult marked =
+        run_child(PTRUN_BINARY, {"--runs", "1", "--pt", build + "/pt", "--allow-unvalidated", "--json", "out.json"},
+                  dir.path(), env);
     ASSERT_EQ(marked.exit_code, 0) << marked.err;
     const Json doc = Json::parse(read_file(dir.file("out.json")));
     EXPECT_EQ(doc["builds"][0]["validated"], false);
@@ -74,13 +74,18 @@ TEST(PtrunVerdict, ReportableOnlyWithEveryConditionMet) {
                     "build_info": {"version": "1.0", "compiler": "GCC", "compiler_version": "12.2.0", "flags": "-O2"}}],
         "runs": []})");
     for (const double score : {100.0, 120.0, 110.0}) {
-        quiet["runs"].push_back({{"copies", 1}, {"round", quiet["runs"].size() + 1}, {"copy", 1}, {"score", score},
-                                 {"build", "A"}, {"environment_before", Json::object()},
+        quiet["runs"].push_back({{"copies", 1},
+                                 {"round", quiet["runs"].size() + 1},
+                                 {"copy", 1},
+                                 {"score", score},
+                                 {"build", "A"},
+                                 {"environment_before", Json::object()},
                                  {"environment_after", Json::object()}});
     }
     add_figures(quiet);
     EXPECT_EQ(quiet["reportable"], true) << quiet["reportable_reasons"];
-    EXPECT_EQ(quiet["citation"], "pt 1.0: 110.0 work units/s (median of 3, CV 9.1 %), 1 copy, GCC 12.2.0 -O2, Test CPU");
+    EXPECT_EQ(quiet["citation"],
+              "pt 1.0: 110.0 work units/s (median of 3, CV 9.1 %), 1 copy, GCC 12.2.0 -O2, Test CPU");
 
     const std::vector<std::pair<std::function<void(Json&)>, std::string>> faults = {
         {[](Json& d) { d["runs"].erase(2); }, "1 copy: 2 rounds, fewer than 3"},

@@ -142,7 +142,8 @@ std::optional<long long> sys_number(const std::optional<std::string>& text) {
     return value;
 }
 
-std::optional<std::string> boost_of(const std::optional<std::string>& boost, const std::optional<std::string>& no_turbo) {
+std::optional<std::string> boost_of(const std::optional<std::string>& boost,
+                                    const std::optional<std::string>& no_turbo) {
     if (const std::optional<long long> on = sys_number(boost); on && (*on == 0 || *on == 1)) {
         return *on == 1 ? "on" : "off";
     }
@@ -183,7 +184,8 @@ Snapshot only_cpu(const Snapshot& snapshot, int cpu) {
 Snapshot read_snapshot(const std::vector<int>& cpus, const std::string& root) {
     Snapshot snapshot;
     for (const int cpu : cpus) {
-        if (std::any_of(snapshot.cpus.begin(), snapshot.cpus.end(), [cpu](const CpuState& s) { return s.cpu == cpu; })) {
+        if (std::any_of(snapshot.cpus.begin(), snapshot.cpus.end(),
+                        [cpu](const CpuState& s) { return s.cpu == cpu; })) {
             continue;
         }
         CpuState state;
@@ -210,8 +212,7 @@ Environment read_environment(const std::vector<int>& cpus, const std::string& ro
     environment.smt = sys_line(read_small(cpu_dir + "smt/control"));
     environment.microcode = proc_value(cpuinfo, "microcode");
     if (environment.microcode && environment.microcode->empty()) environment.microcode.reset();
-    environment.boost =
-        boost_of(read_small(cpu_dir + "cpufreq/boost"), read_small(cpu_dir + "intel_pstate/no_turbo"));
+    environment.boost = boost_of(read_small(cpu_dir + "cpufreq/boost"), read_small(cpu_dir + "intel_pstate/no_turbo"));
     environment.hypervisor =
         hypervisor_of(cpuinfo, read_small(root + "/sys/hypervisor/type"), root.empty() ? hypervisor_signature() : "");
     for (const std::string& name : names_in(cpu_dir + "vulnerabilities", "")) {
@@ -236,8 +237,8 @@ nlohmann::ordered_json snapshot_json(const Snapshot& snapshot) {
     }
     j["temperatures_c"] = nlohmann::ordered_json::object();
     for (const auto& [name, value] : snapshot.temperatures_c) j["temperatures_c"][name] = value;
-    j["load_average"] = snapshot.load_average ? nlohmann::ordered_json(*snapshot.load_average)
-                                              : nlohmann::ordered_json(nullptr);
+    j["load_average"] =
+        snapshot.load_average ? nlohmann::ordered_json(*snapshot.load_average) : nlohmann::ordered_json(nullptr);
     return j;
 }
 

@@ -44,7 +44,8 @@ std::optional<std::string> sys_line(const std::optional<std::string>& text);
 std::optional<long long> sys_number(const std::optional<std::string>& text);
 // "on"/"off" from cpufreq's boost switch ("1" = on) or, failing that, the
 // turbo switch of Intel's driver ("1" = no turbo).
-std::optional<std::string> boost_of(const std::optional<std::string>& boost, const std::optional<std::string>& no_turbo);
+std::optional<std::string> boost_of(const std::optional<std::string>& boost,
+                                    const std::optional<std::string>& no_turbo);
 // The hypervisor's name where the machine gives one, "present" where only
 // the processor flag says so, "none" where the flags say none.
 std::optional<std::string> hypervisor_of(const std::string& cpuinfo, const std::optional<std::string>& sys_type,

@@ -42,8 +42,8 @@ void print_table(std::FILE* to, const Json& doc) {
         std::fprintf(to, "%-14s%s\n", (prefix + "pt").c_str(), build.value("path", "").c_str());
         std::fprintf(to, "%-14s%s\n", (prefix + "sha256").c_str(), build.value("sha256", "").c_str());
         std::fprintf(to, "%-14s%s\n", (prefix + "build").c_str(), build.value("build", "").c_str());
-        std::fprintf(to, "%-14s%s: %s\n", (prefix + "validated").c_str(), build.value("validated", false) ? "yes" : "NO",
-                     build.value("validation", "").c_str());
+        std::fprintf(to, "%-14s%s: %s\n", (prefix + "validated").c_str(),
+                     build.value("validated", false) ? "yes" : "NO", build.value("validation", "").c_str());
     }
     std::fprintf(to, "processor     %s, %ld online\n", machine.value("processor", "").c_str(),
                  machine.value("processors_online", 0L));

@@ -46,13 +46,15 @@ Validation check_digests(const std::string& output) {
 
 Validation validate_build(const Build& build) {
     if (build.verifier.empty()) {
-        return {false, "no ptverify beside pt or in ../tools of a build tree: the work cannot be checked"};
+        return {false,
+                "no ptverify that answers --version beside pt or in ../tools of a build tree: the work cannot "
+                "be checked"};
     }
     const std::optional<std::string> output =
         output_of({build.verifier, "--units", std::to_string(kPinnedUnits)}, kVerifySecondsAllowed);
     if (!output) {
-        return {false, build.verifier + " failed or did not end within " + std::to_string(kVerifySecondsAllowed) +
-                           " s"};
+        return {false,
+                build.verifier + " failed or did not end within " + std::to_string(kVerifySecondsAllowed) + " s"};
     }
     Validation validation = check_digests(*output);
     if (!validation.validated && !build.info.version.empty() && build.info.version != PT_VERSION) {

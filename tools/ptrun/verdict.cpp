@@ -7,8 +7,7 @@ namespace ptrun {
 namespace {
 
 std::string text_of(const Json& object, const char* key) {
-    return object.is_object() && object.contains(key) && object[key].is_string() ? object[key].get<std::string>()
-                                                                                 : "";
+    return object.is_object() && object.contains(key) && object[key].is_string() ? object[key].get<std::string>() : "";
 }
 
 const Json& list_of(const Json& document, const char* key) {
@@ -92,8 +91,8 @@ std::string citation(const Json& document) {
             if (text_of(summary, "build") != id || !summary["median"].is_number()) continue;
             char text[160];
             std::snprintf(text, sizeof text, "%.1f work units/s (median of %d, CV %.1f %%), %s",
-                          summary["median"].get<double>(), summary.value("runs", 0),
-                          summary.value("cv", 0.0) * 100.0, copies_text(summary.value("copies", 0)).c_str());
+                          summary["median"].get<double>(), summary.value("runs", 0), summary.value("cv", 0.0) * 100.0,
+                          copies_text(summary.value("copies", 0)).c_str());
             figures += (figures.empty() ? "" : "; ") + std::string(text);
         }
         std::string compiler = text_of(info, "compiler");
@@ -102,9 +101,9 @@ std::string citation(const Json& document) {
         } else {
             compiler += " " + text_of(info, "compiler_version") + " " + text_of(info, "flags");
         }
-        line += (line.empty() ? "" : " | ") + (several ? id + ": " : "") + "pt " + (version.empty() ? "unknown" : version) + ": " +
-                (figures.empty() ? "no figures" : figures) + ", " + compiler +
-                (build.value("validated", false) ? "" : " (unvalidated)");
+        line += (line.empty() ? "" : " | ") + (several ? id + ": " : "") + "pt " +
+                (version.empty() ? "unknown" : version) + ": " + (figures.empty() ? "no figures" : figures) + ", " +
+                compiler + (build.value("validated", false) ? "" : " (unvalidated)");
     }
     const Json machine = document.value("machine", Json::object());
     const std::string processor = text_of(machine, "processor");
