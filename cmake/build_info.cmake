@@ -26,6 +26,12 @@ else()
   endif()
 endif()
 
+# The compiler as people know it: CMake's "GNU" is GCC.
+set(pt_compiler_name "${CMAKE_CXX_COMPILER_ID}")
+if(pt_compiler_name STREQUAL "GNU")
+  set(pt_compiler_name "GCC")
+endif()
+
 file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/generated/build_info.h CONTENT
 "#pragma once
 #define PT_VERSION \"${PROJECT_VERSION}\"
@@ -33,7 +39,7 @@ file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/generated/build_info.h CONTENT
 #define PT_VERSION_MINOR ${PT_VERSION_MINOR}
 #define PT_VERSION_PATCH ${PT_VERSION_PATCH}
 #define PT_COMPILER_ID \"${CMAKE_CXX_COMPILER_ID}\"
-#define PT_COMPILER \"${CMAKE_CXX_COMPILER_ID} ${CMAKE_CXX_COMPILER_VERSION}\"
+#define PT_COMPILER \"${pt_compiler_name} ${CMAKE_CXX_COMPILER_VERSION}\"
 #define PT_WORKLOAD_FLAGS \"${pt_base_flags} ${pt_target_flags} ${pt_standard_flag}\"
 #define PT_TARGET \"${pt_target}\"
 // One line, the same in pt and ptverify: builds whose lines differ give

@@ -170,7 +170,7 @@ fi
 
 echo "-- ptverify.exe --version"
 cat version.out
-grep -qE '^ptverify version [0-9.]+ for i686-w64-mingw32, built by GNU ' version.out ||
+grep -qE '^ptverify version [0-9.]+ for i686-w64-mingw32, built by GCC ' version.out ||
     fail "ptverify.exe --version does not say how it was built"
 
 echo "-- pt.exe r.ini /o=log.txt, started by a parent that waits for its message"

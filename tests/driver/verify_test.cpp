@@ -6,23 +6,13 @@
 #include <cstring>
 #include <vector>
 
+#include "driver/pinned_digests.h"
 #include "driver/state_dump.h"
 #include "support/test_support.h"
 
-namespace {
-
-// Update when a module joins the work unit or changes what it computes.
-const char* const kPinnedDigests =
-    "run 1 setup f0f48d84a627fa4a\n"
-    "run 1 unit 1 f01bb8b9ab6f3794\n"
-    "run 1 unit 2 4fb95927f3a831d2\n"
-    "run 1 unit 3 86c37cb6405191b6\n";
-
-}  // namespace
-
 TEST(Verify, DigestsOfTheFirstRunArePinned) {
     TempDir dir;
-    const ChildResult child = run_child(PTVERIFY_BINARY, {"--units", "3"}, dir.path());
+    const ChildResult child = run_child(PTVERIFY_BINARY, {"--units", std::to_string(kPinnedUnits)}, dir.path());
     ASSERT_EQ(child.exit_code, 0) << child.err;
     EXPECT_EQ(child.out, kPinnedDigests);
 }

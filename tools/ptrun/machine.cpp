@@ -10,7 +10,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "options.h"
 #include "platform/platform.h"
@@ -18,22 +17,6 @@
 namespace ptrun {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// The value of the first "key : value" line of a /proc file.
-std::string proc_value(const std::string& path, const std::string& key) {
-    std::istringstream lines(read_text(path));
-    for (std::string line; std::getline(lines, line);) {
-        const std::size_t colon = line.find(':');
-        if (colon == std::string::npos || line.compare(0, key.size(), key) != 0) continue;
-        const std::size_t start = line.find_first_not_of(" \t", colon + 1);
-        return start == std::string::npos ? "" : line.substr(start);
-    }
-    return "";
-}
-
-}  // namespace
 
 std::string read_text(const std::string& path) {
     std::ifstream in(path);
@@ -105,6 +88,8 @@ BuildInfo parse_build_line(const std::string& line) {
     info.compiler = space == std::string::npos ? compiler : compiler.substr(0, space);
     info.compiler_version = space == std::string::npos ? "" : compiler.substr(space + 1);
     info.flags = rest.substr(with_at + 6);
+    // Earlier builds wrote CMake's name for GCC.
+    if (info.compiler == "GNU") info.compiler = "GCC";
     return info;
 }
 
@@ -113,14 +98,15 @@ Machine describe_machine(const std::vector<int>& cpus) {
     char host[256] = "";
     if (gethostname(host, sizeof host - 1) == 0) machine.hostname = host;
     if (machine.hostname.empty()) machine.hostname = "unknown";
-    machine.processor = proc_value("/proc/cpuinfo", "model name");
+    machine.processor = proc_value(read_text("/proc/cpuinfo"), "model name").value_or("");
     if (machine.processor.empty()) machine.processor = "unknown";
     machine.online = sysconf(_SC_NPROCESSORS_ONLN);
     utsname names{};
     if (uname(&names) == 0) {
         machine.kernel = std::string(names.sysname) + " " + names.release + " " + names.machine;
     }
-    machine.memory_bytes = std::strtoull(proc_value("/proc/meminfo", "MemTotal").c_str(), nullptr, 10) * 1024u;
+    machine.memory_bytes =
+        std::strtoull(proc_value(read_text("/proc/meminfo"), "MemTotal").value_or("").c_str(), nullptr, 10) * 1024u;
     // The governors of the processors the copies run on, each named once.
     for (int cpu : cpus) {
         char text[64];
@@ -132,6 +118,7 @@ Machine describe_machine(const std::vector<int>& cpus) {
     }
     if (machine.governor.empty()) machine.governor = "unknown";
     if (getloadavg(machine.load, 3) != 3) machine.load[0] = machine.load[1] = machine.load[2] = -1;
+    machine.environment = read_environment(cpus);
     return machine;
 }
 

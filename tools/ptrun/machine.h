@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "environment.h"
+
 namespace ptrun {
 
 struct Machine {
@@ -16,10 +18,11 @@ struct Machine {
     unsigned long long memory_bytes = 0;
     std::string governor;
     double load[3] = {-1, -1, -1};
+    Environment environment;
 };
 
 // The build line of ptverify --version in its parts: "version 1.0 for
-// x86_64-linux-gnu, built by GNU 12.2.0 with -O2 ...".
+// x86_64-linux-gnu, built by GCC 12.2.0 with -O2 ...".
 struct BuildInfo {
     std::string version, target, compiler, compiler_version, flags;
 };
@@ -31,6 +34,8 @@ struct Build {
     std::string line;  // the raw build line, or "unknown"
     BuildInfo info;
     std::string verifier;  // the build's ptverify, or empty
+    bool validated = false;
+    std::string validation;  // why, or why not
 };
 
 std::string read_text(const std::string& path);

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "build_info.h"
+#include "verdict.h"
 
 namespace ptrun {
 
@@ -51,6 +52,8 @@ Json run_json(const Run& run, const Call& call, const std::string& host, const s
     j["started_utc"] = run.started_utc;
     j["ended_utc"] = run.ended_utc;
     j["messages_cut"] = run.messages_cut;
+    j["environment_before"] = snapshot_json(run.environment_before);
+    j["environment_after"] = snapshot_json(run.environment_after);
     return j;
 }
 
@@ -146,6 +149,8 @@ Json build_json(const Build& build) {
     j["build_info"] = {{"version", build.info.version}, {"target", build.info.target},
                        {"compiler", build.info.compiler}, {"compiler_version", build.info.compiler_version},
                        {"flags", build.info.flags}};
+    j["validated"] = build.validated;
+    j["validation"] = build.validation;
     return j;
 }
 
@@ -159,6 +164,7 @@ Json machine_json(const Machine& machine) {
     Json load = Json::array();
     for (double value : machine.load) load.push_back(value >= 0 ? Json(value) : Json(nullptr));
     j["load_average"] = load;
+    j["environment"] = environment_json(machine.environment);
     return j;
 }
 
@@ -250,6 +256,7 @@ void add_figures(Json& doc) {
     int flagged = 0;
     for (const RunFigure& run : runs) flagged += run.flagged ? 1 : 0;
     doc["flagged_runs"] = flagged;
+    add_verdict(doc);
 }
 
 std::string dump(const Json& document) {

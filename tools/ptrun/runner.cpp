@@ -152,6 +152,17 @@ std::vector<RunFigure> figures_of(const std::vector<Run>& runs) {
     return figures;
 }
 
+// The state of the round's processors, read once for all its copies while
+// none runs, so that the reading takes nothing from a timed section.
+void record_environment(std::vector<Run>& runs, std::size_t first, bool before) {
+    std::vector<int> cpus;
+    for (std::size_t i = first; i < runs.size(); ++i) cpus.push_back(runs[i].cpu);
+    const Snapshot snapshot = read_snapshot(cpus);
+    for (std::size_t i = first; i < runs.size(); ++i) {
+        (before ? runs[i].environment_before : runs[i].environment_after) = only_cpu(snapshot, runs[i].cpu);
+    }
+}
+
 }  // namespace
 
 std::string Run::name() const {
@@ -201,6 +212,7 @@ void run_all(const Settings& settings, const std::string& dir, Session& session)
             run.cpu = settings.cpus[static_cast<std::size_t>(copy - 1) % settings.cpus.size()];
             session.runs.push_back(run);
         }
+        record_environment(session.runs, first, true);
         std::vector<Run*> running;
         for (std::size_t i = first; i < session.runs.size(); ++i) {
             start_copy(session.runs[i], settings.pts[plan->build], dir, old_mask);
@@ -248,6 +260,7 @@ void run_all(const Settings& settings, const std::string& dir, Session& session)
                 break;
             }
         }
+        record_environment(session.runs, first, false);
         if (progress) std::fputs("\r\033[K", stderr);
         if (session.outcome != Outcome::completed) {
             // Copies ended by ptrun did not finish; they are no figures.

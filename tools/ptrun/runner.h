@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "environment.h"
 #include "options.h"
 #include "planner.h"
 
@@ -36,6 +37,7 @@ struct Run {
     bool messages_cut = false;
     bool low_share = false;
     bool speed_changed = false;
+    Snapshot environment_before, environment_after;  // of the run's processor, just outside the round
     bool flagged() const { return low_share || speed_changed; }
     std::string name() const;
 };

@@ -15,6 +15,23 @@ std::string flags_of(const Json& run) {
 
 double number_or(const Json& value, double otherwise) { return value.is_number() ? value.get<double>() : otherwise; }
 
+std::string said_or_unknown(const Json& object, const char* key) {
+    return object.contains(key) && object[key].is_string() ? object[key].get<std::string>() : "unknown";
+}
+
+// The settings that move a score, as the machine told them.
+std::string environment_line(const Json& environment) {
+    std::string line = "SMT " + said_or_unknown(environment, "smt") + ", boost " +
+                       said_or_unknown(environment, "boost") + ", hypervisor " +
+                       said_or_unknown(environment, "hypervisor") + ", microcode " +
+                       said_or_unknown(environment, "microcode");
+    const Json cpus = environment.value("cpus", Json::array());
+    if (!cpus.empty() && cpus[0]["frequency_khz"]["max"].is_number()) {
+        line += ", max " + std::to_string(cpus[0]["frequency_khz"]["max"].get<long long>() / 1000) + " MHz";
+    }
+    return line;
+}
+
 }  // namespace
 
 void print_table(std::FILE* to, const Json& doc) {
@@ -25,6 +42,8 @@ void print_table(std::FILE* to, const Json& doc) {
         std::fprintf(to, "%-14s%s\n", (prefix + "pt").c_str(), build.value("path", "").c_str());
         std::fprintf(to, "%-14s%s\n", (prefix + "sha256").c_str(), build.value("sha256", "").c_str());
         std::fprintf(to, "%-14s%s\n", (prefix + "build").c_str(), build.value("build", "").c_str());
+        std::fprintf(to, "%-14s%s: %s\n", (prefix + "validated").c_str(),
+                     build.value("validated", false) ? "yes" : "NO", build.value("validation", "").c_str());
     }
     std::fprintf(to, "processor     %s, %ld online\n", machine.value("processor", "").c_str(),
                  machine.value("processors_online", 0L));
@@ -32,6 +51,9 @@ void print_table(std::FILE* to, const Json& doc) {
     std::fprintf(to, "memory        %.1f GiB\n",
                  static_cast<double>(machine.value("memory_bytes", 0ULL)) / (1024.0 * 1024 * 1024));
     std::fprintf(to, "governor      %s\n", machine.value("governor", "").c_str());
+    if (machine.contains("environment")) {
+        std::fprintf(to, "environment   %s\n", environment_line(machine["environment"]).c_str());
+    }
     const Json& load = machine["load_average"];
     std::fprintf(to, "load average  %.2f %.2f %.2f before the first run\n\n", number_or(load[0], -1),
                  number_or(load[1], -1), number_or(load[2], -1));
@@ -60,10 +82,10 @@ void print_table(std::FILE* to, const Json& doc) {
             std::snprintf(efficiency, sizeof efficiency, "%5.1f %%", summary["scaling_efficiency"].get<double>() * 100);
         }
         if (several) std::fprintf(to, "%5s  ", summary.value("build", "").c_str());
-        std::fprintf(to, "%6d  %4d  %10.2f  %10.2f  %10.2f  %4.1f %%  %7s  %7d\n", summary["copies"].get<int>(),
+        std::fprintf(to, "%6d  %4d  %10.2f  %10.2f  %10.2f  %4.1f %%  %7s  %7d%s\n", summary["copies"].get<int>(),
                      summary["runs"].get<int>(), summary["median"].get<double>(), summary["min"].get<double>(),
                      summary["max"].get<double>(), summary["cv"].get<double>() * 100.0, efficiency,
-                     summary["flagged_runs"].get<int>());
+                     summary["flagged_runs"].get<int>(), summary.value("validated", true) ? "" : "  unvalidated");
     }
 
     bool said = false;
@@ -81,6 +103,14 @@ void print_table(std::FILE* to, const Json& doc) {
                      "\n%d of %zu runs flagged (processor share below 95 %% or a change of speed): the machine was "
                      "not quiet. Re-run on a quiet machine.\n",
                      flagged, doc["runs"].size());
+    }
+    if (doc.contains("citation")) {
+        std::string reasons;
+        for (const Json& reason : doc.value("reportable_reasons", Json::array())) {
+            reasons += (reasons.empty() ? "" : "; ") + reason.get<std::string>();
+        }
+        std::fprintf(to, "\nreportable    %s\n", doc.value("reportable", false) ? "yes" : ("no: " + reasons).c_str());
+        std::fprintf(to, "citation      %s\n", doc["citation"].get<std::string>().c_str());
     }
     std::fflush(to);
 }

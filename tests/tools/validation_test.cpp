@@ -1,0 +1,106 @@
+// Validated builds and the verdict: a build is checked against the defined
+// work before any run and refused or marked; a document is reportable only
+// with enough quiet rounds of validated builds in a recorded environment.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "build_info.h"
+#include "driver/pinned_digests.h"
+#include "ptrun/results.h"
+#include "ptrun/validation.h"
+#include "support/test_support.h"
+
+using namespace ptrun;
+
+TEST(PtrunValidation, OnlyThePinnedDigestsValidate) {
+    const std::string pinned = kPinnedDigests;
+    std::string other = pinned;
+    other.replace(other.find("4fb95927f3a831d2"), 16, "0000000000000000");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {pinned, ""},
+        {other, "the digest of run 1 unit 2 is 0000000000000000, the defined work's 4fb95927f3a831d2"},
+        {pinned.substr(0, pinned.find("run 1 unit 3")), "ptverify printed no digest for run 1 unit 3"},
+        {pinned + "run 1 unit 4 0123456789abcdef\n", "more than the digests asked for"},
+        {"garbage\n", "ptverify printed \"garbage\" where the digest of run 1 setup belongs"}};
+    for (const auto& [output, why] : cases) {
+        const Validation validation = check_digests(output);
+        EXPECT_EQ(validation.validated, why.empty()) << output;
+        EXPECT_NE(validation.why.find(why), std::string::npos) << validation.why;
+    }
+    EXPECT_EQ(parse_build_line("version 1.0 for x86_64-linux-gnu, built by GNU 12.2.0 with -O2").compiler, "GCC");
+    EXPECT_NE(std::string(PT_COMPILER).rfind("GNU ", 0), 0u) << PT_COMPILER;
+}
+
+TEST(PtrunValidation, ABuildThatComputesOtherWorkIsRefusedOrRunMarked) {
+    TempDir dir;
+    const std::string build = dir.file("build");
+    std::filesystem::create_directories(build);
+    std::filesystem::create_directories(dir.file("tmp"));
+    std::filesystem::copy_file(STAND_IN_PT, build + "/pt");
+    write_file(build + "/ptverify",
+               "#!/bin/sh\nif [ \"$1\" = --version ]; then echo 'ptverify version 1.0 for x86_64-linux-gnu, built by "
+               "GCC 12.2.0 with -O2'; exit 0; fi\necho 'run 1 setup f0f48d84a627fa4a'\necho 'run 1 unit 1 1'\n");
+    std::filesystem::permissions(build + "/ptverify", std::filesystem::perms::owner_all);
+    write_file(dir.file("plan"), "100\n");
+    const std::vector<std::string> env = {"PT_STAND_IN_PLAN=" + dir.file("plan"), "TMPDIR=" + dir.file("tmp")};
+
+    const ChildResult refused = run_child(PTRUN_BINARY, {"--runs", "1", "--pt", build + "/pt"}, dir.path(), env);
+    EXPECT_EQ(refused.exit_code, 2);
+    EXPECT_NE(refused.err.find("is not validated: the digest of run 1 unit 1 is 1,"), std::string::npos) << refused.err;
+    EXPECT_FALSE(file_exists(dir.file("plan.log"))) << "a run started before the build was refused";
+
+    const ChildResult marked =
+        run_child(PTRUN_BINARY, {"--runs", "1", "--pt", build + "/pt", "--allow-unvalidated", "--json", "out.json"},
+                  dir.path(), env);
+    ASSERT_EQ(marked.exit_code, 0) << marked.err;
+    const Json doc = Json::parse(read_file(dir.file("out.json")));
+    EXPECT_EQ(doc["builds"][0]["validated"], false);
+    EXPECT_EQ(doc["summary"][0]["validated"], false);
+    EXPECT_EQ(doc["reportable"], false);
+    EXPECT_NE(doc["citation"].get<std::string>().find("(unvalidated)"), std::string::npos) << doc["citation"];
+    EXPECT_NE(marked.out.find("  unvalidated\n"), std::string::npos) << marked.out;
+    // Each run's processor, read outside the run.
+    EXPECT_EQ(doc["runs"][0]["environment_before"]["cpus"][0]["cpu"], doc["runs"][0]["cpu"]);
+    EXPECT_EQ(doc["runs"][0]["environment_after"]["cpus"].size(), 1u);
+}
+
+TEST(PtrunVerdict, ReportableOnlyWithEveryConditionMet) {
+    Json quiet = Json::parse(R"({"outcome": "completed", "machine": {"processor": "Test CPU", "environment": {}},
+        "builds": [{"id": "A", "validated": true, "validation": "ok", "build": "b",
+                    "build_info": {"version": "1.0", "compiler": "GCC", "compiler_version": "12.2.0", "flags": "-O2"}}],
+        "runs": []})");
+    for (const double score : {100.0, 120.0, 110.0}) {
+        quiet["runs"].push_back({{"copies", 1},
+                                 {"round", quiet["runs"].size() + 1},
+                                 {"copy", 1},
+                                 {"score", score},
+                                 {"build", "A"},
+                                 {"environment_before", Json::object()},
+                                 {"environment_after", Json::object()}});
+    }
+    add_figures(quiet);
+    EXPECT_EQ(quiet["reportable"], true) << quiet["reportable_reasons"];
+    EXPECT_EQ(quiet["citation"],
+              "pt 1.0: 110.0 work units/s (median of 3, CV 9.1 %), 1 copy, GCC 12.2.0 -O2, Test CPU");
+
+    const std::vector<std::pair<std::function<void(Json&)>, std::string>> faults = {
+        {[](Json& d) { d["runs"].erase(2); }, "1 copy: 2 rounds, fewer than 3"},
+        {[](Json& d) { d["runs"][0]["flagged"] = true; }, "1 run flagged"},
+        {[](Json& d) { d["builds"][0]["validated"] = false; }, "build A not validated: ok"},
+        {[](Json& d) { d["runs"][1].erase("environment_after"); }, "environment was not recorded"},
+        {[](Json& d) { d["machine"].erase("environment"); }, "environment was not recorded"},
+        {[](Json& d) { d["outcome"] = "interrupted"; }, "did not complete (interrupted)"}};
+    for (const auto& [fault, reason] : faults) {
+        Json doc = quiet;
+        fault(doc);
+        add_figures(doc);
+        EXPECT_EQ(doc["reportable"], false) << reason;
+        EXPECT_NE(doc["reportable_reasons"].dump().find(reason), std::string::npos) << doc["reportable_reasons"];
+        const std::string citation = doc["citation"].get<std::string>();
+        EXPECT_EQ(citation.substr(citation.size() - 16), "(not reportable)") << citation;
+    }
+}

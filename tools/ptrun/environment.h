@@ -1,0 +1,65 @@
+// What the machine says about the state it runs the copies in: the settings
+// that move a score (frequency governor and limits, boost, SMT, microcode,
+// mitigations, a hypervisor) and what changes while copies run
+// (frequencies, temperatures, load). Where the machine does not say, the
+// value is left empty rather than guessed. The parsing is pure, over the
+// texts of the files; the readers are thin.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ptrun {
+
+struct CpuState {
+    int cpu = 0;
+    std::optional<std::string> governor;
+    std::optional<long long> current_khz, min_khz, max_khz;
+};
+
+// What may change from one run to the next.
+struct Snapshot {
+    std::vector<CpuState> cpus;
+    std::vector<std::pair<std::string, double>> temperatures_c;  // in the order read, names unique
+    std::optional<std::array<double, 3>> load_average;
+};
+
+struct Environment {
+    std::optional<std::string> smt, microcode, boost, hypervisor;
+    std::vector<std::pair<std::string, std::string>> vulnerabilities;
+    Snapshot now;
+};
+
+// The value of the first "key : value" line of a /proc text, or nothing.
+std::optional<std::string> proc_value(const std::string& text, const std::string& key);
+// The first line of a /sys text without surrounding blanks; nothing for an
+// empty one.
+std::optional<std::string> sys_line(const std::optional<std::string>& text);
+// A whole number of kHz, or of millidegrees, as /sys writes them.
+std::optional<long long> sys_number(const std::optional<std::string>& text);
+// "on"/"off" from cpufreq's boost switch ("1" = on) or, failing that, the
+// turbo switch of Intel's driver ("1" = no turbo).
+std::optional<std::string> boost_of(const std::optional<std::string>& boost,
+                                    const std::optional<std::string>& no_turbo);
+// The hypervisor's name where the machine gives one, "present" where only
+// the processor flag says so, "none" where the flags say none.
+std::optional<std::string> hypervisor_of(const std::string& cpuinfo, const std::optional<std::string>& sys_type,
+                                         const std::string& signature);
+// Adds a reading under name, or name#2, name#3 ... when name is taken.
+void add_reading(std::vector<std::pair<std::string, double>>& readings, const std::string& name, double value);
+// The snapshot with only the given processor's state.
+Snapshot only_cpu(const Snapshot& snapshot, int cpu);
+
+// root prefixes every path read, so a hand-made tree can stand in.
+Snapshot read_snapshot(const std::vector<int>& cpus, const std::string& root = "");
+Environment read_environment(const std::vector<int>& cpus, const std::string& root = "");
+
+nlohmann::ordered_json snapshot_json(const Snapshot& snapshot);
+nlohmann::ordered_json environment_json(const Environment& environment);
+
+}  // namespace ptrun
