@@ -203,4 +203,74 @@ std::vector<Difference> differences(const Json& build_a, const Json& machine_a, 
     return found;
 }
 
+namespace {
+
+// The entry of id in a document's list, else the fallback object.
+const Json& entry_of(const Json& doc, const char* list, const std::string& id, const char* fallback) {
+    static const Json none = Json::object();
+    if (doc.contains(list) && doc[list].is_array()) {
+        for (const Json& entry : doc[list]) {
+            if (text_of(entry, "id") == id) return entry;
+        }
+    }
+    return doc.contains(fallback) ? doc[fallback] : none;
+}
+
+const Json& machine_of(const Json& doc, const std::string& host) {
+    const Json& entry = entry_of(doc, "hosts", host, "machine");
+    return entry.contains("machine") ? entry["machine"] : entry;
+}
+
+// The rate scores outside warm-up by copy count, in the order first seen.
+std::vector<std::pair<int, std::vector<double>>> rates_of(const Json& doc, const std::string& host,
+                                                           const std::string& build) {
+    std::vector<std::pair<int, std::vector<double>>> rates;
+    if (!doc.contains("rounds") || !doc["rounds"].is_array()) return rates;
+    for (const Json& round : doc["rounds"]) {
+        if (text_of(round, "host") != host || text_of(round, "build") != build || round.value("warmup", false) ||
+            !round.contains("rate_score") || !round["rate_score"].is_number() || !round["copies"].is_number()) {
+            continue;
+        }
+        const int copies = round["copies"].get<int>();
+        auto it = std::find_if(rates.begin(), rates.end(), [copies](const auto& r) { return r.first == copies; });
+        if (it == rates.end()) {
+            rates.emplace_back(copies, std::vector<double>{});
+            it = rates.end() - 1;
+        }
+        it->second.push_back(round["rate_score"].get<double>());
+    }
+    return rates;
+}
+
+}  // namespace
+
+Json comparison_entries(const Json& doc_a, const std::string& host_a, const std::string& build_a, const Json& doc_b,
+                        const std::string& host_b, const std::string& build_b, double alpha) {
+    Json found = Json::array();
+    for (const Difference& d : differences(entry_of(doc_a, "builds", build_a, "pt"), machine_of(doc_a, host_a),
+                                           entry_of(doc_b, "builds", build_b, "pt"), machine_of(doc_b, host_b))) {
+        found.push_back({{"what", d.what}, {"a", d.a}, {"b", d.b}});
+    }
+    const auto rates_b = rates_of(doc_b, host_b, build_b);
+    Json entries = Json::array();
+    for (const auto& [copies, a] : rates_of(doc_a, host_a, build_a)) {
+        const int wanted = copies;
+        const auto b =
+            std::find_if(rates_b.begin(), rates_b.end(), [wanted](const auto& r) { return r.first == wanted; });
+        if (b == rates_b.end()) continue;
+        SampleComparison c;
+        try {
+            c = compare_samples(a, b->second, alpha);
+        } catch (const std::invalid_argument&) {
+            continue;  // a score of 0 or below is no score to compare
+        }
+        entries.push_back({{"copies", copies}, {"a", build_a}, {"b", build_b}, {"n_a", c.n_a}, {"n_b", c.n_b},
+                           {"median_a", c.median_a}, {"median_b", c.median_b}, {"ratio", c.ratio},
+                           {"ratio_low", c.ratio_low}, {"ratio_high", c.ratio_high}, {"confidence", c.confidence},
+                           {"p_value", c.p_value}, {"decidable", c.decidable}, {"verdict", c.verdict},
+                           {"differences", found}});
+    }
+    return entries;
+}
+
 }  // namespace ptrun

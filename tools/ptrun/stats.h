@@ -44,4 +44,13 @@ struct Difference {
 std::vector<Difference> differences(const nlohmann::ordered_json& build_a, const nlohmann::ordered_json& machine_a,
                                     const nlohmann::ordered_json& build_b, const nlohmann::ordered_json& machine_b);
 
+// B (build_b of host_b in doc_b) against A (build_a of host_a in doc_a), in
+// the form of a results file's `comparison`: one entry per copy count both
+// have rounds of outside warm-up, in the order of A's. Reads the documents'
+// rounds, builds and hosts.
+nlohmann::ordered_json comparison_entries(const nlohmann::ordered_json& doc_a, const std::string& host_a,
+                                          const std::string& build_a, const nlohmann::ordered_json& doc_b,
+                                          const std::string& host_b, const std::string& build_b,
+                                          double alpha = 0.05);
+
 }  // namespace ptrun
