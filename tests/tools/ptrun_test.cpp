@@ -230,12 +230,15 @@ TEST(Ptrun, InterleavesTwoBuildsAndComparesThem) {
     for (nlohmann::json& run : other["runs"]) run["copies"] = 2;
     write_file(dir.file("other.json"), other.dump());
     write_file(dir.file("newer.json"), R"({"schema_version": 99, "runs": []})");
+    other["runs"][0]["warmup"] = "no";
+    write_file(dir.file("mistyped.json"), other.dump());
     const std::vector<std::pair<std::vector<std::string>, int>> calls = {
         {{"ab.json", "--fail-above", "5"}, 1},
         {{"ab.json", "--fail-above", "15"}, 0},
         {{"ab.json", "ab.json", "--a-build", "B", "--b-build", "A", "--fail-above", "5"}, 0},
         {{"ab.json", "other.json"}, 2},
         {{"ab.json", "newer.json"}, 2},
+        {{"ab.json", "mistyped.json"}, 2},
         {{"plan", "ab.json"}, 2},
         {{"ab.json", "--b-build", "C"}, 2},
     };

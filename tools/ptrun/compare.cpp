@@ -69,9 +69,7 @@ int bad_input(const std::string& message) {
     return kCompareBadInput;
 }
 
-}  // namespace
-
-int compare_command(const std::vector<std::string>& args) {
+int compare(const std::vector<std::string>& args) {
     std::vector<std::string> files;
     std::string a_build, b_build, a_host, b_host;
     std::optional<double> fail_above;
@@ -201,6 +199,17 @@ int compare_command(const std::vector<std::string>& args) {
     std::fprintf(stderr, "ptrun compare: gate passed: B is not shown slower than A by more than %g %%\n",
                  *fail_above);
     return kCompareOk;
+}
+
+}  // namespace
+
+int compare_command(const std::vector<std::string>& args) {
+    try {
+        return compare(args);
+    } catch (const nlohmann::json::exception& e) {
+        // A file that passed the first checks but holds a field of another type.
+        return bad_input(std::string("not a ptrun results file: ") + e.what());
+    }
 }
 
 }  // namespace ptrun
