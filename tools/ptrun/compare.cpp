@@ -64,6 +64,12 @@ const Json& build_of(const Json& doc, const std::string& id) {
     return doc["pt"];
 }
 
+// "B, 2 copies": the build and copy count an entry is about.
+std::string who_of(const Json& entry) {
+    const int copies = entry["copies"].get<int>();
+    return entry["b"].get<std::string>() + ", " + std::to_string(copies) + (copies == 1 ? " copy" : " copies");
+}
+
 int bad_input(const std::string& message) {
     std::fprintf(stderr, "ptrun compare: %s\n", message.c_str());
     return kCompareBadInput;
@@ -179,8 +185,7 @@ int compare(const std::vector<std::string>& args) {
     bool failed = false, undecided = false;
     for (const Json& entry : entries) {
         const double ratio = entry["ratio"].get<double>();
-        const std::string who = entry["b"].get<std::string>() + ", " + std::to_string(entry["copies"].get<int>()) +
-                                (entry["copies"].get<int>() == 1 ? " copy" : " copies");
+        const std::string who = who_of(entry);
         if (!entry["decidable"].get<bool>()) {
             undecided = true;
             std::fprintf(stderr, "ptrun compare: gate: %s: too few runs to decide (%d against %d)\n", who.c_str(),
@@ -198,6 +203,14 @@ int compare(const std::vector<std::string>& args) {
     }
     std::fprintf(stderr, "ptrun compare: gate passed: B is not shown slower than A by more than %g %%\n",
                  *fail_above);
+    for (const Json& entry : entries) {
+        // Passed, but not because the runs could have seen such a slowdown.
+        if (entry["ratio_low"].get<double>() < bound) {
+            std::fprintf(stderr, "ptrun compare: note: %s: the interval reaches %.1f %% below A, so these rounds "
+                         "cannot rule out a slowdown of more than %g %%\n",
+                         who_of(entry).c_str(), (1 - entry["ratio_low"].get<double>()) * 100, *fail_above);
+        }
+    }
     return kCompareOk;
 }
 

@@ -122,8 +122,9 @@ void print_table(std::FILE* to, const Json& doc) {
         for (const Json& message : run["pt_messages"]) {
             if (!said) std::fprintf(to, "\npt said:\n");
             said = true;
-            std::fprintf(to, "  copies %d, round %d, copy %d: %s\n", run["copies"].get<int>(), run["round"].get<int>(),
-                         run["copy"].get<int>(), message.get<std::string>().c_str());
+            const std::string build = several ? "build " + run.value("build", "") + ", " : "";
+            std::fprintf(to, "  %scopies %d, round %d, copy %d: %s\n", build.c_str(), run["copies"].get<int>(),
+                         run["round"].get<int>(), run["copy"].get<int>(), message.get<std::string>().c_str());
         }
     }
     const int flagged = doc["flagged_runs"].get<int>();
