@@ -145,9 +145,16 @@ int compare(const std::vector<std::string>& args) {
                      a.file.c_str(), joined(a_ids).c_str(), a_id.c_str());
     }
 
+    // Two files may use the same build ids: there A and B name the files' sides.
+    const bool two_files = files.size() == 2;
+    auto label = [&](const char* side, const std::string& id) {
+        return !two_files ? id : b_ids.size() == 1 || side[0] == 'A' ? std::string(side) : side + (":" + id);
+    };
     Json entries = Json::array();
     for (const std::string& b_id : b_ids) {
-        for (const Json& entry : comparison_entries(a.doc, a_host_id, a_id, b.doc, b_host_id, b_id)) {
+        for (Json entry : comparison_entries(a.doc, a_host_id, a_id, b.doc, b_host_id, b_id)) {
+            entry["a"] = label("A", a_id);
+            entry["b"] = label("B", b_id);
             entries.push_back(entry);
         }
     }
@@ -159,12 +166,12 @@ int compare(const std::vector<std::string>& args) {
     const bool one_call = files.size() == 1 && a_host_id == b_host_id;
     auto describe = [](const char* role, const Side& side, const std::string& host, const std::string& id) {
         const Json& build = build_of(side.doc, id);
-        std::printf("%s  %s: build %s on %s\n     %s\n     sha256 %s\n", role, side.file.c_str(), id.c_str(),
+        std::printf("%-4s %s: build %s on %s\n     %s\n     sha256 %s\n", role, side.file.c_str(), id.c_str(),
                     host.c_str(), build.value("build", "unknown").c_str(),
                     build.value("sha256", "unknown").c_str());
     };
-    describe("A", a, a_host_id, a_id);
-    for (const std::string& b_id : b_ids) describe("B", b, b_host_id, b_id);
+    describe(label("A", a_id).c_str(), a, a_host_id, a_id);
+    for (const std::string& b_id : b_ids) describe(label("B", b_id).c_str(), b, b_host_id, b_id);
     std::vector<std::string> warned;
     for (const Json& entry : entries) {
         const std::string b_id = entry["b"].get<std::string>();
