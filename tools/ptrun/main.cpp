@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "compare.h"
 #include "machine.h"
 #include "options.h"
 #include "output.h"
@@ -91,5 +92,6 @@ int run_command(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "compare") == 0) return compare_command({argv + 2, argv + argc});
     return run_command(argc, argv);
 }
