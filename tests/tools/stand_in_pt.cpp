@@ -3,7 +3,9 @@
 // order of the calls), and notes its pid and its processors in the log.
 //   <score>          writes the score as the Result
 //   warn <score>     also prints pt's speed warning on standard error
-//   idle <score>     sleeps half a second first (a processor share near 0)
+//   idle <score>     sleeps a second first (a processor share near 0)
+//   spew <n> <score> also prints n notes on standard error
+//   quiet            exits 0 without a result
 //   error <text>     writes the Error and exits with 255
 //   hang             waits until it is ended
 #include <sched.h>
@@ -14,6 +16,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+
+int write_score(std::ofstream& result, const std::string& score) {
+    result << "[Test]\nResult=" << score << " \n";
+    return 0;
+}
 
 int main(int argc, char** argv) {
     const char* plan_name = std::getenv("PT_STAND_IN_PLAN");
@@ -51,8 +58,13 @@ int main(int argc, char** argv) {
     } else if (action == "warn") {
         std::fputs("pt: warning: speed changed during the run: a work unit took 9.9 % more time\n", stderr);
     } else if (action == "idle") {
-        usleep(500000);
+        sleep(1);
+    } else if (action == "spew") {
+        const int notes = std::atoi(rest.c_str());
+        for (int i = 0; i < notes; ++i) std::fprintf(stderr, "pt: note: %d of the notes that never end\n", i);
+        return write_score(result, rest.substr(rest.find(' ') + 1));
+    } else if (action == "quiet") {
+        return 0;
     }
-    result << "[Test]\nResult=" << (rest.empty() ? action : rest) << " \n";
-    return 0;
+    return write_score(result, rest.empty() ? action : rest);
 }
