@@ -17,11 +17,6 @@
 #include <fstream>
 #include <string>
 
-int write_score(std::ofstream& result, const std::string& score) {
-    result << "[Test]\nResult=" << score << " \n";
-    return 0;
-}
-
 int main(int argc, char** argv) {
     const char* plan_name = std::getenv("PT_STAND_IN_PLAN");
     if (argc != 2 || plan_name == nullptr) return 2;
@@ -48,7 +43,7 @@ int main(int argc, char** argv) {
     std::fclose(log);
 
     const std::string action = line.substr(0, line.find(' '));
-    const std::string rest = line.find(' ') == std::string::npos ? "" : line.substr(line.find(' ') + 1);
+    std::string rest = line.find(' ') == std::string::npos ? "" : line.substr(line.find(' ') + 1);
     std::ofstream result(argv[1]);
     if (action == "hang") {
         for (;;) pause();
@@ -60,11 +55,11 @@ int main(int argc, char** argv) {
     } else if (action == "idle") {
         sleep(1);
     } else if (action == "spew") {
-        const int notes = std::atoi(rest.c_str());
-        for (int i = 0; i < notes; ++i) std::fprintf(stderr, "pt: note: %d of the notes that never end\n", i);
-        return write_score(result, rest.substr(rest.find(' ') + 1));
+        for (int i = 0, n = std::atoi(rest.c_str()); i < n; ++i) std::fprintf(stderr, "pt: note: %d of many\n", i);
+        rest = rest.substr(rest.find(' ') + 1);
     } else if (action == "quiet") {
         return 0;
     }
-    return write_score(result, rest.empty() ? action : rest);
+    result << "[Test]\nResult=" << (rest.empty() ? action : rest) << " \n";
+    return 0;
 }
