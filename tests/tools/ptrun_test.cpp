@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <set>
 #include <sstream>
 #include <string>
@@ -41,6 +42,30 @@ std::vector<std::string> environment(const TempDir& dir) {
 }
 
 bool empty_directory(const std::string& path) { return std::filesystem::is_empty(path); }
+
+// Blocks the signals and sends them: pending when the next program starts.
+void pend(std::initializer_list<int> signals) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : signals) sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    for (int sig : signals) raise(sig);
+}
+
+// Starts ptrun in dir, standard output to dir/stdout, once before has run in the child.
+pid_t start_ptrun(const TempDir& dir, const std::vector<std::string>& args, void (*before)() = [] {}) {
+    const std::vector<std::string> env = environment(dir);
+    std::vector<char*> argv{const_cast<char*>(PTRUN_BINARY)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const pid_t ptrun = fork();
+    if (ptrun != 0) return ptrun;
+    for (const std::string& entry : env) putenv(const_cast<char*>(entry.c_str()));
+    before();
+    if (!freopen(dir.file("stdout").c_str(), "w", stdout) || chdir(dir.path().c_str()) != 0) _exit(127);
+    execv(PTRUN_BINARY, argv.data());
+    _exit(127);
+}
 
 }  // namespace
 
@@ -188,17 +213,9 @@ TEST(Ptrun, CtrlCEndsEveryCopyAndRemovesTheTemporaryFolder) {
     const std::string wrapper = dir.file("pt-wrapper");
     write_file(wrapper, std::string("#!/bin/sh\n\"") + STAND_IN_PT + "\" \"$@\"\nexit $?\n");
     std::filesystem::permissions(wrapper, std::filesystem::perms::owner_all);
-    const std::vector<std::string> env = environment(dir);
     const std::string out = dir.file("stdout");
-    const pid_t ptrun = fork();
+    const pid_t ptrun = start_ptrun(dir, {"--pt", wrapper, "--runs", "1", "--copies", "1,2"});
     ASSERT_GE(ptrun, 0);
-    if (ptrun == 0) {
-        for (const std::string& entry : env) putenv(const_cast<char*>(entry.c_str()));
-        if (freopen(out.c_str(), "w", stdout) == nullptr || chdir(dir.path().c_str()) != 0) _exit(127);
-        execl(PTRUN_BINARY, PTRUN_BINARY, "--pt", wrapper.c_str(), "--runs", "1", "--copies", "1,2",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
     // Wait until both copies of the second round hang.
     for (int i = 0; i < 6000 && calls(dir).size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(calls(dir).size(), 3u);
@@ -238,20 +255,8 @@ TEST(Ptrun, WritesWhatWasAskedForOrFailsSayingSo) {
         {full, {ptrun, pt, STAND_IN_PT, runs, "1", json, "-"}, 1, "cannot write the figures to standard output"},
         {full, {PTVERIFY_BINARY, "--units", "1"}, 1, "ptverify: cannot write the digests"},
         {"exec \"$@\"", {PTVERIFY_BINARY, "--runs", "0"}, 2, "Usage: ptverify"},
+        {"exec \"$@\"", {ptrun, pt, STAND_IN_PT, runs, "1", json, "link.json"}, 0, ""},
     };
-    for (const auto& [script, args, code, message] : cases) {
-        std::filesystem::remove(dir.file("out.json"));
-        std::vector<std::string> sh_args{"-c", script, "sh"};
-        sh_args.insert(sh_args.end(), args.begin(), args.end());
-        const ChildResult child = run_child("/bin/sh", sh_args, dir.path(), environment(dir));
-        EXPECT_EQ(child.exit_code, code) << script << " " << args.back() << child.err;
-        EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
-        if (args.back() == "out.json") {
-            EXPECT_EQ(nlohmann::json::parse(read_file(dir.file("out.json")))["outcome"], "completed");
-        } else if (args[0] == ptrun && code == 0) {
-            EXPECT_EQ(nlohmann::json::parse(child.out)["outcome"], "completed");
-        }
-    }
     // A link updates the file it names, mode kept; what sits beside it is untouched.
     write_file(dir.file("kept.json"), "old");
     const auto mode = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
@@ -259,8 +264,19 @@ TEST(Ptrun, WritesWhatWasAskedForOrFailsSayingSo) {
     std::filesystem::create_symlink("kept.json", dir.file("link.json"));
     std::filesystem::create_directory(dir.file("link.json.tmp"));
     std::filesystem::create_symlink("kept.json", dir.file("kept.json.tmp"));
-    ASSERT_EQ(run_child(PTRUN_BINARY, {pt, STAND_IN_PT, runs, "1", json, "link.json"}, dir.path(), environment(dir))
-                  .exit_code, 0);
+    for (const auto& [script, args, code, message] : cases) {
+        std::filesystem::remove(dir.file("out.json"));
+        std::vector<std::string> sh_args{"-c", script, "sh"};
+        sh_args.insert(sh_args.end(), args.begin(), args.end());
+        const ChildResult child = run_child("/bin/sh", sh_args, dir.path(), environment(dir));
+        EXPECT_EQ(child.exit_code, code) << script << " " << args.back() << child.err;
+        EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
+        if (args.back().ends_with(".json")) {
+            EXPECT_EQ(nlohmann::json::parse(read_file(dir.file(args.back())))["outcome"], "completed");
+        } else if (args[0] == ptrun && code == 0) {
+            EXPECT_EQ(nlohmann::json::parse(child.out)["outcome"], "completed");
+        }
+    }
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.json")));
     EXPECT_EQ(nlohmann::json::parse(read_file(dir.file("kept.json")))["outcome"], "completed");
     EXPECT_EQ(std::filesystem::status(dir.file("kept.json")).permissions(), mode);
@@ -270,32 +286,19 @@ TEST(Ptrun, WritesWhatWasAskedForOrFailsSayingSo) {
 
 TEST(Ptrun, ASignalBeforeTheFirstRunEndsTheCallCleanlyAndAnIgnoredHangUpStaysIgnored) {
     // Signals pending when ptrun starts arrive before the build is described.
-    const std::vector<std::tuple<std::vector<int>, bool, int>> cases = {
-        {{SIGTERM}, false, 143}, {{SIGHUP}, false, 129}, {{SIGHUP, SIGINT}, true, 130}};
-    for (const auto& [signals, ignore_hang_up, code] : cases) {
+    const std::vector<std::pair<void (*)(), int>> cases = {
+        {[] { pend({SIGTERM}); }, 143},
+        {[] { pend({SIGHUP}); }, 129},
+        {[] { signal(SIGHUP, SIG_IGN); pend({SIGHUP, SIGINT}); }, 130},
+    };
+    for (const auto& [before, code] : cases) {
         TempDir dir;
         write_file(dir.file("plan"), "100\n");
-        const std::vector<std::string> env = environment(dir);
-        const pid_t ptrun = fork();
-        ASSERT_GE(ptrun, 0);
-        if (ptrun == 0) {
-            for (const std::string& entry : env) putenv(const_cast<char*>(entry.c_str()));
-            if (ignore_hang_up) signal(SIGHUP, SIG_IGN);
-            sigset_t set;
-            sigemptyset(&set);
-            for (int sig : signals) sigaddset(&set, sig);
-            sigprocmask(SIG_BLOCK, &set, nullptr);
-            for (int sig : signals) raise(sig);
-            if (!freopen("/dev/null", "w", stdout) || chdir(dir.path().c_str()) != 0) _exit(127);
-            execl(PTRUN_BINARY, PTRUN_BINARY, "--pt", STAND_IN_PT, "--json", "out.json", static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        const pid_t ptrun = start_ptrun(dir, {"--pt", STAND_IN_PT, "--json", "out.json"}, before);
         int status = 0;
         ASSERT_EQ(waitpid(ptrun, &status, 0), ptrun);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == code) << code << " " << status;
-        const nlohmann::json json = nlohmann::json::parse(read_file(dir.file("out.json")));
-        EXPECT_EQ(json["outcome"], "interrupted");
-        EXPECT_TRUE(json["runs"].empty());
+        EXPECT_EQ(nlohmann::json::parse(read_file(dir.file("out.json")))["outcome"], "interrupted");
         EXPECT_TRUE(calls(dir).empty());
         EXPECT_TRUE(empty_directory(dir.file("tmp")));
     }

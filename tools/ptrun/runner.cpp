@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 
 #include "driver/run_checks.h"
 #include "machine.h"
+#include "output.h"
 #include "platform/platform.h"
 
 namespace ptrun {
@@ -59,11 +62,15 @@ int pending_stop() {
 bool group_gone(pid_t group) { return kill(-group, 0) != 0 && errno == ESRCH; }
 
 // Starts one copy of pt in dir, in a process group of its own, pinned to its
-// processor, with its messages going to a file of its own.
+// processor, with its messages going to a pipe that ptrun reads as they come.
 void start_copy(Run& run, const std::string& pt, const std::string& dir) {
     const std::string result = run.name() + ".ini";
-    const std::string messages = dir + "/" + run.name() + ".err";
     const pid_t parent = getpid();
+    int messages[2];
+    if (pipe2(messages, O_CLOEXEC) != 0) {
+        std::fprintf(stderr, "ptrun: cannot start pt: %s\n", std::strerror(errno));
+        std::exit(1);
+    }
     // A result file left by an earlier call in --keep DIR would be credited
     // to this copy; the child refuses to start when it cannot be removed.
     unlink((dir + "/" + result).c_str());
@@ -76,6 +83,9 @@ void start_copy(Run& run, const std::string& pt, const std::string& dir) {
     }
     if (run.pid > 0) {
         setpgid(run.pid, run.pid);  // also here: the group must exist before ptrun signals it
+        close(messages[1]);
+        fcntl(messages[0], F_SETFL, O_NONBLOCK);
+        run.messages_fd = messages[0];
         return;
     }
     setpgid(0, 0);
@@ -88,11 +98,10 @@ void start_copy(Run& run, const std::string& pt, const std::string& dir) {
     CPU_SET(run.cpu, &set);
     const int in = open("/dev/null", O_RDONLY);
     const int out = open("/dev/null", O_WRONLY);
-    const int err = open(messages.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
-    if (in < 0 || out < 0 || err < 0 || chdir(dir.c_str()) != 0) _exit(127);
+    if (in < 0 || out < 0 || chdir(dir.c_str()) != 0) _exit(127);
     dup2(in, 0);
     dup2(out, 1);
-    dup2(err, 2);
+    dup2(messages[1], 2);
     if (access(result.c_str(), F_OK) == 0 || errno != ENOENT) {
         std::fprintf(stderr, "ptrun: cannot remove the earlier result file %s/%s\n", dir.c_str(), result.c_str());
         _exit(127);
@@ -119,8 +128,23 @@ void finish_copy(Run& run, int status, const rusage& usage, const std::string& d
     run.low_share = run.share < kMinProcessorShare;
     // Whatever the copy left in its group goes with it.
     kill(-run.pid, SIGKILL);
-
-    std::istringstream lines(message_tail(dir + "/" + run.name() + ".err", run.messages_cut));
+    read_messages(run);
+    close(run.messages_fd);
+    run.messages_fd = -1;
+    std::string tail = std::move(run.raw_messages);
+    if (run.messages_cut) {
+        const std::size_t line_end = tail.find('\n');  // the first line is only part of one
+        tail.erase(0, line_end == std::string::npos ? tail.size() : line_end + 1);
+    }
+    // What --keep keeps: the messages as read.
+    const int kept = open((dir + "/" + run.name() + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
+    if (kept >= 0) {
+        std::string ignored;
+        write_all(kept, tail, ignored);
+        close(kept);
+    }
+    run.raw_messages.clear();
+    std::istringstream lines(tail);
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind(kShareWarningStart, 0) == 0) run.low_share = true;
         if (line.rfind(kSpeedWarningStart, 0) == 0) run.speed_changed = true;
@@ -155,7 +179,11 @@ std::string duration(double seconds) {
 // group is empty: a pt that is a wrapper leaves nothing running either.
 void end_copies(std::vector<Run*>& running) {
     std::vector<pid_t> groups;
-    for (Run* run : running) groups.push_back(run->pid);
+    for (Run* run : running) {
+        groups.push_back(run->pid);
+        close(run->messages_fd);
+        run->messages_fd = -1;
+    }
     for (pid_t group : groups) kill(-group, SIGTERM);
     timespec start{};
     clock_gettime(CLOCK_MONOTONIC, &start);
@@ -224,24 +252,20 @@ void reset_child_signals() {
     signal(SIGPIPE, SIG_DFL);
 }
 
-std::string message_tail(const std::string& path, bool& cut) {
-    cut = false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return "";
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0) return "";
-    const std::streamoff from = size > static_cast<std::streamoff>(kMessagesKept) ? size - kMessagesKept : 0;
-    in.seekg(from);
-    std::string text(static_cast<std::size_t>(size - from), '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (from > 0) {
-        cut = true;
-        const std::size_t line_end = text.find('\n');  // the first line is only part of one
-        text.erase(0, line_end == std::string::npos ? text.size() : line_end + 1);
+void read_messages(Run& run) {
+    char buffer[16384];
+    ssize_t n;
+    while (run.messages_fd >= 0 && (n = read(run.messages_fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;  // nothing more now
+        }
+        run.raw_messages.append(buffer, static_cast<std::size_t>(n));
+        if (run.raw_messages.size() > kMessagesKept) {
+            run.raw_messages.erase(0, run.raw_messages.size() - kMessagesKept);
+            run.messages_cut = true;
+        }
     }
-    return text;
 }
 
 std::string score_problem(const std::string& text, double& score) {
@@ -285,7 +309,8 @@ std::string utc_now() {
 }
 
 void run_all(const Settings& settings, const std::string& dir, Session& session) {
-    const sigset_t& watched = watched_signals();
+    // The stop signals and the copies' ends, read beside their messages.
+    static const int signals = signalfd(-1, &watched_signals(), SFD_NONBLOCK | SFD_CLOEXEC);
     const bool progress = isatty(STDERR_FILENO) != 0;
     Planner planner(settings);
     timespec call_start{};
@@ -336,9 +361,15 @@ void run_all(const Settings& settings, const std::string& dir, Session& session)
                              duration(seconds_since(call_start)).c_str(), duration(left).c_str());
                 std::fflush(stderr);
             }
-            const timespec tick{1, 0};
-            siginfo_t info;
-            const int sig = sigtimedwait(&watched, &info, &tick);
+            std::vector<pollfd> waited{{signals, POLLIN, 0}};
+            for (Run* run : running) waited.push_back({run->messages_fd, POLLIN, 0});
+            poll(waited.data(), waited.size(), 1000);
+            int sig = 0;
+            signalfd_siginfo info{};
+            while (read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                if (info.ssi_signo != SIGCHLD && sig == 0) sig = static_cast<int>(info.ssi_signo);
+            }
+            for (Run* run : running) read_messages(*run);
             if (sig == SIGINT || sig == SIGTERM || sig == SIGHUP) {
                 session.outcome = Outcome::interrupted;
                 session.interrupt_signal = sig;

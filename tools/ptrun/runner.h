@@ -33,7 +33,9 @@ struct Run {
     bool scored = false;
     std::string error;
     std::vector<std::string> messages;  // pt's warnings and notes, without "pt: "
-    bool messages_cut = false;  // only the last part of pt's messages was kept
+    int messages_fd = -1;               // what the copy writes on standard error, while it runs
+    std::string raw_messages;           // the last 64 KiB of it
+    bool messages_cut = false;          // only the last part of pt's messages was kept
     double timeout_s = 0;
     bool timed_out = false;
     bool low_share = false;
@@ -64,9 +66,9 @@ void take_signals();
 // In a child about to run another program: the signals as a program expects.
 void reset_child_signals();
 
-// The last 64 KiB of a copy's messages from their first whole line; cut says
-// whether anything was left out.
-std::string message_tail(const std::string& path, bool& cut);
+// Reads what the copy wrote on standard error so far, keeping the last 64 KiB
+// (and messages_cut when more came).
+void read_messages(Run& run);
 
 // Why a Result text is no score (empty when it is one, then in score): a
 // finite positive number and nothing else.
