@@ -129,8 +129,15 @@ bool write_output(const Target& target, const std::string& text, std::string& er
     if (!ok) {
         error = "cannot write " + target.file + ": " + error;
         unlink(temporary.c_str());
+        return false;
     }
-    return ok;
+    // The rename itself survives a crash only once the folder is synced.
+    const int folder = open(fs::path(target.file).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        fsync(folder);
+        close(folder);
+    }
+    return true;
 }
 
 }  // namespace ptrun
