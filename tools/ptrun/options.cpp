@@ -40,7 +40,7 @@ namespace {
                "  --json FILE          also write every figure to FILE (- for standard output)\n"
                "  --keep DIR           keep the result files and pt's messages in DIR\n",
                to);
-    std::exit(code);
+    std::exit(std::fflush(to) == 0 && std::ferror(to) == 0 ? code : 1);
 }
 
 std::vector<int> parse_cpus(const std::string& text) {

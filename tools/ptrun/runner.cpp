@@ -126,8 +126,6 @@ void finish_copy(Run& run, int status, const rusage& usage, const std::string& d
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     run.low_share = run.share < kMinProcessorShare;
-    // Whatever the copy left in its group goes with it.
-    kill(-run.pid, SIGKILL);
     read_messages(run);
     close(run.messages_fd);
     run.messages_fd = -1;
@@ -254,12 +252,14 @@ void reset_child_signals() {
 
 void read_messages(Run& run) {
     char buffer[16384];
-    ssize_t n;
-    while (run.messages_fd >= 0 && (n = read(run.messages_fd, buffer, sizeof buffer)) != 0) {
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;  // nothing more now
+    while (run.messages_fd >= 0) {
+        const ssize_t n = read(run.messages_fd, buffer, sizeof buffer);
+        if (n == 0) {  // every writer has gone: a closed pipe would wake the wait at once, again and again
+            close(run.messages_fd);
+            run.messages_fd = -1;
         }
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // nothing more now
         run.raw_messages.append(buffer, static_cast<std::size_t>(n));
         if (run.raw_messages.size() > kMessagesKept) {
             run.raw_messages.erase(0, run.raw_messages.size() - kMessagesKept);
@@ -387,8 +387,14 @@ void run_all(const Settings& settings, const std::string& dir, Session& session)
             }
             rusage usage{};
             int status = 0;
-            pid_t pid;
-            while ((pid = wait4(-1, &status, WNOHANG, &usage)) > 0) {
+            siginfo_t ended{};
+            // Looked at before it is reaped, so that the copy's group still
+            // exists: whatever the copy left in it goes with it.
+            while (waitid(P_ALL, 0, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid != 0) {
+                const pid_t pid = ended.si_pid;
+                const bool copy = std::ranges::any_of(running, [pid](Run* run) { return run->pid == pid; });
+                if (copy) kill(-pid, SIGKILL);
+                if (wait4(pid, &status, 0, &usage) != pid) break;
                 for (auto it = running.begin(); it != running.end(); ++it) {
                     if ((*it)->pid != pid) continue;
                     finish_copy(**it, status, usage, dir);
