@@ -34,7 +34,7 @@ namespace {
                "  --until-cv PCT       add rounds until the spread is at most PCT (needs --max-runs or --max-time)\n"
                "  --max-runs N         at most N rounds per copy count and build under --until-cv\n"
                "  --max-time DURATION  start no round after DURATION (e.g. 30m) under --until-cv\n"
-               "  --timeout SECONDS    end a copy that runs longer and count it as failed\n"
+               "  --timeout SECONDS    end a copy that runs longer and count it as failed (default 600)\n"
                "  --label TEXT         name this host in the results\n"
                "  --allow-unvalidated  run a build whose work differs from the defined work, marked so\n"
                "  --json FILE          also write every figure to FILE (- for standard output)\n"
