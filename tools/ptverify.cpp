@@ -20,18 +20,18 @@ void usage() {
         "Usage: ptverify [--units K] [--runs R] [--dump FILE]\n"
         "       ptverify --version\n"
         "  --units K    work units per run (default 3)\n"
-        "  --runs R     runs, each with its own set-up and database release (default 1)\n"
+        "  --runs R     runs, at least 1, each with its own set-up and database release (default 1)\n"
         "  --dump FILE  also write every state frame to FILE\n"
         "  --version    print the version, the compiler, the workload's flags and the target\n",
         stderr);
     std::exit(2);
 }
 
-long count_argument(const char* text) {
+long count_argument(const char* text, long low = 0) {
     char* end = nullptr;
     errno = 0;
     const long value = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < 0 || value > 1000000) usage();
+    if (errno != 0 || end == text || *end != '\0' || value < low || value > 1000000) usage();
     return value;
 }
 
@@ -43,13 +43,13 @@ int main(int argc, char** argv) {
     const char* dump_name = nullptr;
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("ptverify %s\n", PT_BUILD_DESCRIPTION);
-        return 0;
+        return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
     }
     for (int i = 1; i < argc; ++i) {
         if (i + 1 < argc && std::strcmp(argv[i], "--units") == 0) {
             units = count_argument(argv[++i]);
         } else if (i + 1 < argc && std::strcmp(argv[i], "--runs") == 0) {
-            runs = count_argument(argv[++i]);
+            runs = count_argument(argv[++i], 1);  // no run would check nothing and say nothing
         } else if (i + 1 < argc && std::strcmp(argv[i], "--dump") == 0) {
             dump_name = argv[++i];
         } else {
@@ -99,6 +99,11 @@ int main(int argc, char** argv) {
 
     if (dump != nullptr && std::fclose(dump) != 0) {
         std::fprintf(stderr, "ptverify: cannot write %s\n", dump_name);
+        return 1;
+    }
+    // The digests are what was asked for: losing them is a failure.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "ptverify: cannot write the digests to standard output: %s\n", std::strerror(errno));
         return 1;
     }
     return 0;

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,7 +40,31 @@ std::vector<std::string> environment(const TempDir& dir) {
     return {"PT_STAND_IN_PLAN=" + dir.file("plan"), "TMPDIR=" + dir.file("tmp")};
 }
 
+// A pt of the test's own validates only with the build's ptverify beside it.
+void verifier_beside(const TempDir& dir) { std::filesystem::create_symlink(PTVERIFY_BINARY, dir.file("ptverify")); }
+
 bool empty_directory(const std::string& path) { return std::filesystem::is_empty(path); }
+
+// Starts ptrun in dir, standard output to dir/stdout, with the signals pending (blocked and sent).
+pid_t start_ptrun(const TempDir& dir, const std::vector<std::string>& args, const std::vector<int>& pending = {},
+                  bool ignore_hang_up = false) {
+    const std::vector<std::string> env = environment(dir);
+    std::vector<char*> argv{const_cast<char*>(PTRUN_BINARY)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const pid_t ptrun = fork();
+    if (ptrun != 0) return ptrun;
+    for (const std::string& entry : env) putenv(const_cast<char*>(entry.c_str()));
+    if (ignore_hang_up) signal(SIGHUP, SIG_IGN);
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : pending) sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    for (int sig : pending) raise(sig);
+    if (!freopen(dir.file("stdout").c_str(), "w", stdout) || chdir(dir.path().c_str()) != 0) _exit(127);
+    execv(PTRUN_BINARY, argv.data());
+    _exit(127);
+}
 
 }  // namespace
 
@@ -96,7 +121,7 @@ TEST(Ptrun, RunsEveryCopyCountPinnedAndSummarisesTheSpread) {
             EXPECT_EQ(run["pt_messages"],
                       nlohmann::json::array({"warning: speed changed during the run: a work unit took 9.9 % more time"}));
         }
-        idled = idled || (run["wall_s"].get<double>() >= 0.5 && run["share"].get<double>() < 0.05);
+        idled = idled || (run["wall_s"].get<double>() >= 1.0 && run["share"].get<double>() < 0.5);
     }
     EXPECT_EQ(speed_changed, 1);
     EXPECT_TRUE(idled) << json["runs"].dump(2);
@@ -128,7 +153,18 @@ TEST(Ptrun, RefusesBadInputBeforeAnyRunAndStopsAtAFailedRun) {
         {{"--cpus", "0-99999"}, "is not online or not available to ptrun"},
         {{"--json", dir.file("no/such/dir/out.json")}, "ptrun: cannot write --json "},
         {{"--runs"}, "ptrun: unknown option or missing value: --runs"},
+        {{"--json", "/dev/null"}, "ptrun: --json /dev/null is a device"},
+        {{"--json", dir.file("fifo")}, " is a FIFO"},
+        {{"--json", dir.path()}, " is a folder"},
+        {{"--json", dir.file("dangling")}, " is a link to nothing"},
+        {{"--pt", dir.file("text")}, " is neither a program nor a script"},
+        {{"--pt", dir.file("script")}, "its interpreter \"/no/such/sh\" is not a program"},
     };
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink(dir.file("no-such-file"), dir.file("dangling"));
+    write_file(dir.file("text"), "100\n");
+    write_file(dir.file("script"), "#!/no/such/sh\n");
+    for (const char* name : {"text", "script"}) chmod(dir.file(name).c_str(), 0755);
     for (const auto& [args, message] : bad) {
         std::vector<std::string> with_pt{"--pt", STAND_IN_PT};
         with_pt.insert(with_pt.end(), args.begin(), args.end());
@@ -137,6 +173,11 @@ TEST(Ptrun, RefusesBadInputBeforeAnyRunAndStopsAtAFailedRun) {
         EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
     }
     EXPECT_TRUE(calls(dir).empty()) << "a run started despite bad input";
+    for (const std::string& tmpdir : {dir.file("no/such"), dir.file("text")}) {
+        const ChildResult child = run_child(PTRUN_BINARY, {"--pt", STAND_IN_PT}, dir.path(), {"TMPDIR=" + tmpdir});
+        EXPECT_EQ(child.exit_code, 2);
+        EXPECT_NE(child.err.find("ptrun: TMPDIR=" + tmpdir + " is not a folder"), std::string::npos) << child.err;
+    }
 
     // More copies than processors is allowed, but said.
     const ChildResult crowded =
@@ -144,6 +185,11 @@ TEST(Ptrun, RefusesBadInputBeforeAnyRunAndStopsAtAFailedRun) {
                   environment(dir));
     EXPECT_EQ(crowded.exit_code, 1) << crowded.err;  // the plan's second call fails
     EXPECT_NE(crowded.err.find("ptrun: note: " + too_many + " copies on "), std::string::npos) << crowded.err;
+    std::filesystem::remove(dir.file("plan.log"));
+    // On one processor all is 1: the same plan named twice is run once.
+    EXPECT_EQ(run_child(PTRUN_BINARY, {"--pt", STAND_IN_PT, "--runs", "1", "--cpus", "0", "--copies", "1,all"},
+                        dir.path(), environment(dir)).exit_code, 0);
+    EXPECT_EQ(calls(dir).size(), 1u);
     std::filesystem::remove(dir.file("plan.log"));
 
     const ChildResult failed =
@@ -161,24 +207,21 @@ TEST(Ptrun, RefusesBadInputBeforeAnyRunAndStopsAtAFailedRun) {
 TEST(Ptrun, CtrlCEndsEveryCopyAndRemovesTheTemporaryFolder) {
     TempDir dir;
     write_file(dir.file("plan"), "100\nhang\nhang\n");
-    const std::vector<std::string> env = environment(dir);
+    // A pt that starts the real one without exec: the copies' children end too.
+    const std::string wrapper = dir.file("pt-wrapper");
+    write_file(wrapper, std::string("#!/bin/sh\n\"") + STAND_IN_PT + "\" \"$@\"\nexit $?\n");
+    std::filesystem::permissions(wrapper, std::filesystem::perms::owner_all);
+    verifier_beside(dir);
     const std::string out = dir.file("stdout");
-    const pid_t ptrun = fork();
+    const pid_t ptrun = start_ptrun(dir, {"--pt", wrapper, "--runs", "1", "--copies", "1,2"});
     ASSERT_GE(ptrun, 0);
-    if (ptrun == 0) {
-        for (const std::string& entry : env) putenv(const_cast<char*>(entry.c_str()));
-        if (freopen(out.c_str(), "w", stdout) == nullptr || chdir(dir.path().c_str()) != 0) _exit(127);
-        execl(PTRUN_BINARY, PTRUN_BINARY, "--pt", STAND_IN_PT, "--runs", "1", "--copies", "1,2",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
     // Wait until both copies of the second round hang.
-    for (int i = 0; i < 500 && calls(dir).size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 6000 && calls(dir).size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(calls(dir).size(), 3u);
     kill(ptrun, SIGINT);
     int status = 0;
     pid_t ended = 0;
-    for (int i = 0; i < 1000 && (ended = waitpid(ptrun, &status, WNOHANG)) == 0; ++i) {
+    for (int i = 0; i < 6000 && (ended = waitpid(ptrun, &status, WNOHANG)) == 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (ended == 0) {
@@ -203,7 +246,7 @@ TEST(Ptrun, InterleavesTwoBuildsAndComparesThem) {
     std::filesystem::copy_file(STAND_IN_PT, dir.file("pt_b"));
     write_file(dir.file("pt_b"), read_file(STAND_IN_PT) + "\n");
     std::filesystem::permissions(dir.file("pt_b"), std::filesystem::perms::owner_all);
-    std::filesystem::create_symlink(PTVERIFY_BINARY, dir.file("ptverify"));
+    verifier_beside(dir);
     // Rounds A B (warm-up), B A, A B, B A, A B.
     write_file(dir.file("plan"), "50\n50\n90\n100\n101\n91\n92\n102\n103\n93\n");
     const ChildResult child =
@@ -249,5 +292,99 @@ TEST(Ptrun, InterleavesTwoBuildsAndComparesThem) {
         with_command.insert(with_command.end(), args.begin(), args.end());
         const ChildResult compared = run_child(PTRUN_BINARY, with_command, dir.path());
         EXPECT_EQ(compared.exit_code, status) << args[0] << " " << args[1] << compared.err;
+    }
+}
+
+TEST(Ptrun, WritesWhatWasAskedForOrFailsSayingSo) {
+    TempDir dir;
+    write_file(dir.file("plan"), "100\n100\n100\n100\n100\n100\n");
+    const std::string reader_gone = "rm -f p; mkfifo p && exec 3<>p 4>p 3<&- && exec \"$@\" >&4 4>&-";
+    const std::string disk_full = "exec \"$@\" >/dev/full";
+    const std::string ptrun = PTRUN_BINARY, json = "--json", pt = "--pt", runs = "--runs";
+    const std::vector<std::tuple<std::string, std::vector<std::string>, int, std::string>> cases = {
+        {"exec \"$@\"", {ptrun, pt, STAND_IN_PT, runs, "1", json, "-"}, 0, "copies  round"},
+        {"exec \"$@\"", {ptrun, pt, STAND_IN_PT, runs, "1", json, "/dev/stdout"}, 0, "copies  round"},
+        {disk_full, {ptrun, pt, STAND_IN_PT, runs, "1", json, "out.json"}, 1, "cannot write the table"},
+        {reader_gone, {ptrun, pt, STAND_IN_PT, runs, "1", json, "out.json"}, 1, "Broken pipe"},
+        {disk_full, {ptrun, pt, STAND_IN_PT, runs, "1", json, "-"}, 1, "cannot write the figures to standard output"},
+        {disk_full, {PTVERIFY_BINARY, "--units", "1"}, 1, "ptverify: cannot write the digests"},
+        {"exec \"$@\"", {PTVERIFY_BINARY, "--runs", "0"}, 2, "Usage: ptverify"},
+        {"exec \"$@\"", {ptrun, pt, STAND_IN_PT, runs, "1", json, "link.json"}, 0, ""},
+    };
+    // A link updates the file it names, mode kept; what sits beside it is untouched.
+    write_file(dir.file("kept.json"), "old");
+    const auto mode = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+    std::filesystem::permissions(dir.file("kept.json"), mode);
+    std::filesystem::create_symlink("kept.json", dir.file("link.json"));
+    std::filesystem::create_directory(dir.file("link.json.tmp"));
+    std::filesystem::create_symlink("kept.json", dir.file("kept.json.tmp"));
+    for (const auto& [script, args, code, message] : cases) {
+        std::filesystem::remove(dir.file("out.json"));
+        std::vector<std::string> sh_args{"-c", script, "sh"};
+        sh_args.insert(sh_args.end(), args.begin(), args.end());
+        const ChildResult child = run_child("/bin/sh", sh_args, dir.path(), environment(dir));
+        EXPECT_EQ(child.exit_code, code) << script << " " << args.back() << child.err;
+        EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
+        if (args[0] == ptrun && (code == 0 || args.back() == "out.json")) {
+            const std::string text = args.back().ends_with(".json") ? read_file(dir.file(args.back())) : child.out;
+            EXPECT_EQ(nlohmann::json::parse(text)["outcome"], "completed") << args.back();
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.json")));
+    EXPECT_EQ(nlohmann::json::parse(read_file(dir.file("kept.json")))["outcome"], "completed");
+    EXPECT_EQ(std::filesystem::status(dir.file("kept.json")).permissions(), mode);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("link.json.tmp")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("kept.json.tmp")));
+}
+
+TEST(Ptrun, ASignalBeforeTheFirstRunEndsTheCallCleanlyAndAnIgnoredHangUpStaysIgnored) {
+    // Signals pending when ptrun starts arrive before the build is described.
+    const std::vector<std::tuple<std::vector<int>, bool, int>> cases = {
+        {{SIGTERM}, false, 143}, {{SIGHUP}, false, 129}, {{SIGHUP, SIGINT}, true, 130}};
+    for (const auto& [pending, ignore_hang_up, code] : cases) {
+        TempDir dir;
+        write_file(dir.file("plan"), "100\n");
+        const pid_t ptrun = start_ptrun(dir, {"--pt", STAND_IN_PT, "--json", "out.json"}, pending, ignore_hang_up);
+        int status = 0;
+        ASSERT_EQ(waitpid(ptrun, &status, 0), ptrun);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == code) << code << " " << status;
+        EXPECT_EQ(nlohmann::json::parse(read_file(dir.file("out.json")))["outcome"], "interrupted");
+        EXPECT_TRUE(calls(dir).empty());
+        EXPECT_TRUE(empty_directory(dir.file("tmp")));
+    }
+}
+
+TEST(Ptrun, CreditsACopyOnlyWithAFinitePositiveResultOfItsOwnAndKeepsItsMessagesBounded) {
+    TempDir dir;
+    // A pt whose path is not UTF-8; the same --keep folder each time: the first case leaves a result behind.
+    const std::string pt = dir.file("pt-\xff");
+    std::filesystem::copy_file(STAND_IN_PT, pt);
+    verifier_beside(dir);
+    std::filesystem::permissions(pt, std::filesystem::perms::owner_all);
+    const std::vector<std::tuple<std::string, std::string, std::string, double>> cases = {
+        {"24691.36", "", "", 24691.36},
+        {"quiet", "", "pt wrote no result", 0},
+        {"inf", "", "pt's Result \\\"inf\\\" is not a finite positive number", 0},  // as JSON writes it
+        {"nan", "", " is not a finite positive number", 0},
+        {"12abc", "", " is not a finite positive number", 0},
+        {"-5", "", " is not a finite positive number", 0},
+        {"hang", "1", "ended by ptrun after the --timeout of 1 s", 0},
+        {"spew 20000 1024512", "", "", 1024512},
+    };
+    for (const auto& [line, timeout, error, score] : cases) {
+        write_file(dir.file("plan"), line + "\n");
+        std::filesystem::remove(dir.file("plan.log"));
+        std::vector<std::string> args{"--pt", pt, "--runs", "1", "--keep", "kept", "--json", "out.json"};
+        if (!timeout.empty()) args.insert(args.end(), {"--timeout", timeout});
+        const ChildResult child = run_child(PTRUN_BINARY, args, dir.path(), environment(dir));
+        EXPECT_EQ(child.exit_code, error.empty() ? 0 : 1) << line << child.err;
+        EXPECT_LT(std::filesystem::file_size(dir.file("out.json")), 100000u) << line;
+        const nlohmann::json json = nlohmann::json::parse(read_file(dir.file("out.json")));  // throws on bad UTF-8
+        EXPECT_NE(json["pt"]["path_hex"].get<std::string>().find("2f70742dff"), std::string::npos);
+        const nlohmann::json& run = json["runs"].at(0);
+        EXPECT_EQ(run["score"], score == 0 ? nlohmann::json() : nlohmann::json(score)) << line;  // exactly
+        EXPECT_NE(run["error"].dump().find(error), std::string::npos) << run;  // null when there is none
+        const bool last_note = run["pt_messages"].dump().find("\"note: 19999 of many\"]") != std::string::npos;
+        EXPECT_EQ(run["messages_cut"], score == 1024512 && last_note) << line;
     }
 }

@@ -3,7 +3,9 @@
 // order of the calls), and notes its pid and its processors in the log.
 //   <score>          writes the score as the Result
 //   warn <score>     also prints pt's speed warning on standard error
-//   idle <score>     sleeps half a second first (a processor share near 0)
+//   idle <score>     sleeps a second first (a processor share near 0)
+//   spew <n> <score> also prints n notes on standard error
+//   quiet            exits 0 without a result
 //   error <text>     writes the Error and exits with 255
 //   hang             waits until it is ended
 #include <sched.h>
@@ -41,7 +43,7 @@ int main(int argc, char** argv) {
     std::fclose(log);
 
     const std::string action = line.substr(0, line.find(' '));
-    const std::string rest = line.find(' ') == std::string::npos ? "" : line.substr(line.find(' ') + 1);
+    std::string rest = line.find(' ') == std::string::npos ? "" : line.substr(line.find(' ') + 1);
     std::ofstream result(argv[1]);
     if (action == "hang") {
         for (;;) pause();
@@ -51,7 +53,12 @@ int main(int argc, char** argv) {
     } else if (action == "warn") {
         std::fputs("pt: warning: speed changed during the run: a work unit took 9.9 % more time\n", stderr);
     } else if (action == "idle") {
-        usleep(500000);
+        sleep(1);
+    } else if (action == "spew") {
+        for (int i = 0, n = std::atoi(rest.c_str()); i < n; ++i) std::fprintf(stderr, "pt: note: %d of many\n", i);
+        rest = rest.substr(rest.find(' ') + 1);
+    } else if (action == "quiet") {
+        return 0;
     }
     result << "[Test]\nResult=" << (rest.empty() ? action : rest) << " \n";
     return 0;

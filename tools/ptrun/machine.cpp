@@ -34,6 +34,11 @@ std::optional<std::string> output_of(const std::vector<std::string>& command, in
         std::vector<char*> args;
         for (const std::string& arg : command) args.push_back(const_cast<char*>(arg.c_str()));
         args.push_back(nullptr);
+        // ptrun blocks its stop signals and ignores SIGPIPE; a program it runs must not.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(SIGPIPE, SIG_DFL);
         const int null = open("/dev/null", O_RDWR);
         dup2(null, 0);
         dup2(pipe_ends[1], 1);

@@ -25,6 +25,13 @@ namespace {
 namespace fs = std::filesystem;
 using namespace ptrun;
 
+// Says so on standard error when what the user asked for could not be
+// written: every such loss makes the call fail.
+bool written(bool ok, const std::string& error) {
+    if (!ok) std::fprintf(stderr, "ptrun: %s\n", error.c_str());
+    return ok;
+}
+
 int run_command(int argc, char** argv) {
     const Settings settings = parse_command_line(argc, argv);
     Call call;
@@ -45,7 +52,7 @@ int run_command(int argc, char** argv) {
 
     std::string dir = settings.keep;
     if (dir.empty()) {
-        std::string pattern = (fs::temp_directory_path() / "ptrun-XXXXXX").string();
+        std::string pattern = (fs::path(temporary_base()) / "ptrun-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) {
             std::fprintf(stderr, "ptrun: cannot make a temporary folder: %s\n", std::strerror(errno));
             return 1;
@@ -61,15 +68,22 @@ int run_command(int argc, char** argv) {
     call.ended_utc = utc_now();
     const Json doc = results_document(settings, call, machine, builds, session);
 
+    // The figures first: nothing that happens to the terminal loses them.
     int code = 0;
+    std::string error;
+    Target target;
     if (!settings.json.empty()) {
-        std::string error;
-        if (!write_output(settings.json, dump(doc), error)) {
-            std::fprintf(stderr, "ptrun: %s\n", error.c_str());
+        if (!written(resolve_target(settings.json, target, error) && write_output(target, dump(doc), error), error)) {
             code = 1;
         }
     }
-    print_table(stdout, doc);
+    // With the figures on standard output, the table goes to standard error.
+    std::FILE* table = target.standard_output ? stderr : stdout;
+    print_table(table, doc);
+    if (table == stdout && (std::ferror(stdout) != 0 || std::fflush(stdout) != 0)) {
+        written(false, std::string("cannot write the table to standard output: ") + std::strerror(errno));
+        code = 1;
+    }
     if (session.outcome == Outcome::failed) {
         for (const Run& run : session.runs) {
             if (run.scored) continue;
@@ -93,5 +107,6 @@ int run_command(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "compare") == 0) return compare_command({argv + 2, argv + argc});
+    ptrun::take_signals();
     return run_command(argc, argv);
 }

@@ -11,7 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
+
+#include "output.h"
 
 namespace ptrun {
 
@@ -32,13 +35,13 @@ namespace {
                "  --until-cv PCT       add rounds until the spread is at most PCT (needs --max-runs or --max-time)\n"
                "  --max-runs N         at most N rounds per copy count and build under --until-cv\n"
                "  --max-time DURATION  start no round after DURATION (e.g. 30m) under --until-cv\n"
-               "  --timeout SECONDS    end a copy that runs longer and count it as failed\n"
+               "  --timeout SECONDS    end a copy that runs longer and count it as failed (default 600)\n"
                "  --label TEXT         name this host in the results\n"
                "  --allow-unvalidated  run a build whose work differs from the defined work, marked so\n"
                "  --json FILE          also write every figure to FILE (- for standard output)\n"
                "  --keep DIR           keep the result files and pt's messages in DIR\n",
                to);
-    std::exit(code);
+    std::exit(std::fflush(to) == 0 && std::ferror(to) == 0 ? code : 1);
 }
 
 std::vector<int> parse_cpus(const std::string& text) {
@@ -64,16 +67,21 @@ std::vector<int> parse_cpus(const std::string& text) {
 
 std::vector<int> parse_copies(const std::string& text, int processors) {
     std::vector<int> copies;
+    std::vector<std::string> named;
     for (const std::string& part : split(text, ',')) {
         const std::optional<long> count = part == "all" ? std::optional<long>(processors) : whole_number(part);
         if (!count || *count < 1 || *count > kMaxCopies) {
             usage_error("bad copy count \"" + part + "\": a number from 1 to " + std::to_string(kMaxCopies) +
                         ", or all");
         }
-        if (std::find(copies.begin(), copies.end(), *count) != copies.end()) {
-            usage_error("copy count " + std::to_string(*count) + " is given twice");
+        const std::string name = part == "all" ? part : std::to_string(*count);
+        if (std::find(named.begin(), named.end(), name) != named.end()) {
+            usage_error("copy count " + name + " is given twice");
         }
-        copies.push_back(static_cast<int>(*count));
+        named.push_back(name);
+        // 1,all on one processor is one plan, not a mistake: a count that
+        // all also stands for is run once.
+        if (std::find(copies.begin(), copies.end(), *count) == copies.end()) copies.push_back(static_cast<int>(*count));
     }
     return copies;
 }
@@ -93,20 +101,30 @@ std::string default_pt() {
     usage_error("no pt found beside ptrun (" + dir + "/pt): name it with --pt");
 }
 
-// Finds out now, not after minutes of runs, whether FILE can be written: the
-// figures are written beside it and renamed onto it.
+// Finds out now, not after minutes of runs, whether FILE can be written.
 void check_writable(const std::string& file) {
-    std::error_code error;
-    if (fs::is_directory(file, error)) usage_error("--json " + file + " is a directory");
-    const fs::path parent = fs::absolute(file, error).parent_path();
-    std::string probe = (parent / ".ptrun-XXXXXX").string();
-    const int fd = mkstemp(probe.data());
-    if (fd < 0) usage_error("cannot write --json " + file + ": " + std::strerror(errno));
-    close(fd);
-    unlink(probe.c_str());
-    if (fs::exists(file, error) && access(file.c_str(), W_OK) != 0) {
-        usage_error("cannot write --json " + file + ": " + std::strerror(errno));
+    Target target;
+    std::string error;
+    if (!resolve_target(file, target, error)) usage_error(error);
+}
+
+// Why the kernel would not start path (empty when it would): a program, or a
+// script whose interpreter is there. Found out without running it.
+std::string start_problem(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string head(256, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    if (head.rfind("\x7f" "ELF", 0) == 0) return "";
+    if (head.rfind("#!", 0) != 0) return "pt at " + path + " is neither a program nor a script: it cannot be started";
+    const std::string line = head.substr(2, head.find('\n') - 2);
+    const std::size_t from = line.find_first_not_of(" \t");
+    const std::string interpreter =
+        from == std::string::npos ? "" : line.substr(from, line.find_first_of(" \t\r", from) - from);
+    if (!is_executable_file(interpreter)) {
+        return "pt at " + path + " cannot be started: its interpreter \"" + interpreter + "\" is not a program";
     }
+    return "";
 }
 
 int count_option(const std::string& option, const std::string& value, long low, long high) {
@@ -158,6 +176,16 @@ std::vector<int> usable_processors() {
 bool is_executable_file(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+std::string temporary_base() {
+    const char* given = std::getenv("TMPDIR");
+    if (given == nullptr || *given == '\0') return "/tmp";
+    std::error_code error;
+    if (!fs::is_directory(given, error) || access(given, W_OK | X_OK) != 0) {
+        usage_error(std::string("TMPDIR=") + given + " is not a folder ptrun may write: set it to one, or unset it");
+    }
+    return given;
 }
 
 std::optional<double> parse_duration(const std::string& text) {
@@ -250,9 +278,11 @@ Settings parse_command_line(int argc, char** argv) {
     }
     for (std::string& pt : settings.pts) {
         if (!is_executable_file(pt)) usage_error("no executable pt at " + pt);
+        if (const std::string problem = start_problem(pt); !problem.empty()) usage_error(problem);
         pt = fs::canonical(pt).string();
     }
     if (!settings.json.empty()) check_writable(settings.json);
+    if (settings.keep.empty()) temporary_base();
     if (!settings.keep.empty()) {
         std::error_code error;
         fs::create_directories(settings.keep, error);

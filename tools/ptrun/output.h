@@ -1,12 +1,29 @@
-// Writing what the user asked for: a file replaced whole, never half-written.
+// Writing what the user asked for: a file replaced whole, never half-written,
+// or standard output; and nothing else.
 #pragma once
 
 #include <string>
 
 namespace ptrun {
 
-// Replaces path with text through a private temporary file beside it;
-// false, and why in error, when that failed (path is then untouched).
-bool write_output(const std::string& path, const std::string& text, std::string& error);
+// Where --json FILE writes: "-" and any name of ptrun's own standard output
+// (such as /dev/stdout) mean standard output; a link means the file it names.
+struct Target {
+    bool standard_output = false;
+    std::string file;  // the regular file replaced, links followed
+};
+
+// What name means, checked now, before any run: a regular file or a new one
+// in a folder ptrun may write. Empty, and why in error, for anything else
+// (a device, FIFO, socket or folder, a link to nothing, a read-only file).
+bool resolve_target(const std::string& name, Target& target, std::string& error);
+
+// Writes all of text to fd; false, and why in error, when any of it was lost.
+bool write_all(int fd, const std::string& text, std::string& error);
+
+// Writes text to the target: standard output, or a private temporary file
+// beside the file, with the file's mode, synced and renamed onto it; false,
+// and why in error, when that failed (the file is then untouched).
+bool write_output(const Target& target, const std::string& text, std::string& error);
 
 }  // namespace ptrun

@@ -28,6 +28,27 @@ std::string hex_digest(const std::string& text) {
     return out;
 }
 
+bool is_utf8(const std::string& text) {
+    try {
+        (void)Json(text).dump(-1, ' ', false, Json::error_handler_t::strict);
+        return true;
+    } catch (const Json::type_error&) {
+        return false;
+    }
+}
+
+// A path's bytes as hex digits: written too when the path is not UTF-8, whose
+// text in the file then has replacement characters.
+std::string hex_of(const std::string& bytes) {
+    std::string hex;
+    char pair[3];
+    for (const unsigned char c : bytes) {
+        std::snprintf(pair, sizeof pair, "%02x", c);
+        hex += pair;
+    }
+    return hex;
+}
+
 Json optional_number(const std::optional<double>& value) { return value ? Json(*value) : Json(nullptr); }
 
 Json run_json(const Run& run, const Call& call, const std::string& host, const std::vector<Build>& builds) {
@@ -136,14 +157,13 @@ std::string new_call_id() {
                                  std::to_string(getpid());
         return hex_digest(seed);
     }
-    char out[17];
-    for (int i = 0; i < 8; ++i) std::snprintf(out + 2 * i, 3, "%02x", bytes[i]);
-    return out;
+    return hex_of(std::string(reinterpret_cast<const char*>(bytes), sizeof bytes));
 }
 
 Json build_json(const Build& build) {
     Json j;
     j["path"] = build.path;
+    if (!is_utf8(build.path)) j["path_hex"] = hex_of(build.path);
     j["sha256"] = build.sha256;
     j["build"] = build.line;
     j["id"] = build.id;
@@ -191,7 +211,7 @@ Json results_document(const Settings& settings, const Call& call, const Machine&
     s["until_cv"] = optional_number(settings.until_cv);
     s["max_runs"] = settings.max_runs > 0 ? Json(settings.max_runs) : Json(nullptr);
     s["max_time_s"] = settings.max_time_s > 0 ? Json(settings.max_time_s) : Json(nullptr);
-    s["timeout_s"] = settings.timeout_s > 0 ? Json(settings.timeout_s) : Json(nullptr);
+    s["timeout_s"] = settings.timeout_s > 0 ? settings.timeout_s : kDefaultTimeoutSeconds;
     s["order"] = settings.order;
     s["seed"] = settings.seed ? Json(*settings.seed) : Json(nullptr);
     doc["settings"] = s;

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,10 +16,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 #include "driver/run_checks.h"
 #include "machine.h"
+#include "output.h"
 #include "platform/platform.h"
 
 namespace ptrun {
@@ -32,19 +36,44 @@ double seconds_since(const timespec& start) {
     return static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
 }
 
-sigset_t watched_signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&set, sig);
-    return set;
+constexpr std::size_t kMessagesKept = 64 * 1024;
+constexpr double kGraceSeconds = 5;
+
+// The signals that end the call, those ignored when ptrun started left out
+// (under nohup a hang-up stays ignored); SIGCHLD wakes the wait.
+sigset_t g_watched;
+bool g_signals_taken = false;
+
+const sigset_t& watched_signals() {
+    if (!g_signals_taken) take_signals();
+    return g_watched;
 }
 
-// Starts one copy of pt in dir, pinned to its processor, with its messages
-// going to a file of its own.
-void start_copy(Run& run, const std::string& pt, const std::string& dir, const sigset_t& old_mask) {
+// A stop signal that has arrived, or 0.
+int pending_stop() {
+    sigset_t stops = watched_signals();
+    sigdelset(&stops, SIGCHLD);
+    const timespec now{0, 0};
+    siginfo_t info;
+    const int sig = sigtimedwait(&stops, &info, &now);
+    return sig > 0 ? sig : 0;
+}
+
+bool group_gone(pid_t group) { return kill(-group, 0) != 0 && errno == ESRCH; }
+
+// Starts one copy of pt in dir, in a process group of its own, pinned to its
+// processor, with its messages going to a pipe that ptrun reads as they come.
+void start_copy(Run& run, const std::string& pt, const std::string& dir) {
     const std::string result = run.name() + ".ini";
-    const std::string messages = dir + "/" + run.name() + ".err";
     const pid_t parent = getpid();
+    int messages[2];
+    if (pipe2(messages, O_CLOEXEC) != 0) {
+        std::fprintf(stderr, "ptrun: cannot start pt: %s\n", std::strerror(errno));
+        std::exit(1);
+    }
+    // A result file left by an earlier call in --keep DIR would be credited
+    // to this copy; the child refuses to start when it cannot be removed.
+    unlink((dir + "/" + result).c_str());
     clock_gettime(CLOCK_MONOTONIC, &run.started);
     run.started_utc = utc_now();
     run.pid = fork();
@@ -52,8 +81,15 @@ void start_copy(Run& run, const std::string& pt, const std::string& dir, const s
         std::fprintf(stderr, "ptrun: cannot start pt: %s\n", std::strerror(errno));
         std::exit(1);
     }
-    if (run.pid > 0) return;
-    sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+    if (run.pid > 0) {
+        setpgid(run.pid, run.pid);  // also here: the group must exist before ptrun signals it
+        close(messages[1]);
+        fcntl(messages[0], F_SETFL, O_NONBLOCK);
+        run.messages_fd = messages[0];
+        return;
+    }
+    setpgid(0, 0);
+    reset_child_signals();
     // A copy never outlives ptrun.
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) _exit(127);
@@ -62,11 +98,14 @@ void start_copy(Run& run, const std::string& pt, const std::string& dir, const s
     CPU_SET(run.cpu, &set);
     const int in = open("/dev/null", O_RDONLY);
     const int out = open("/dev/null", O_WRONLY);
-    const int err = open(messages.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0 || chdir(dir.c_str()) != 0) _exit(127);
+    if (in < 0 || out < 0 || chdir(dir.c_str()) != 0) _exit(127);
     dup2(in, 0);
     dup2(out, 1);
-    dup2(err, 2);
+    dup2(messages[1], 2);
+    if (access(result.c_str(), F_OK) == 0 || errno != ENOENT) {
+        std::fprintf(stderr, "ptrun: cannot remove the earlier result file %s/%s\n", dir.c_str(), result.c_str());
+        _exit(127);
+    }
     if (sched_setaffinity(0, sizeof set, &set) != 0) {
         std::fprintf(stderr, "ptrun: cannot pin to processor %d: %s\n", run.cpu, std::strerror(errno));
         _exit(127);
@@ -87,8 +126,23 @@ void finish_copy(Run& run, int status, const rusage& usage, const std::string& d
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     run.low_share = run.share < kMinProcessorShare;
-
-    std::istringstream lines(read_text(dir + "/" + run.name() + ".err"));
+    read_messages(run);
+    close(run.messages_fd);
+    run.messages_fd = -1;
+    std::string tail = std::move(run.raw_messages);
+    if (run.messages_cut) {
+        const std::size_t line_end = tail.find('\n');  // the first line is only part of one
+        tail.erase(0, line_end == std::string::npos ? tail.size() : line_end + 1);
+    }
+    // What --keep keeps: the messages as read.
+    const int kept = open((dir + "/" + run.name() + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
+    if (kept >= 0) {
+        std::string ignored;
+        write_all(kept, tail, ignored);
+        close(kept);
+    }
+    run.raw_messages.clear();
+    std::istringstream lines(tail);
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind(kShareWarningStart, 0) == 0) run.low_share = true;
         if (line.rfind(kSpeedWarningStart, 0) == 0) run.speed_changed = true;
@@ -101,12 +155,15 @@ void finish_copy(Run& run, int status, const rusage& usage, const std::string& d
     const std::string result_file = dir + "/" + run.name() + ".ini";
     char text[1024];
     profile_read_string("Test", "Result", "", text, sizeof text, result_file.c_str());
-    char* end = nullptr;
-    run.score = std::strtod(text, &end);
-    run.scored = run.exit_code == 0 && end != text && run.score > 0;
+    const std::string problem = score_problem(text, run.score);
+    run.scored = run.exit_code == 0 && run.signal == 0 && problem.empty() && !run.timed_out;
     profile_read_string("Test", "Error", "", text, sizeof text, result_file.c_str());
     if (text[0] != '\0') run.error = text;
-    if (!run.scored && run.error.empty()) run.error = "pt wrote no result";
+    if (run.timed_out) {
+        run.error = "ended by ptrun after the --timeout of " + std::to_string(std::lround(run.timeout_s)) + " s";
+    } else if (!run.scored && run.error.empty()) {
+        run.error = problem.empty() ? "pt did not end well" : problem;
+    }
 }
 
 std::string duration(double seconds) {
@@ -116,23 +173,38 @@ std::string duration(double seconds) {
     return text;
 }
 
-// Sends every copy still running a signal, and waits until all have gone.
-void end_copies(std::vector<Run*>& running, const sigset_t& watched) {
-    for (Run* run : running) kill(run->pid, SIGTERM);
-    for (int tries = 0; !running.empty(); ++tries) {
-        if (tries == 50) {
-            for (Run* run : running) kill(run->pid, SIGKILL);
-        }
+// Ends the process group of every copy still running, and waits until each
+// group is empty: a pt that is a wrapper leaves nothing running either.
+void end_copies(std::vector<Run*>& running) {
+    std::vector<pid_t> groups;
+    for (Run* run : running) {
+        groups.push_back(run->pid);
+        close(run->messages_fd);
+        run->messages_fd = -1;
+    }
+    for (pid_t group : groups) kill(-group, SIGTERM);
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    bool killed = false;
+    for (;;) {
         rusage usage{};
         int status = 0;
-        const pid_t pid = wait4(-1, &status, WNOHANG, &usage);
-        if (pid <= 0) {
-            const timespec pause{0, 100000000};
-            siginfo_t info;
-            sigtimedwait(&watched, &info, &pause);
-            continue;
+        pid_t pid;
+        // ptrun is a subreaper: the copies' orphans come here to be reaped.
+        while ((pid = wait4(-1, &status, WNOHANG, &usage)) > 0) {
+            std::erase_if(running, [pid](Run* run) { return run->pid == pid; });
         }
-        std::erase_if(running, [pid](Run* run) { return run->pid == pid; });
+        std::erase_if(groups, group_gone);
+        if (groups.empty() && running.empty()) return;
+        const double waited = seconds_since(start);
+        if (!killed && waited >= kGraceSeconds) {
+            for (pid_t group : groups) kill(-group, SIGKILL);
+            killed = true;
+        }
+        if (waited >= 3 * kGraceSeconds) return;  // unkillable: nothing more ptrun can do
+        const timespec pause{0, 50000000};
+        siginfo_t info;
+        sigtimedwait(&g_watched, &info, &pause);
     }
 }
 
@@ -165,6 +237,69 @@ void record_environment(std::vector<Run>& runs, std::size_t first, bool before) 
 
 }  // namespace
 
+void take_signals() {
+    sigemptyset(&g_watched);
+    sigaddset(&g_watched, SIGCHLD);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaddset(&g_watched, sig);
+    }
+    sigprocmask(SIG_BLOCK, &g_watched, nullptr);
+    g_signals_taken = true;
+    // A lost standard output is an error ptrun reports, not a way to die.
+    signal(SIGPIPE, SIG_IGN);
+    // Children whose end is ignored are reaped by the system, and their
+    // times with them: a parent that started ptrun that way is overruled.
+    signal(SIGCHLD, SIG_DFL);
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+}
+
+void reset_child_signals() {
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+}
+
+void read_messages(Run& run) {
+    char buffer[16384];
+    while (run.messages_fd >= 0) {
+        const ssize_t n = read(run.messages_fd, buffer, sizeof buffer);
+        if (n == 0) {  // every writer has gone: a closed pipe would wake the wait at once, again and again
+            close(run.messages_fd);
+            run.messages_fd = -1;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // nothing more now
+        run.raw_messages.append(buffer, static_cast<std::size_t>(n));
+        if (run.raw_messages.size() > kMessagesKept) {
+            run.raw_messages.erase(0, run.raw_messages.size() - kMessagesKept);
+            run.messages_cut = true;
+        }
+    }
+}
+
+std::string score_problem(const std::string& text, double& score) {
+    score = 0;
+    if (text.find_first_not_of(" \t") == std::string::npos) return "pt wrote no result";
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    const bool whole = end != text.c_str() && std::string(end).find_first_not_of(" \t\r") == std::string::npos;
+    if (!whole || errno == ERANGE || !std::isfinite(value) || value <= 0) {
+        return "pt's Result \"" + text + "\" is not a finite positive number";
+    }
+    score = value;
+    return "";
+}
+
+double copy_limit_s(const Settings& settings, int copies) {
+    if (settings.timeout_s > 0) return settings.timeout_s;
+    // Copies that share processors take longer by as much.
+    const auto cpus = static_cast<int>(std::max<std::size_t>(settings.cpus.size(), 1));
+    return kDefaultTimeoutSeconds * ((copies + cpus - 1) / cpus);
+}
+
 std::string Run::name() const {
     return "b" + std::to_string(build) + "-k" + std::to_string(copies) + "-r" + std::to_string(round) + "-c" +
            std::to_string(copy);
@@ -185,12 +320,8 @@ std::string utc_now() {
 }
 
 void run_all(const Settings& settings, const std::string& dir, Session& session) {
-    // Children whose end is ignored are reaped by the system, and their
-    // times with them: a parent that started ptrun that way is overruled.
-    signal(SIGCHLD, SIG_DFL);
-    const sigset_t watched = watched_signals();
-    sigset_t old_mask;
-    sigprocmask(SIG_BLOCK, &watched, &old_mask);
+    // The stop signals and the copies' ends, read beside their messages.
+    static const int signals = signalfd(-1, &watched_signals(), SFD_NONBLOCK | SFD_CLOEXEC);
     const bool progress = isatty(STDERR_FILENO) != 0;
     Planner planner(settings);
     timespec call_start{};
@@ -200,6 +331,13 @@ void run_all(const Settings& settings, const std::string& dir, Session& session)
         const std::optional<RoundPlan> plan =
             planner.next(rounds_of(figures_of(session.runs)), seconds_since(call_start));
         if (!plan) break;
+        // A signal while the build was described, or between rounds.
+        if (const int sig = pending_stop(); sig != 0) {
+            session.outcome = Outcome::interrupted;
+            session.interrupt_signal = sig;
+            session.stopped_because = "interrupted";
+            return;
+        }
         ++round_number;
         const std::size_t first = session.runs.size();
         for (int copy = 1; copy <= plan->copies; ++copy) {
@@ -210,12 +348,13 @@ void run_all(const Settings& settings, const std::string& dir, Session& session)
             run.copy = copy;
             run.warmup = plan->warmup;
             run.cpu = settings.cpus[static_cast<std::size_t>(copy - 1) % settings.cpus.size()];
+            run.timeout_s = copy_limit_s(settings, plan->copies);
             session.runs.push_back(run);
         }
         record_environment(session.runs, first, true);
         std::vector<Run*> running;
         for (std::size_t i = first; i < session.runs.size(); ++i) {
-            start_copy(session.runs[i], settings.pts[plan->build], dir, old_mask);
+            start_copy(session.runs[i], settings.pts[plan->build], dir);
             running.push_back(&session.runs[i]);
         }
         const timespec round_start = session.runs[first].started;
@@ -234,19 +373,40 @@ void run_all(const Settings& settings, const std::string& dir, Session& session)
                              duration(seconds_since(call_start)).c_str(), duration(left).c_str());
                 std::fflush(stderr);
             }
-            const timespec tick{1, 0};
-            siginfo_t info;
-            const int sig = sigtimedwait(&watched, &info, &tick);
+            std::vector<pollfd> waited{{signals, POLLIN, 0}};
+            for (Run* run : running) waited.push_back({run->messages_fd, POLLIN, 0});
+            poll(waited.data(), waited.size(), 1000);
+            int sig = 0;
+            signalfd_siginfo info{};
+            while (read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                if (info.ssi_signo != SIGCHLD && sig == 0) sig = static_cast<int>(info.ssi_signo);
+            }
+            for (Run* run : running) read_messages(*run);
             if (sig == SIGINT || sig == SIGTERM || sig == SIGHUP) {
                 session.outcome = Outcome::interrupted;
                 session.interrupt_signal = sig;
-                end_copies(running, watched);
+                end_copies(running);
                 break;
+            }
+            for (Run* run : running) {
+                const double ran = seconds_since(run->started);
+                if (!run->timed_out && ran > run->timeout_s) {
+                    run->timed_out = true;
+                    kill(-run->pid, SIGTERM);
+                } else if (run->timed_out && ran > run->timeout_s + kGraceSeconds) {
+                    kill(-run->pid, SIGKILL);
+                }
             }
             rusage usage{};
             int status = 0;
-            pid_t pid;
-            while ((pid = wait4(-1, &status, WNOHANG, &usage)) > 0) {
+            siginfo_t ended{};
+            // Looked at before it is reaped, so that the copy's group still
+            // exists: whatever the copy left in it goes with it.
+            while (waitid(P_ALL, 0, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid != 0) {
+                const pid_t pid = ended.si_pid;
+                const bool copy = std::ranges::any_of(running, [pid](Run* run) { return run->pid == pid; });
+                if (copy) kill(-pid, SIGKILL);
+                if (wait4(pid, &status, 0, &usage) != pid) break;
                 for (auto it = running.begin(); it != running.end(); ++it) {
                     if ((*it)->pid != pid) continue;
                     finish_copy(**it, status, usage, dir);
@@ -256,7 +416,7 @@ void run_all(const Settings& settings, const std::string& dir, Session& session)
                 }
             }
             if (session.outcome == Outcome::failed) {
-                end_copies(running, watched);
+                end_copies(running);
                 break;
             }
         }

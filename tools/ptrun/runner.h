@@ -34,7 +34,11 @@ struct Run {
     bool scored = false;
     std::string error;
     std::vector<std::string> messages;  // pt's warnings and notes, without "pt: "
-    bool messages_cut = false;
+    int messages_fd = -1;               // what the copy writes on standard error, while it runs
+    std::string raw_messages;           // the last 64 KiB of it
+    bool messages_cut = false;          // only the last part of pt's messages was kept
+    double timeout_s = 0;
+    bool timed_out = false;
     bool low_share = false;
     bool speed_changed = false;
     Snapshot environment_before, environment_after;  // of the run's processor, just outside the round
@@ -56,6 +60,26 @@ const char* outcome_name(Outcome outcome);
 
 // The current time of day, ISO-8601 UTC.
 std::string utc_now();
+
+// Blocks the signals that end a call, at once when ptrun starts, so that one
+// arriving at any time ends it cleanly; a signal ignored by ptrun's parent
+// stays ignored. Also ignores SIGPIPE and makes ptrun its copies' subreaper.
+void take_signals();
+// In a child about to run another program: the signals as a program expects.
+void reset_child_signals();
+
+// Reads what the copy wrote on standard error so far, keeping the last 64 KiB
+// (and messages_cut when more came).
+void read_messages(Run& run);
+
+// Why a Result text is no score (empty when it is one, then in score): a
+// finite positive number and nothing else.
+std::string score_problem(const std::string& text, double& score);
+
+// One copy's time limit: --timeout, or the default times the copies that
+// share a processor.
+inline constexpr double kDefaultTimeoutSeconds = 600;
+double copy_limit_s(const Settings& settings, int copies);
 
 // Runs the planned rounds in dir until the plan ends, a copy fails or a
 // signal ends the call.
