@@ -12,8 +12,10 @@
 #include <string>
 
 #include "machine.h"
+#include "merge.h"
 #include "options.h"
 #include "output.h"
+#include "report.h"
 #include "results.h"
 #include "runner.h"
 #include "table.h"
@@ -89,5 +91,9 @@ int run_command(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && (std::strcmp(argv[1], "report") == 0 || std::strcmp(argv[1], "merge") == 0)) {
+        const std::vector<std::string> args(argv + 2, argv + argc);
+        return argv[1][0] == 'r' ? report_command(args) : merge_command(args);
+    }
     return run_command(argc, argv);
 }
