@@ -341,7 +341,7 @@ body{font:15px/1.4 system-ui,sans-serif;color:#111;background:#fff;margin:0 auto
 h1{font-size:1.5em}h2{font-size:1.2em;border-bottom:1px solid #999;margin-top:1.6em}h3{font-size:1em}
 dl{display:grid;grid-template-columns:max-content 1fr;gap:2px 12px;margin:8px 0}dt{font-weight:600}dd{margin:0;
 overflow-wrap:anywhere}
-.charts{display:flex;flex-wrap:wrap;gap:12px}figure{margin:0;flex:1 1 300px;max-width:560px}
+.charts{display:flex;flex-wrap:wrap;gap:12px}figure{margin:0;flex:1 1 420px;max-width:620px}
 figcaption{font-weight:600;font-size:.9em}
 svg{width:100%;height:auto}svg text{font:11px sans-serif;fill:#111}.grid{stroke:#ddd}
 .scroll{overflow-x:auto}table{border-collapse:collapse;margin:4px 0 12px;font-variant-numeric:tabular-nums}
