@@ -225,8 +225,10 @@ int merge_command(const std::vector<std::string>& args) {
         std::fprintf(stderr, "ptrun: %s\n", error.c_str());
         return 2;
     }
-    std::fprintf(stderr, "ptrun: %zu runs of %zu calls from %zu hosts into %s", count.runs, merged["calls"].size(),
-                 merged["hosts"].size(), out.c_str());
+    auto counted = [](std::size_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
+    std::fprintf(stderr, "ptrun: %s of %s from %s into %s", counted(count.runs, "run").c_str(),
+                 counted(merged["calls"].size(), "call").c_str(), counted(merged["hosts"].size(), "host").c_str(),
+                 out.c_str());
     if (count.duplicates > 0) std::fprintf(stderr, " (%zu runs read twice, counted once)", count.duplicates);
     std::fprintf(stderr, "\n");
     return 0;
