@@ -11,16 +11,8 @@
 #     once, here" (one node).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
-bash scripts/install-deps.sh ansible-core python3
-
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target ptrun pt_stand_in ptverify
-ptrun=$root/build/release/tools/ptrun
-stand_in=$root/build/release/tests/pt_stand_in
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+deps=(ansible-core python3)
+. scripts/ptrun-stand-in.sh
 
 # A plan per host for the stand-in: enough scores for --copies 1,all --runs 2
 # on this machine, or an error at once.

@@ -8,16 +8,8 @@
 #   scripts/test-report.sh [PNG]   also keeps the screenshot as PNG
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
-bash scripts/install-deps.sh chromium python3
-
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target ptrun pt_stand_in ptverify
-ptrun=$root/build/release/tools/ptrun
-stand_in=$root/build/release/tests/pt_stand_in
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+deps=(chromium python3)
+. scripts/ptrun-stand-in.sh
 cd "$work"
 
 # One host: a plan of scores for the stand-in, one line per copy it starts.
