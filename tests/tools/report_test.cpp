@@ -92,6 +92,9 @@ TEST(PtrunMerge, RefusesBadInputAndLeavesTheOutputAlone) {
     write_file(dir.file("good.json"), ptrun::dump(call("a1", "alpha", "a", "s", {1, 2})));
     write_file(dir.file("newer.json"), R"({"schema_version": 99, "runs": []})");
     write_file(dir.file("text.json"), "hello");
+    Json wrong = call("c1", "gamma", "g", "s", {1, 2});
+    wrong["runs"][1]["warmup"] = "yes";
+    write_file(dir.file("wrong.json"), wrong.dump());
     write_file(dir.file("out.json"), "before");
     const std::vector<std::vector<std::string>> calls = {
         {"merge", "good.json", "newer.json", "-o", "out.json"},
@@ -99,6 +102,8 @@ TEST(PtrunMerge, RefusesBadInputAndLeavesTheOutputAlone) {
         {"merge", "good.json", "-o", "no/such/dir/out.json"},
         {"report", "--format", "html", "-o", "out.json", "text.json"},
         {"report", "--format", "pdf", "good.json"},
+        {"merge", "good.json", "wrong.json", "-o", "out.json"},
+        {"report", "-o", "out.json", "wrong.json"},
     };
     for (const auto& args : calls) {
         const ChildResult child = run_child(PTRUN_BINARY, args, dir.path());
@@ -165,6 +170,14 @@ TEST(PtrunSvg, MarksWarmUpAndFlaggedRunsByShape) {
     EXPECT_NE(warm.find("fill=\"#fff\""), std::string::npos);
     EXPECT_EQ(plain.find("<path"), std::string::npos);
     EXPECT_NE(flagged.find("<path"), std::string::npos);
+}
+
+TEST(PtrunSvg, DrawsValuesOfAnyMagnitude) {
+    // Steps below the values' precision, and numbers longer than any buffer.
+    const std::string chart = ptrun::svg_spread({"s"}, {{0, 1, 1e17, 1e17, 1e17 + 16, std::nullopt}});
+    EXPECT_LT(chart.size(), 20000u);
+    EXPECT_EQ(ptrun::number_text(1e300, 0).size(), 301u);
+    EXPECT_EQ(ptrun::number_text(-1234.5678, 2), "-1234.57");
 }
 
 }  // namespace

@@ -93,10 +93,12 @@ Json merge_documents(const std::vector<Json>& documents, MergeCount* count) {
     for (const Json& doc : documents) {
         std::map<std::string, std::string> host_ids, build_ids;
         for (const Json& host : hosts_of(doc)) {
+            if (!host.is_object()) continue;
             host_ids[text_of(host, "id")] = place(hosts, host, host_identity);
         }
         if (doc.contains("builds")) {
             for (const Json& build : doc["builds"]) {
+                if (!build.is_object()) continue;
                 // The same binary keeps one id, whatever it was called in its call.
                 std::string id;
                 for (const Json& known : builds) {
@@ -120,6 +122,7 @@ Json merge_documents(const std::vector<Json>& documents, MergeCount* count) {
             runs.push_back(std::move(run));
         }
         for (Json call : calls_of(doc)) {
+            if (!call.is_object()) continue;
             if (!seen_calls.insert(text_of(call, "call_id")).second) continue;
             if (call.contains("host")) call["host"] = mapped(host_ids, text_of(call, "host"));
             calls.push_back(std::move(call));
@@ -194,6 +197,13 @@ std::optional<std::vector<Json>> load_all(const std::vector<std::string>& paths,
     for (const std::string& path : paths) {
         std::optional<Json> doc = load_results(path, error);
         if (!doc) return std::nullopt;
+        // A field of the wrong type somewhere shows when the figures are made.
+        try {
+            merge_documents({*doc});
+        } catch (const Json::exception& e) {
+            error = path + " is not a ptrun results file: " + e.what();
+            return std::nullopt;
+        }
         documents.push_back(std::move(*doc));
     }
     return documents;
@@ -220,7 +230,13 @@ int merge_command(const std::vector<std::string>& args) {
         return 2;
     }
     MergeCount count;
-    const Json merged = merge_documents(*documents, &count);
+    Json merged;
+    try {
+        merged = merge_documents(*documents, &count);
+    } catch (const Json::exception& e) {
+        std::fprintf(stderr, "ptrun: cannot merge these files: %s\n", e.what());
+        return 2;
+    }
     if (!write_output(out, dump(merged), error)) {
         std::fprintf(stderr, "ptrun: %s\n", error.c_str());
         return 2;

@@ -455,10 +455,14 @@ int report_command(const std::vector<std::string>& args) {
         std::fprintf(stderr, "ptrun: %s\n", error.c_str());
         return 2;
     }
-    const Json doc = merge_documents(*documents);
-    const std::string text = format == "md"    ? report_markdown(doc)
-                             : format == "csv" ? report_csv(doc)
-                                               : report_html(doc);
+    std::string text;
+    try {
+        const Json doc = merge_documents(*documents);
+        text = format == "md" ? report_markdown(doc) : format == "csv" ? report_csv(doc) : report_html(doc);
+    } catch (const Json::exception& e) {
+        std::fprintf(stderr, "ptrun: cannot report on these files: %s\n", e.what());
+        return 2;
+    }
     if (out.empty() || out == "-") {
         if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
             std::fprintf(stderr, "ptrun: cannot write the report to standard output\n");

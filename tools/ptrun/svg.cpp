@@ -73,6 +73,14 @@ struct Axis {
     double low = 0, high = 1, step = 1;
     double from = 0, to = 1;  // pixels
     double at(double value) const { return from + (value - low) / (high - low) * (to - from); }
+    // Counted, not stepped: a step below the values' precision would never
+    // get anywhere.
+    std::vector<double> ticks() const {
+        std::vector<double> values;
+        const double n = std::round((high - low) / step);
+        for (int i = 0; std::isfinite(n) && i <= std::min(n, 50.0); ++i) values.push_back(low + i * step);
+        return values;
+    }
 };
 
 Axis axis_over(double low, double high, double from, double to) {
@@ -98,7 +106,7 @@ int decimals_for(double step) { return step >= 1 ? 0 : std::min(6, static_cast<i
 std::string y_axis(const Axis& y, double left, double right, const std::string& unit) {
     std::string out;
     const int decimals = decimals_for(y.step);
-    for (double v = y.low; v <= y.high + y.step / 2; v += y.step) {
+    for (const double v : y.ticks()) {
         out += line(left, y.at(v), right, y.at(v), "class=\"grid\"");
         out += text(left - 4, y.at(v) + 4, "end", number_text(v, decimals) + unit);
     }
@@ -167,7 +175,7 @@ std::string escape_html(const std::string& text) {
 
 std::string number_text(double value, int decimals) {
     if (!std::isfinite(value)) return "0";
-    char buffer[64];
+    char buffer[400];  // the longest double in fixed notation, with its decimals
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
     if (result.ec != std::errc()) return "0";
     std::string out(buffer, result.ptr);
@@ -182,7 +190,7 @@ std::string svg_runs(const std::vector<std::string>& series, const std::vector<R
         high = std::max(high, p.value);
         ++count.at(static_cast<std::size_t>(p.series));
     }
-    const int most = std::max(1, *std::max_element(count.begin(), count.end()));
+    const int most = count.empty() ? 1 : std::max(1, *std::max_element(count.begin(), count.end()));
     const Axis y = axis_over(low, high, kTop + kPlot, kTop);
     const Axis x{0.5, most + 0.5, 1, kLeft, kWidth - kRight};
     std::string out = y_axis(y, kLeft, kWidth - kRight, "");
@@ -289,7 +297,7 @@ std::string svg_rows(const std::string& axis, const std::vector<Row>& rows, std:
     const Axis x = axis_over(low, high, label_width, kWidth - verdict_width);
     std::string out;
     const int decimals = decimals_for(x.step);
-    for (double v = x.low; v <= x.high + x.step / 2; v += x.step) {
+    for (const double v : x.ticks()) {
         out += line(x.at(v), top, x.at(v), bottom, "class=\"grid\"");
         out += text(x.at(v), bottom + 14, "middle", number_text(v, decimals));
     }
