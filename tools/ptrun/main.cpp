@@ -13,8 +13,10 @@
 
 #include "compare.h"
 #include "machine.h"
+#include "merge.h"
 #include "options.h"
 #include "output.h"
+#include "report.h"
 #include "results.h"
 #include "runner.h"
 #include "table.h"
@@ -107,6 +109,10 @@ int run_command(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "compare") == 0) return compare_command({argv + 2, argv + argc});
+    if (argc > 1 && (std::strcmp(argv[1], "report") == 0 || std::strcmp(argv[1], "merge") == 0)) {
+        const std::vector<std::string> args(argv + 2, argv + argc);
+        return argv[1][0] == 'r' ? report_command(args) : merge_command(args);
+    }
     ptrun::take_signals();
     return run_command(argc, argv);
 }

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# The HTML report in a real browser: two hosts' results (ptrun against the
+# test suite's stand-in pt, which answers at once), merged, reported, opened
+# in headless Chromium. Checks that the page's charts are in the rendered
+# document and that the screenshot is not blank. Then a made-up fleet of 50
+# hosts and 1,000 runs, merged and reported, with the time each step took and
+# the page's size (at most 1 MB).
+#   scripts/test-report.sh [PNG]   also keeps the screenshot as PNG
+set -euo pipefail
+cd "$(dirname "$0")/.."
+deps=(chromium python3)
+. scripts/ptrun-stand-in.sh
+cd "$work"
+
+# One host: a plan of scores for the stand-in, one line per copy it starts.
+# The first round of each copy count is a warm-up; a "warn" line is a run pt
+# warned about (flagged).
+host_run() {
+    local label=$1 plan=$2
+    rm -f plan.log
+    printf '%b' "$plan" > plan
+    PT_STAND_IN_PLAN=$work/plan TMPDIR=$work \
+        "$ptrun" --runs 5 --warmup-rounds 1 --copies 1,2 --pt "$stand_in" --label "$label" \
+        --json "$label.json" >/dev/null
+}
+host_run alpha '900\n1010\nwarn 1040\n990\n1020\n1000\n900\n900\n950\n955\n940\n945\nwarn 925\n930\n950\n960\n952\n948\n'
+host_run beta '700\n760\n780\n770\n750\n765\n650\n650\n740\n745\n735\n730\n750\n737\n742\n740\n745\n735\n'
+"$ptrun" merge alpha.json beta.json -o fleet.json
+# And two hosts of made-up files, whose runs are not all flagged (the
+# stand-in ends too soon for a full processor share), for the screenshot.
+python3 "$root/scripts/fleet-results.py" two 2 24
+"$ptrun" merge two/*.json -o two.json
+
+profile=$work/profile
+browser=(chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --user-data-dir="$profile"
+         --no-first-run --disable-extensions)
+for results in fleet two; do
+    "$ptrun" report --format html -o "$results.html" "$results.json"
+    "${browser[@]}" --dump-dom "file://$work/$results.html" > "$results.dom" 2>/dev/null
+    svgs=$(grep -o '<svg' "$results.dom" | wc -l)
+    echo "$results.html rendered: $svgs charts"
+    # Side by side for each copy count (2), and per host its runs, spread and scaling (3 each).
+    [ "$svgs" -eq 8 ] || { echo "expected 8 charts in the rendered page, found $svgs" >&2; exit 1; }
+    grep -q '<figcaption>Score per run</figcaption>' "$results.dom"
+done
+
+"${browser[@]}" --window-size=1000,1400 --screenshot="$work/report.png" "file://$work/two.html" 2>/dev/null
+python3 - "$work/report.png" <<'PY'
+# Decodes the screenshot (8-bit RGB or RGBA PNG, as Chromium writes it) with
+# the standard library alone and checks it shows more than a blank page: many
+# colours, and the charts' blue.
+import struct, sys, zlib
+data = open(sys.argv[1], "rb").read()
+assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
+pos, idat = 8, b""
+while pos < len(data):
+    length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + length]
+    if kind == b"IHDR":
+        width, height, depth, colour = struct.unpack(">IIBB", body[:10])
+    elif kind == b"IDAT":
+        idat += body
+    pos += 12 + length
+assert depth == 8 and colour in (2, 6), f"PNG of depth {depth}, colour type {colour}"
+channels = 3 if colour == 2 else 4
+raw, stride = zlib.decompress(idat), width * channels
+rows, previous = [], bytearray(stride)
+for y in range(height):
+    kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+    for i in range(stride):
+        a = line[i - channels] if i >= channels else 0
+        b = previous[i]
+        c = previous[i - channels] if i >= channels else 0
+        if kind == 1: line[i] = (line[i] + a) & 255
+        elif kind == 2: line[i] = (line[i] + b) & 255
+        elif kind == 3: line[i] = (line[i] + (a + b) // 2) & 255
+        elif kind == 4:
+            p = a + b - c
+            pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+            line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+    rows.append(bytes(line))
+    previous = line
+colours = {row[i:i + 3] for row in rows for i in range(0, stride, channels)}
+blue = sum(1 for row in rows for i in range(0, stride, channels) if row[i:i + 3] == b"\x00\x72\xb2")
+print(f"screenshot {width}x{height}: {len(colours)} colours, {blue} pixels of the charts' blue")
+assert len(colours) > 16, "the screenshot is (nearly) one colour"
+assert blue > 50, "no chart drawn in the screenshot"
+PY
+if [ "$#" -gt 0 ]; then cp report.png "$root/$1"; fi
+
+echo "== a fleet of 50 hosts, 1,000 runs"
+python3 "$root/scripts/fleet-results.py" many 50 20
+timed() {
+    local what=$1 start end
+    shift
+    start=$(date +%s%N)
+    "$ptrun" "$@"
+    end=$(date +%s%N)
+    echo "$(( (end - start) / 1000000 )) ms: $what"
+}
+timed "merge of 50 files" merge many/*.json -o many.json
+timed "html report" report --format html -o many.html many.json
+timed "md report" report --format md -o many.md many.json
+timed "csv report" report --format csv -o many.csv many.json
+size=$(stat -c %s many.html)
+echo "page of 1,000 runs from 50 hosts: $size bytes"
+[ "$(python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))["runs"]))' many.json)" -eq 1000 ]
+[ "$(( $(wc -l < many.csv) ))" -eq 1001 ]
+[ "$size" -lt 1000000 ] || { echo "the page is over 1 MB" >&2; exit 1; }
+echo "== report passed"

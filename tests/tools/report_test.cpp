@@ -1,0 +1,183 @@
+// ptrun merge and report on hand-made results files: two hosts, the older
+// schema, colliding ids, bad input, and untrusted text in every format.
+#include "ptrun/report.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+#include <vector>
+
+#include "ptrun/merge.h"
+#include "ptrun/svg.h"
+#include "support/test_support.h"
+
+namespace {
+
+using ptrun::Json;
+
+// One call: one copy, a round per score, the first a warm-up.
+Json call(const std::string& call_id, const std::string& host, const std::string& hostname, const std::string& sha,
+          const std::vector<double>& scores) {
+    Json doc = {{"schema_version", 2},
+                {"call_id", call_id},
+                {"outcome", "completed"},
+                {"host", {{"id", host}, {"hostname", hostname}}},
+                {"machine", {{"processor", "P"}}},
+                {"builds", {{{"id", "A"}, {"sha256", sha}, {"validated", true}}}}};
+    doc["hosts"] = {{{"id", host}, {"hostname", hostname}, {"machine", doc["machine"]}}};
+    doc["runs"] = Json::array();
+    for (std::size_t i = 0; i < scores.size(); ++i) {
+        doc["runs"].push_back({{"copies", 1},
+                               {"round", i + 1},
+                               {"copy", 1},
+                               {"score", scores[i]},
+                               {"call_id", call_id},
+                               {"host", host},
+                               {"build", "A"},
+                               {"warmup", i == 0},
+                               {"flagged", i == 1}});
+    }
+    std::string error;
+    const auto parsed = ptrun::parse_results(doc.dump(), "test", error);
+    EXPECT_TRUE(parsed) << error;
+    return parsed.value_or(Json());
+}
+
+TEST(PtrunMerge, KeepsEveryHostsRunsAndCountsACallReadTwiceOnce) {
+    const Json a = call("a1", "alpha", "alpha.lan", "s1", {9, 10, 12, 11});
+    const Json b = call("b1", "beta", "beta.lan", "s1", {19, 20, 22});
+    ptrun::MergeCount count;
+    const Json merged = ptrun::merge_documents({a, b, a}, &count);
+    EXPECT_EQ(count.runs, 7u);
+    EXPECT_EQ(count.duplicates, 4u);
+    ASSERT_EQ(merged["hosts"].size(), 2u);
+    EXPECT_EQ(merged["builds"].size(), 1u);  // the same binary on both
+    EXPECT_EQ(merged["calls"].size(), 2u);
+    EXPECT_EQ(merged["runs"][6]["host"], "beta");
+    ASSERT_EQ(merged["summary"].size(), 2u);
+    EXPECT_EQ(merged["summary"][0]["median"], 11);  // warm-up left out
+    EXPECT_EQ(merged["summary"][1]["median"], 21);
+}
+
+TEST(PtrunMerge, MakesIdsUniqueWhereTwoHostsOrBuildsDiffer) {
+    const Json merged =
+        ptrun::merge_documents({call("a1", "x", "one", "s1", {1, 2}), call("b1", "x", "two", "s2", {3, 4})});
+    ASSERT_EQ(merged["hosts"].size(), 2u);
+    EXPECT_EQ(merged["hosts"][1]["id"], "x-2");
+    EXPECT_EQ(merged["builds"][1]["id"], "A-2");
+    EXPECT_EQ(merged["runs"][3]["host"], "x-2");
+    EXPECT_EQ(merged["runs"][3]["build"], "A-2");
+    // A merged file merged again keeps its ids.
+    const Json again = ptrun::merge_documents({merged, merged});
+    EXPECT_EQ(again["runs"].size(), 4u);
+    EXPECT_EQ(again["hosts"].size(), 2u);
+}
+
+TEST(PtrunMerge, ReadsTheOlderSchemaAndRecognisesItTwice) {
+    const std::string older = R"({"outcome": "completed", "settings": {"runs": 2, "copies": [1], "cpus": [0]},
+        "machine": {"processor": "Q"}, "pt": {"path": "/pt", "sha256": "s9", "build": "unknown"},
+        "runs": [{"copies": 1, "round": 1, "copy": 1, "score": 50}, {"copies": 1, "round": 2, "copy": 1, "score": 70}]})";
+    std::string error;
+    const auto doc = ptrun::parse_results(older, "old.json", error);
+    ASSERT_TRUE(doc) << error;
+    const Json merged = ptrun::merge_documents({*doc, call("b1", "beta", "beta.lan", "s1", {1, 2}), *doc});
+    EXPECT_EQ(merged["schema_version"], 2);
+    EXPECT_EQ(merged["runs"].size(), 4u);
+    EXPECT_EQ(merged["summary"][0]["median"], 60);
+}
+
+TEST(PtrunMerge, RefusesBadInputAndLeavesTheOutputAlone) {
+    TempDir dir;
+    write_file(dir.file("good.json"), ptrun::dump(call("a1", "alpha", "a", "s", {1, 2})));
+    write_file(dir.file("newer.json"), R"({"schema_version": 99, "runs": []})");
+    write_file(dir.file("text.json"), "hello");
+    Json wrong = call("c1", "gamma", "g", "s", {1, 2});
+    wrong["runs"][1]["warmup"] = "yes";
+    write_file(dir.file("wrong.json"), wrong.dump());
+    write_file(dir.file("out.json"), "before");
+    const std::vector<std::vector<std::string>> calls = {
+        {"merge", "good.json", "newer.json", "-o", "out.json"},
+        {"merge", "good.json", "text.json", "-o", "out.json"},
+        {"merge", "good.json", "-o", "no/such/dir/out.json"},
+        {"report", "--format", "html", "-o", "out.json", "text.json"},
+        {"report", "--format", "pdf", "good.json"},
+        {"merge", "good.json", "wrong.json", "-o", "out.json"},
+        {"report", "-o", "out.json", "wrong.json"},
+    };
+    for (const auto& args : calls) {
+        const ChildResult child = run_child(PTRUN_BINARY, args, dir.path());
+        EXPECT_EQ(child.exit_code, 2) << args[1] << " " << args[2];
+        EXPECT_NE(child.err.find("ptrun: "), std::string::npos);
+        EXPECT_EQ(read_file(dir.file("out.json")), "before");
+    }
+    EXPECT_EQ(run_child(PTRUN_BINARY, {"merge", "good.json", "good.json", "-o", "out.json"}, dir.path()).exit_code, 0);
+    std::string error;
+    EXPECT_EQ(ptrun::load_results(dir.file("out.json"), error).value_or(Json())["runs"].size(), 2u) << error;
+}
+
+// What a hostile file would slip into each format.
+Json hostile() {
+    Json doc = call("a1", "<script>alert(1)</script>", "=cmd|x,\"y\"", "s1", {1, 2, 3});
+    doc["citation"] = "cite <me>";
+    doc["reportable"] = false;
+    doc["reportable_reasons"] = {"machine busy"};
+    doc["hosts"][0]["machine"]["environment"] = {{"smt", "off"}};
+    doc["comparison"] = {{{"copies", 1}, {"a", "A"}, {"b", "A"}, {"ratio", 1.25}, {"verdict", "faster"}}};
+    return ptrun::merge_documents({doc});
+}
+
+TEST(PtrunReport, HtmlEscapesEveryStringAndDrawsTheCharts) {
+    const std::string page = ptrun::report_html(hostile());
+    EXPECT_EQ(page.find("<script"), std::string::npos);
+    EXPECT_NE(page.find("&lt;script&gt;"), std::string::npos);
+    // Nothing fetched: the only address is the SVG namespace.
+    for (std::size_t at = page.find("://"); at != std::string::npos; at = page.find("://", at + 1)) {
+        EXPECT_EQ(page.compare(at - 4, 26, "http://www.w3.org/2000/svg"), 0) << page.substr(at - 4, 40);
+    }
+    std::size_t charts = 0;
+    for (std::size_t at = page.find("<svg"); at != std::string::npos; at = page.find("<svg", at + 1)) ++charts;
+    EXPECT_EQ(charts, 3u);  // runs, spread, the comparison
+    for (const char* shown : {"cite &lt;me&gt;", "machine busy", "smt", "faster", "1.250"}) {
+        EXPECT_NE(page.find(shown), std::string::npos) << shown;
+    }
+}
+
+TEST(PtrunReport, MarkdownKeepsItsColumnsAndItsPointsInAnyLocale) {
+    const char* before = std::setlocale(LC_ALL, "de_DE.UTF-8");
+    const std::string md = ptrun::report_markdown(hostile());
+    std::setlocale(LC_ALL, "C");
+    if (before == nullptr) GTEST_SKIP() << "no de_DE.UTF-8 locale";
+    EXPECT_NE(md.find("| A | 1 | 2 | 2.50 | 2.00 | 3.00 |"), std::string::npos) << md;
+    EXPECT_EQ(md.find("<script"), std::string::npos);
+    EXPECT_NE(md.find("=cmd\\|x"), std::string::npos);
+}
+
+TEST(PtrunReport, CsvHasARowPerRunAndQuotesWhatNeedsIt) {
+    Json doc = hostile();
+    doc["runs"][0]["error"] = "=HYPERLINK(\"x\")";
+    const std::string csv = ptrun::report_csv(doc);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 4);
+    EXPECT_EQ(csv.rfind("copies,round,copy,score,call_id,host,build,warmup,flagged", 0), 0u) << csv;
+    EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"x\"\")\""), std::string::npos) << csv;
+}
+
+TEST(PtrunSvg, MarksWarmUpAndFlaggedRunsByShape) {
+    const std::string plain = ptrun::svg_runs({"s"}, {{0, 5, false, false}});
+    const std::string warm = ptrun::svg_runs({"s"}, {{0, 5, true, false}});
+    const std::string flagged = ptrun::svg_runs({"s"}, {{0, 5, false, true}});
+    EXPECT_EQ(plain.find("fill=\"#fff\""), std::string::npos);
+    EXPECT_NE(warm.find("fill=\"#fff\""), std::string::npos);
+    EXPECT_EQ(plain.find("<path"), std::string::npos);
+    EXPECT_NE(flagged.find("<path"), std::string::npos);
+}
+
+TEST(PtrunSvg, DrawsValuesOfAnyMagnitude) {
+    // Steps below the values' precision, and numbers longer than any buffer.
+    const std::string chart = ptrun::svg_spread({"s"}, {{0, 1, 1e17, 1e17, 1e17 + 16, std::nullopt}});
+    EXPECT_LT(chart.size(), 20000u);
+    EXPECT_EQ(ptrun::number_text(1e300, 0).size(), 301u);
+    EXPECT_EQ(ptrun::number_text(-1234.5678, 2), "-1234.57");
+}
+
+}  // namespace

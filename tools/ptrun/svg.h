@@ -1,0 +1,50 @@
+// Charts as inline SVG for the HTML report: pure drawing from figures, no
+// state. Every series has a colour of a palette that stays apart under the
+// common kinds of colour blindness and a shape of its own, so nothing is told
+// by colour alone; numbers are written in the C locale.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ptrun {
+
+// Text safe inside HTML and SVG elements and attributes.
+std::string escape_html(const std::string& text);
+// A number with at most `decimals` decimals, a point as the separator,
+// whatever the process's locale says.
+std::string number_text(double value, int decimals = 2);
+
+// One run of "score per run": x is its place in its series.
+struct RunPoint {
+    int series = 0;
+    double value = 0;
+    bool warmup = false, flagged = false;
+};
+
+// Median and spread of one series at one copy count.
+struct SpreadPoint {
+    int series = 0;
+    int copies = 0;
+    double median = 0, low = 0, high = 0;
+    std::optional<double> efficiency;
+};
+
+// One row of a side-by-side chart: a value with its interval, and a verdict
+// when there is one.
+struct Row {
+    std::string label;
+    int series = 0;
+    double value = 0, low = 0, high = 0;
+    std::string verdict;
+};
+
+std::string svg_runs(const std::vector<std::string>& series, const std::vector<RunPoint>& points);
+std::string svg_spread(const std::vector<std::string>& series, const std::vector<SpreadPoint>& points);
+// The rate score and the scaling efficiency over the copy counts, side by side.
+std::string svg_scaling(const std::vector<std::string>& series, const std::vector<SpreadPoint>& points);
+// Rows on one axis; with a reference (a ratio of 1, say) a line marks it.
+std::string svg_rows(const std::string& axis, const std::vector<Row>& rows, std::optional<double> reference);
+
+}  // namespace ptrun
