@@ -195,3 +195,57 @@ TEST(Ptrun, CtrlCEndsEveryCopyAndRemovesTheTemporaryFolder) {
     // What had finished is shown.
     EXPECT_NE(read_file(out).find("     1      1     1"), std::string::npos) << read_file(out);
 }
+
+TEST(Ptrun, InterleavesTwoBuildsAndComparesThem) {
+    TempDir dir;
+    // A second build: the stand-in under another name and digest.
+    std::filesystem::copy_file(STAND_IN_PT, dir.file("pt_b"));
+    write_file(dir.file("pt_b"), read_file(STAND_IN_PT) + "\n");
+    std::filesystem::permissions(dir.file("pt_b"), std::filesystem::perms::owner_all);
+    // Rounds A B (warm-up), B A, A B, B A, A B.
+    write_file(dir.file("plan"), "50\n50\n90\n100\n101\n91\n92\n102\n103\n93\n");
+    const ChildResult child =
+        run_child(PTRUN_BINARY, {"--pt", STAND_IN_PT, "--pt", dir.file("pt_b"), "--runs", "4", "--warmup-rounds", "1",
+                                 "--json", "ab.json"},
+                  dir.path(), environment(dir));
+    ASSERT_EQ(child.exit_code, 0) << child.err;
+    const nlohmann::json json = nlohmann::json::parse(read_file(dir.file("ab.json")));
+    std::string order;
+    for (const nlohmann::json& run : json["runs"]) order += run["build"].get<std::string>();
+    EXPECT_EQ(order, "ABBAABBAAB");
+    for (const nlohmann::json& summary : json["summary"]) {
+        EXPECT_EQ(summary["median"], summary["build"] == "A" ? 101.5 : 91.5) << "a warm-up round counted";
+    }
+    ASSERT_EQ(json["comparison"].size(), 1u) << json.dump(2);
+    const nlohmann::json& entry = json["comparison"][0];
+    EXPECT_EQ(entry["n_a"], 4);
+    EXPECT_DOUBLE_EQ(entry["p_value"].get<double>(), 2.0 / 70);
+    EXPECT_EQ(entry["verdict"], "slower");
+    EXPECT_NE(entry["differences"].dump().find("binary sha256"), std::string::npos) << entry.dump();
+    EXPECT_NE(child.out.find("warm-up\n"), std::string::npos) << child.out;
+    EXPECT_NE(child.out.find("slower by 9.9 %"), std::string::npos) << child.out;
+
+    // The gate, and bad input: exit 1 when B is shown slower by more, 2 when nothing compares.
+    nlohmann::json other = json;
+    for (nlohmann::json& run : other["runs"]) run["copies"] = 2;
+    write_file(dir.file("other.json"), other.dump());
+    write_file(dir.file("newer.json"), R"({"schema_version": 99, "runs": []})");
+    other["runs"][0]["warmup"] = "no";
+    write_file(dir.file("mistyped.json"), other.dump());
+    const std::vector<std::pair<std::vector<std::string>, int>> calls = {
+        {{"ab.json", "--fail-above", "5"}, 1},
+        {{"ab.json", "--fail-above", "15"}, 0},
+        {{"ab.json", "ab.json", "--a-build", "B", "--b-build", "A", "--fail-above", "5"}, 0},
+        {{"ab.json", "other.json"}, 2},
+        {{"ab.json", "newer.json"}, 2},
+        {{"ab.json", "mistyped.json"}, 2},
+        {{"plan", "ab.json"}, 2},
+        {{"ab.json", "--b-build", "C"}, 2},
+    };
+    for (const auto& [args, status] : calls) {
+        std::vector<std::string> with_command{"compare"};
+        with_command.insert(with_command.end(), args.begin(), args.end());
+        const ChildResult compared = run_child(PTRUN_BINARY, with_command, dir.path());
+        EXPECT_EQ(compared.exit_code, status) << args[0] << " " << args[1] << compared.err;
+    }
+}

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "compare.h"
 #include "machine.h"
 #include "merge.h"
 #include "options.h"
@@ -95,5 +96,6 @@ int main(int argc, char** argv) {
         const std::vector<std::string> args(argv + 2, argv + argc);
         return argv[1][0] == 'r' ? report_command(args) : merge_command(args);
     }
+    if (argc > 1 && std::strcmp(argv[1], "compare") == 0) return compare_command({argv + 2, argv + argc});
     return run_command(argc, argv);
 }

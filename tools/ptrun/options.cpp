@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 namespace ptrun {
 
@@ -242,6 +243,8 @@ Settings parse_command_line(int argc, char** argv) {
     }
     if (settings.pts.size() > 1) {
         if (!order_given) settings.order = "abba";
+        // A new seed, recorded, so that a shuffled order can be run again.
+        if (settings.order == "random" && !settings.seed) settings.seed = std::random_device{}() % 1000000000u;
     } else if (order_given || settings.seed) {
         usage_error("--order and --seed choose the order of two or more builds (--pt A --pt B)");
     }

@@ -1,9 +1,14 @@
 // Which round comes next: the copy counts in the order given, warm-up rounds
-// first, every build's round in turn.
+// first, then a round of every build in turn (ABBA: forward, then backward;
+// or shuffled from the recorded seed) so that drift and heat hit every build
+// alike. Under --until-cv rounds are added per copy count until the spread
+// of every build is small enough or a bound is reached.
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -22,6 +27,9 @@ struct RoundPlan {
     bool warmup = false;
 };
 
+// The fewest rounds outside warm-up a spread is judged on.
+inline constexpr int kFewestJudged = 3;
+
 class Planner {
 public:
     explicit Planner(const Settings& settings);
@@ -34,8 +42,16 @@ public:
     int expected_rounds() const;
 
 private:
-    std::vector<RoundPlan> fixed_;
-    std::size_t at_ = 0;
+    bool more_rounds(int copies, const std::vector<RoundFigure>& done, double elapsed_s);
+    std::vector<std::size_t> order_of_round();
+    void stop(int copies, const std::string& why);
+
+    Settings settings_;
+    std::mt19937 shuffle_;
+    std::size_t copies_at_ = 0;
+    int round_ = 0;  // rounds begun of the current copy count, per build
+    bool out_of_time_ = false;
+    std::deque<RoundPlan> queue_;
     std::string stopped_because_;
 };
 

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "build_info.h"
+#include "stats.h"
 
 namespace ptrun {
 
@@ -202,6 +203,15 @@ Json results_document(const Settings& settings, const Call& call, const Machine&
     for (const Run& run : session.runs) doc["runs"].push_back(run_json(run, call, host_id, builds));
     doc["stopped_because"] = session.stopped_because;
     add_figures(doc);
+    if (builds.size() > 1) {
+        Json comparison = Json::array();
+        for (std::size_t i = 1; i < builds.size(); ++i) {
+            for (const Json& entry : comparison_entries(doc, host_id, builds[0].id, doc, host_id, builds[i].id)) {
+                comparison.push_back(entry);
+            }
+        }
+        doc["comparison"] = comparison;
+    }
     return doc;
 }
 

@@ -1,5 +1,6 @@
 #include "table.h"
 
+#include <cmath>
 #include <string>
 
 namespace ptrun {
@@ -15,7 +16,52 @@ std::string flags_of(const Json& run) {
 
 double number_or(const Json& value, double otherwise) { return value.is_number() ? value.get<double>() : otherwise; }
 
+std::string verdict_words(const Json& entry) {
+    const std::string verdict = entry.value("verdict", "");
+    const double ratio = number_or(entry["ratio"], 1);
+    char text[64];
+    if (verdict == "faster" || verdict == "slower") {
+        std::snprintf(text, sizeof text, "%s by %.1f %%", verdict.c_str(), std::fabs(ratio - 1) * 100);
+        return text;
+    }
+    return verdict;
+}
+
 }  // namespace
+
+void print_comparison(std::FILE* to, const Json& entries) {
+    std::string said;
+    for (const Json& entry : entries) {
+        const std::string a = entry.value("a", ""), b = entry.value("b", "");
+        const std::string pair = a + "\n" + b + "\n";
+        if (said.find(pair) != std::string::npos) continue;
+        said += pair;
+        for (const Json& d : entry["differences"]) {
+            std::fprintf(to, "!! %s and %s differ in %s:\n!!   %-4s %s\n!!   %-4s %s\n", a.c_str(), b.c_str(),
+                         d.value("what", "").c_str(), a.c_str(), d.value("a", "").c_str(), b.c_str(),
+                         d.value("b", "").c_str());
+        }
+    }
+    std::fprintf(to, "\nB against A: the ratio of medians, its interval with the coverage it has, the two-sided "
+                     "rank-sum test\n");
+    std::fprintf(to, "a     b     copies     runs    median a    median b   ratio  interval       coverage       p  "
+                     "verdict\n");
+    bool too_few = false;
+    for (const Json& entry : entries) {
+        too_few = too_few || !entry.value("decidable", false);
+        const std::string runs = std::to_string(entry.value("n_a", 0)) + "/" + std::to_string(entry.value("n_b", 0));
+        std::fprintf(to, "%-4s  %-4s  %6d  %7s  %10.2f  %10.2f  %6.4f  %6.4f-%6.4f  %6.1f %%  %6.4f  %s\n",
+                     entry.value("a", "").c_str(), entry.value("b", "").c_str(), entry.value("copies", 0), runs.c_str(),
+                     number_or(entry["median_a"], 0), number_or(entry["median_b"], 0), number_or(entry["ratio"], 0),
+                     number_or(entry["ratio_low"], 0), number_or(entry["ratio_high"], 0),
+                     number_or(entry["confidence"], 0) * 100, number_or(entry["p_value"], 1),
+                     verdict_words(entry).c_str());
+    }
+    if (too_few) {
+        std::fprintf(to, "too few runs to decide: no outcome of so few runs reaches p <= 0.05 (4 rounds of each "
+                         "are the fewest that can)\n");
+    }
+}
 
 void print_table(std::FILE* to, const Json& doc) {
     const Json& machine = doc["machine"];
@@ -66,13 +112,19 @@ void print_table(std::FILE* to, const Json& doc) {
                      summary["flagged_runs"].get<int>());
     }
 
+    if (doc.contains("comparison") && !doc["comparison"].empty()) {
+        std::fprintf(to, "\n");
+        print_comparison(to, doc["comparison"]);
+    }
+
     bool said = false;
     for (const Json& run : doc["runs"]) {
         for (const Json& message : run["pt_messages"]) {
             if (!said) std::fprintf(to, "\npt said:\n");
             said = true;
-            std::fprintf(to, "  copies %d, round %d, copy %d: %s\n", run["copies"].get<int>(), run["round"].get<int>(),
-                         run["copy"].get<int>(), message.get<std::string>().c_str());
+            const std::string build = several ? "build " + run.value("build", "") + ", " : "";
+            std::fprintf(to, "  %scopies %d, round %d, copy %d: %s\n", build.c_str(), run["copies"].get<int>(),
+                         run["round"].get<int>(), run["copy"].get<int>(), message.get<std::string>().c_str());
         }
     }
     const int flagged = doc["flagged_runs"].get<int>();

@@ -8,5 +8,8 @@
 namespace ptrun {
 
 void print_table(std::FILE* to, const Json& document);
+// What differs between the builds compared, loudly, and the verdict for each
+// entry of a `comparison`.
+void print_comparison(std::FILE* to, const Json& entries);
 
 }  // namespace ptrun

@@ -1,0 +1,56 @@
+// Whether two sets of rate scores differ, and whether the results they came
+// from can be compared at all: pure, the same for `ptrun compare` and for the
+// comparison at the end of a call with several builds.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace ptrun {
+
+struct SampleComparison {
+    std::size_t n_a = 0, n_b = 0;
+    double median_a = 0, median_b = 0;
+    double ratio = 0;                     // median_b / median_a
+    double ratio_low = 0, ratio_high = 0; // interval of the ratio
+    double confidence = 0;                // the interval's actual coverage
+    double p_value = 1;                   // two-sided rank test
+    bool decidable = false;               // whether any outcome of these sample sizes could be significant
+    std::string verdict;                  // "faster", "slower", "no difference shown", "too few runs to decide"
+};
+
+// B against A, higher being better. The rank-sum test is exact (midranks for
+// ties) up to kExactPooled values in all, normal with tie correction above.
+// The interval is the one the same test inverts, over the ratios b/a of all
+// pairs, with the coverage it really has (at least 1 - alpha where the sizes
+// allow, else the widest there is). Every value must be finite and above 0:
+// std::invalid_argument otherwise, and for an empty side.
+SampleComparison compare_samples(const std::vector<double>& a, const std::vector<double>& b, double alpha = 0.05);
+
+inline constexpr std::size_t kExactPooled = 60;
+
+// One thing two results differ in that can move a score.
+struct Difference {
+    std::string what, a, b;
+};
+
+// What differs between build a on machine a and build b on machine b (the
+// objects of a results file): build line, binary sha256, processor model,
+// governor, SMT, microcode, kernel. A value one side records and the other
+// does not counts as a difference: sameness cannot be shown.
+std::vector<Difference> differences(const nlohmann::ordered_json& build_a, const nlohmann::ordered_json& machine_a,
+                                    const nlohmann::ordered_json& build_b, const nlohmann::ordered_json& machine_b);
+
+// B (build_b of host_b in doc_b) against A (build_a of host_a in doc_a), in
+// the form of a results file's `comparison`: one entry per copy count both
+// have rounds of outside warm-up, in the order of A's. Reads the documents'
+// rounds, builds and hosts.
+nlohmann::ordered_json comparison_entries(const nlohmann::ordered_json& doc_a, const std::string& host_a,
+                                          const std::string& build_a, const nlohmann::ordered_json& doc_b,
+                                          const std::string& host_b, const std::string& build_b,
+                                          double alpha = 0.05);
+
+}  // namespace ptrun
