@@ -6,6 +6,7 @@
 
 #include "merge.h"
 #include "output.h"
+#include "stats.h"
 #include "svg.h"
 
 namespace ptrun {
@@ -242,17 +243,37 @@ Section fleet_section(const Json& doc, bool charts) {
         if (builds.size() == 1) return s.host;
         return hosts.size() == 1 ? s.build : s.host + " / " + s.build;
     };
-    Table table{"Median rate score per copy count, with min and max",
-                {"host", "build", "copies", "rounds", "median", "min", "max", "scaling"},
-                {}};
+    Table table{
+        "Median rate score per copy count, with min and max",
+        {"host", "build", "copies", "rounds", "median", "min", "max", "scaling", "against the first", "verdict"},
+        {}};
+    // Each series' rate scores, for the rank test against the first series of the same copy count.
+    const std::vector<RoundFigure> rounds = round_figures(doc);
+    auto rates_of = [&rounds](const SummaryFigure& s) {
+        std::vector<double> rates;
+        for (const RoundFigure& r : rounds) {
+            if (!r.warmup && r.host == s.host && r.build == s.build && r.copies == s.copies) rates.push_back(r.rate);
+        }
+        return rates;
+    };
     for (int copies : counts) {
         std::vector<Row> rows;
+        std::vector<double> first;
         for (const SummaryFigure& s : summary) {
             if (s.copies != copies) continue;
+            std::string against, verdict;
+            if (rows.empty()) {
+                first = rates_of(s);
+            } else {
+                const SampleComparison c = compare_samples(first, rates_of(s));
+                against = number_text(c.ratio, 3) + " (" + number_text(c.ratio_low, 3) + " to " +
+                          number_text(c.ratio_high, 3) + ")";
+                verdict = c.verdict;
+            }
             table.rows.push_back({s.host, s.build, std::to_string(s.copies), std::to_string(s.rounds),
                                   number_text(s.median), number_text(s.min), number_text(s.max),
-                                  s.efficiency ? number_text(*s.efficiency * 100, 1) + " %" : ""});
-            rows.push_back({label(s), static_cast<int>(rows.size()), s.median, s.min, s.max, ""});
+                                  s.efficiency ? number_text(*s.efficiency * 100, 1) + " %" : "", against, verdict});
+            rows.push_back({label(s), static_cast<int>(rows.size()), s.median, s.min, s.max, verdict});
         }
         if (charts) {
             const std::string title = std::to_string(copies) + (copies == 1 ? " copy" : " copies");
