@@ -4,7 +4,8 @@
 # when something is missing.
 set -euo pipefail
 
-packages=(build-essential cmake ninja-build libgtest-dev libbenchmark-dev libx11-dev qt6-base-dev xvfb x11-utils nlohmann-json3-dev
+packages=(build-essential cmake ninja-build libgtest-dev libbenchmark-dev libx11-dev qt6-base-dev xvfb x11-utils
+          nlohmann-json3-dev
           locales)
 [ "$#" -eq 0 ] || packages=("$@")
 missing=()

@@ -23,7 +23,8 @@ host_run() {
         "$ptrun" --runs 5 --warmup-rounds 1 --copies 1,2 --pt "$stand_in" --label "$label" \
         --json "$label.json" >/dev/null
 }
-host_run alpha '900\n1010\nwarn 1040\n990\n1020\n1000\n900\n900\n950\n955\n940\n945\nwarn 925\n930\n950\n960\n952\n948\n'
+host_run alpha '900\n1010\nwarn 1040\n990\n1020\n1000\n900\n900\n950\n955\n940\n945\n'\
+'warn 925\n930\n950\n960\n952\n948\n'
 host_run beta '700\n760\n780\n770\n750\n765\n650\n650\n740\n745\n735\n730\n750\n737\n742\n740\n745\n735\n'
 "$ptrun" merge alpha.json beta.json -o fleet.json
 # And two hosts of made-up files, whose runs are not all flagged (the

@@ -119,7 +119,8 @@ TEST(Ptrun, RunsEveryCopyCountPinnedAndSummarisesTheSpread) {
             ++speed_changed;
             EXPECT_EQ(run["flagged"], true);
             EXPECT_EQ(run["pt_messages"],
-                      nlohmann::json::array({"warning: speed changed during the run: a work unit took 9.9 % more time"}));
+                      nlohmann::json::array(
+                          {"warning: speed changed during the run: a work unit took 9.9 % more time"}));
         }
         idled = idled || (run["wall_s"].get<double>() >= 1.0 && run["share"].get<double>() < 0.5);
     }

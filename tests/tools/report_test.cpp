@@ -58,6 +58,8 @@ TEST(PtrunMerge, KeepsEveryHostsRunsAndCountsACallReadTwiceOnce) {
     ASSERT_EQ(merged["summary"].size(), 2u);
     EXPECT_EQ(merged["summary"][0]["median"], 11);  // warm-up left out
     EXPECT_EQ(merged["summary"][1]["median"], 21);
+    // Side by side, beta against alpha: 2 rounds against 3 cannot decide.
+    EXPECT_NE(ptrun::report_markdown(merged).find("| too few runs to decide |"), std::string::npos);
 }
 
 TEST(PtrunMerge, MakesIdsUniqueWhereTwoHostsOrBuildsDiffer) {
@@ -77,7 +79,8 @@ TEST(PtrunMerge, MakesIdsUniqueWhereTwoHostsOrBuildsDiffer) {
 TEST(PtrunMerge, ReadsTheOlderSchemaAndRecognisesItTwice) {
     const std::string older = R"({"outcome": "completed", "settings": {"runs": 2, "copies": [1], "cpus": [0]},
         "machine": {"processor": "Q"}, "pt": {"path": "/pt", "sha256": "s9", "build": "unknown"},
-        "runs": [{"copies": 1, "round": 1, "copy": 1, "score": 50}, {"copies": 1, "round": 2, "copy": 1, "score": 70}]})";
+        "runs": [{"copies": 1, "round": 1, "copy": 1, "score": 50},
+                 {"copies": 1, "round": 2, "copy": 1, "score": 70}]})";
     std::string error;
     const auto doc = ptrun::parse_results(older, "old.json", error);
     ASSERT_TRUE(doc) << error;

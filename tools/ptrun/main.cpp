@@ -49,7 +49,9 @@ int run_command(int argc, char** argv) {
     }
     const Machine machine = describe_machine(settings.cpus);
     std::vector<Build> builds;
-    for (std::size_t i = 0; i < settings.pts.size(); ++i) builds.push_back(describe_build(build_id(i), settings.pts[i]));
+    for (std::size_t i = 0; i < settings.pts.size(); ++i) {
+        builds.push_back(describe_build(build_id(i), settings.pts[i]));
+    }
     if (!validate_builds(builds, settings.allow_unvalidated)) return 2;
 
     std::string dir = settings.keep;
