@@ -12,7 +12,9 @@ namespace ptrun {
 
 struct Machine {
     std::string hostname;
-    std::string processor;
+    std::string processor;      // as the family's users know it; empty when the machine does not tell
+    std::string processor_ids;  // the raw identification it was named from (ARM implementer and part, ...), or empty
+    std::string emulator;       // the emulator the copies would run under ("qemu-user"), or empty
     long online = 0;
     std::string kernel;
     unsigned long long memory_bytes = 0;
