@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The same program from Clang: Debian's clang (14) builds everything with
-# warnings as errors and passes the suites (the real 40-second run aside), the
-# integrity test among them; the newer clang-16 builds the programs with
-# warnings as errors (the suites it would run again were passed twice
-# already). Both ptverify's digests over 20 units in each of two runs must
+# The same program from Clang. Debian's clang (14) builds the sanitizer build
+# of scripts/test.sh, which passes every suite but the real 40-second run;
+# here it and the newer clang-16 build the programs at -O2 with warnings as
+# errors, and their ptverify digests over 20 units in each of two runs must
 # equal GCC's. A difference
 # is a fault in the workload (undefined or implementation-defined behaviour),
 # never a reason to change the pinned digests.
@@ -26,12 +25,7 @@ for cxx in clang++-14 clang++-16; do
     dir=build/${cxx%%++*}${cxx##*++}
     echo "== $cxx in $dir"
     cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Release -DPT_WERROR=ON >/dev/null
-    if [ "$cxx" = clang++-14 ]; then
-        cmake --build "$dir" -j "$jobs"
-        ctest --test-dir "$dir" -j "$jobs" --label-exclude e2e --output-on-failure --no-tests=error
-    else
-        cmake --build "$dir" -j "$jobs" --target pt ptverify ptrun
-    fi
+    cmake --build "$dir" -j "$jobs" --target pt ptverify ptrun
     "$dir"/tools/ptverify --version
     "$dir"/tools/ptverify "${units[@]}" > "$dir/digests-20x2.txt"
     diff -u build/release/digests-20x2.txt "$dir/digests-20x2.txt"
