@@ -26,6 +26,20 @@ engines_down() {
     local entry pid ns deadline
     if [ -n "${SLURM_CONF:-}" ] && [ -f "$SLURM_CONF" ]; then
         timeout 10 scancel --quiet --user=root 2>/dev/null || true
+        deadline=$((SECONDS + 15))
+        while [ -n "$(timeout 5 squeue -h -o %i 2>/dev/null)" ] && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.5; done
+    fi
+    # The test's own background work (an sbatch --wait that would poll on
+    # for a while), with what it started.
+    local work_pids=()
+    for pid in $(jobs -p); do
+        [[ " ${daemons[*]} " == *" $pid "* ]] || work_pids+=($(ps -o pid= --ppid "$pid") "$pid")
+    done
+    if [ "${#work_pids[@]}" -gt 0 ]; then
+        kill -TERM "${work_pids[@]}" 2>/dev/null || true
+        deadline=$((SECONDS + 3))
+        while ps -p "$(IFS=,; echo "${work_pids[*]}")" > /dev/null && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.2; done
+        kill -KILL "${work_pids[@]}" 2>/dev/null || true
     fi
     for ((i = ${#daemons[@]} - 1; i >= 0; i--)); do
         kill -TERM "${daemons[i]%% *}" 2>/dev/null || true
@@ -70,7 +84,7 @@ for entry in os.listdir("/proc"):
         print(entry, name)
 PY
 }
-daemons_before=$(pgrep -d ' ' -x 'munged|slurmctld|slurmd|slurmstepd|sshd' || true)
+daemons_before=$(ps -e -o pid=,comm= | awk '$2 ~ /^(munged|slurmctld|slurmd|slurmstepd|sshd)$/ { print $1 }' | xargs)
 
 engines_cleanup() {
     local status=$? left log
@@ -88,7 +102,6 @@ engines_cleanup() {
         [ "$status" -ne 0 ] || status=1
     fi
     rm -rf "$work"
-    [ -z "${made_run_sshd:-}" ] || rmdir /run/sshd
     exit "$status"
 }
 trap engines_cleanup EXIT
@@ -246,8 +259,9 @@ CONF
 
 ssh_keys() {
     mkdir -p "$work/ssh"
-    # sshd's privilege separation folder, which its service makes elsewhere.
-    [ -d /run/sshd ] || { mkdir /run/sshd; made_run_sshd=1; }
+    # sshd's privilege separation folder, which its service makes elsewhere
+    # (left in place: an empty folder, and another test's sshd may need it).
+    mkdir -p /run/sshd
     ssh-keygen -q -t ed25519 -N '' -f "$work/ssh/host_key"
     ssh-keygen -q -t ed25519 -N '' -f "$work/ssh/id"
 }
