@@ -206,6 +206,7 @@ plans() {
         for _ in $(seq "$calls"); do echo "idle $((900 + RANDOM % 100))"; done > "$work/plan-$host"
     done
     echo "error out of memory" > "$work/plan-broken"
+    echo "hang" > "$work/plan-slow"
 }
 
 export ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_LOCALHOST_WARNING=0 ANSIBLE_PIPELINING=1 \
@@ -256,13 +257,14 @@ assert page.count("<svg") >= 4 and "Host broken" in page and "Host shared-a" in 
 print("run 1:", len(merged["runs"]), "runs of hosts", ", ".join(hosts), "; guests one after the other:", times)
 PY
 
-echo "-- run 2: the shared machine no longer answers, gone never did"
+echo "-- run 2: the shared machine no longer answers, gone never did, slow's pt hangs past ptrun_timeout"
 stop_daemon "sshd host1"
 plans
-inventory "$work/inventory-2" "gone ansible_host=$gone_addr ansible_port=$gone_port"
+inventory "$work/inventory-2" "gone ansible_host=$gone_addr ansible_port=$gone_port
+slow ansible_host=${addr[2]} ansible_port=${port[2]} ptrun_timeout=3"
 playbook run-2 "$work/inventory-2"
-grep -q 'no complete run on broken (ptrun failed), gone (unreachable), shared-a (unreachable), shared-b (unreachable)' \
-    "$work/run-2.log" || fail "run 2: the hosts without results are not named with their reasons"
+grep -q 'no complete run on broken (ptrun failed), gone (unreachable), shared-a (unreachable), shared-b (unreachable),'\
+' slow (timed out)' "$work/run-2.log" || fail "run 2: the hosts without results are not named with their reasons"
 second=$(readlink -f "$work/results/latest")
 python3 - "$first" "$second" <<'PY'
 import glob, json, os, sys
@@ -271,12 +273,12 @@ def calls_of(run):
             if not p.endswith("/merged.json")}
 old, new = calls_of(sys.argv[1]), calls_of(sys.argv[2])
 assert sys.argv[1] != sys.argv[2] and sorted(old) == ["broken", "shared-a", "shared-b", "solo"], (sys.argv, old)
-assert sorted(new) == ["broken", "gone", "shared-a", "shared-b", "solo"], new
+assert sorted(new) == ["broken", "gone", "shared-a", "shared-b", "slow", "solo"], new
 assert not set(old.values()) & set(new.values()), "run 2 holds a file of run 1"
 PY
-for host in gone shared-a shared-b; do
-    check stub "$second/$host.json" "$host" unreachable
-    without_results "$second/report.md" "$host" unreachable
+for host_reason in gone:unreachable shared-a:unreachable shared-b:unreachable "slow:timed out"; do
+    check stub "$second/${host_reason%%:*}.json" "${host_reason%%:*}" "${host_reason#*:}"
+    without_results "$second/report.md" "${host_reason%%:*}" "${host_reason#*:}"
 done
 if [ "$takes_stubs" -eq 1 ]; then
     python3 - "$second/merged.json" <<'PY'
