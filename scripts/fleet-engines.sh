@@ -23,7 +23,7 @@ subnet=10.213.77
 # their own), then the daemons by pid, then whatever still runs inside our
 # namespaces, then the namespaces with their veths.
 engines_down() {
-    local entry pid ns deadline
+    local entry pid ns deadline i
     if [ -n "${SLURM_CONF:-}" ] && [ -f "$SLURM_CONF" ]; then
         timeout 10 scancel --quiet --user=root 2>/dev/null || true
         deadline=$((SECONDS + 15))
@@ -252,7 +252,8 @@ Subsystem sftp internal-sftp
 CONF
     if [ "$port" = 22 ]; then echo "$address $(cat "$d/host_key.pub")"
     else echo "[$address]:$port $(cat "$d/host_key.pub")"; fi >> "$d/known_hosts"
-    start "sshd $name" "$d/sshd-$name.log" ${ns:+nsenter --net="/run/netns/$ns"} /usr/sbin/sshd -D -e -f "$d/sshd-$name.conf"
+    start "sshd $name" "$d/sshd-$name.log" ${ns:+nsenter --net="/run/netns/$ns"} \
+        /usr/sbin/sshd -D -e -f "$d/sshd-$name.conf"
     wait_until 10 "sshd $name" ssh -F /dev/null -i "$d/id" -o UserKnownHostsFile="$d/known_hosts" \
         -o BatchMode=yes -p "$port" "root@$address" true
 }
