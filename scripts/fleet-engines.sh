@@ -254,8 +254,8 @@ CONF
     else echo "[$address]:$port $(cat "$d/host_key.pub")"; fi >> "$d/known_hosts"
     start "sshd $name" "$d/sshd-$name.log" ${ns:+nsenter --net="/run/netns/$ns"} \
         /usr/sbin/sshd -D -e -f "$d/sshd-$name.conf"
-    wait_until 10 "sshd $name" ssh -F /dev/null -i "$d/id" -o UserKnownHostsFile="$d/known_hosts" \
-        -o BatchMode=yes -p "$port" "root@$address" true
+    wait_until 10 "sshd $name" ssh -F /dev/null -i "$d/id" -o IdentitiesOnly=yes -o BatchMode=yes \
+        -o UserKnownHostsFile="$d/known_hosts" -p "$port" "root@$address" true
 }
 
 ssh_keys() {

@@ -212,7 +212,8 @@ plans() {
 export ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_LOCALHOST_WARNING=0 ANSIBLE_PIPELINING=1 \
     ANSIBLE_TIMEOUT=10 ANSIBLE_HOME=$work/ansible ANSIBLE_LOCAL_TEMP=$work/ansible/tmp \
     ANSIBLE_REMOTE_TEMP=$work/ansible/remote ANSIBLE_ASYNC_DIR=$work/ansible/async \
-    ANSIBLE_SSH_ARGS="-F /dev/null -o ControlMaster=no -o BatchMode=yes -o UserKnownHostsFile=$work/ssh/known_hosts"
+    ANSIBLE_SSH_ARGS="-F /dev/null -o ControlMaster=no -o BatchMode=yes -o IdentitiesOnly=yes
+    -o UserKnownHostsFile=$work/ssh/known_hosts"
 settings() {
     python3 -c 'import json, sys; w, p, s, text = sys.argv[1:]; print(json.dumps({
         "ptrun_binary": p, "ptrun_local": p, "ptrun_remote_dir": w + "/remote", "ptrun_results_dir": w + "/results",
