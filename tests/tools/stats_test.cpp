@@ -2,7 +2,10 @@
 // what makes two results incomparable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <numeric>
+#include <random>
 #include <stdexcept>
 
 #include "ptrun/stats.h"
@@ -15,7 +18,148 @@ std::vector<double> range(double from, int count) {
     return values;
 }
 
+// The comparison as first written, from all pairs: the ratios sorted, the U
+// distribution counted (exact) or normal, the p-value by enumerating every
+// way to pick B's ranks.
+struct Reference {
+    double p = -1, low = 0, high = 0, coverage = 0, estimate = 0;
+};
+
+// How many orders of m values of A and n of B have u pairs with B above:
+// the largest value is B's (above all m of A) or A's.
+std::vector<double> u_counts(std::size_t m, std::size_t n) {
+    std::vector<std::vector<double>> by_m(m + 1, std::vector<double>{1});  // n = 0: u is 0
+    for (std::size_t j = 1; j <= n; ++j) {
+        std::vector<std::vector<double>> next(m + 1);
+        next[0] = {1};
+        for (std::size_t i = 1; i <= m; ++i) {
+            next[i].assign(i * j + 1, 0);
+            for (std::size_t u = 0; u < by_m[i].size(); ++u) next[i][u + i] += by_m[i][u];
+            for (std::size_t u = 0; u < next[i - 1].size(); ++u) next[i][u] += next[i - 1][u];
+        }
+        by_m = std::move(next);
+    }
+    return by_m[m];
+}
+
+Reference reference(const std::vector<double>& a, const std::vector<double>& b, double alpha = 0.05) {
+    const std::size_t m = a.size(), n = b.size();
+    std::vector<double> ratios;
+    for (double x : a) {
+        for (double y : b) ratios.push_back(y / x);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    const std::vector<double> counts = u_counts(m, n);
+    const double ways = std::exp(std::lgamma(m + n + 1.0) - std::lgamma(m + 1.0) - std::lgamma(n + 1.0));
+    const auto at_most = [&](std::size_t u) {
+        if (m + n > ptrun::kExactPooled) {
+            const double mn = static_cast<double>(m * n);
+            return 0.5 * std::erfc((mn / 2 - (u + 0.5)) / std::sqrt(mn * (m + n + 1) / 12.0) / std::sqrt(2.0));
+        }
+        double sum = 0;
+        for (std::size_t v = 0; v <= u; ++v) sum += counts[v];
+        return sum / ways;
+    };
+    Reference r;
+    std::size_t k = 1;
+    while (k + 1 <= ratios.size() / 2 && 2 * at_most(k) <= alpha) ++k;
+    r.low = ratios[k - 1];
+    r.high = ratios[ratios.size() - k];
+    r.coverage = 1 - 2 * at_most(k - 1);
+    const std::size_t mid = ratios.size() / 2;
+    r.estimate = ratios.size() % 2 == 1 ? ratios[mid] : std::sqrt(ratios[mid - 1] * ratios[mid]);
+    if (m + n > 14) return r;
+    std::vector<double> pooled = a;
+    pooled.insert(pooled.end(), b.begin(), b.end());
+    std::vector<double> doubled_rank(pooled.size());
+    for (std::size_t i = 0; i < pooled.size(); ++i) {
+        for (double v : pooled) doubled_rank[i] += v < pooled[i] ? 2 : v == pooled[i] ? 1 : 0;
+        doubled_rank[i] += 1;
+    }
+    const auto sum_of = [&](unsigned mask) {
+        double s = 0;
+        for (std::size_t i = 0; i < pooled.size(); ++i) s += mask >> i & 1 ? doubled_rank[i] : 0;
+        return s;
+    };
+    const double mean = static_cast<double>(n * (m + n + 1));
+    const double observed = std::fabs(sum_of(((1u << n) - 1) << m) - mean);
+    double extreme = 0, total = 0;
+    for (unsigned mask = 0; mask < 1u << pooled.size(); ++mask) {
+        if (static_cast<std::size_t>(__builtin_popcount(mask)) != n) continue;
+        ++total;
+        extreme += std::fabs(sum_of(mask) - mean) >= observed - 1e-9;
+    }
+    r.p = std::min(1.0, extreme / total);
+    return r;
+}
+
 }  // namespace
+
+TEST(PtrunStats, AgreesWithAllPairsOnRandomSamples) {
+    std::mt19937 random(25);
+    for (int trial = 0; trial < 300; ++trial) {
+        // Small sizes where every outcome can be enumerated, and sizes beyond
+        // the exact test; scores from few levels (ties) or spread out.
+        const bool exact = trial % 3 != 0;
+        std::uniform_int_distribution<std::size_t> size(exact ? 1 : 28, exact ? 8 : 45);
+        const std::size_t m = size(random), n = size(random);
+        const bool tied = trial % 2 == 0;
+        const double shift = std::uniform_real_distribution<double>(0.8, 1.25)(random);
+        std::uniform_real_distribution<double> spread(90, 110);
+        const auto draw = [&](double scale) {
+            return tied ? std::round(spread(random) * scale / 5) : spread(random) * scale;
+        };
+        std::vector<double> a(m), b(n);
+        for (double& v : a) v = draw(1);
+        for (double& v : b) v = draw(shift);
+        const ptrun::SampleComparison got = ptrun::compare_samples(a, b);
+        const Reference want = reference(a, b);
+        const std::string at = "trial " + std::to_string(trial);
+        EXPECT_NEAR(got.ratio_low / want.low, 1, 1e-12) << at;
+        EXPECT_NEAR(got.ratio_high / want.high, 1, 1e-12) << at;
+        EXPECT_NEAR(got.estimate / want.estimate, 1, 1e-12) << at;
+        EXPECT_NEAR(got.confidence, want.coverage, 1e-12) << at;
+        if (want.p >= 0) {
+            EXPECT_NEAR(got.p_value, want.p, 1e-12) << at;
+        }
+        EXPECT_TRUE(got.ratio_low <= got.estimate && got.estimate <= got.ratio_high) << at;
+    }
+}
+
+TEST(PtrunStats, DecidesWithTheTestUsedAndNeverAgainstTheInterval) {
+    using ptrun::Verdict;
+    const auto with = [](std::vector<double> values, std::size_t count, double value) {
+        values.insert(values.end(), count, value);
+        return values;
+    };
+    struct Case {
+        std::vector<double> a, b;
+        Verdict verdict;
+        double ratio, estimate;
+    };
+    const std::vector<Case> cases = {
+        // 1 against 59 is exact: B's all below A's one round, p = 2/60.
+        {{100}, range(40, 59), Verdict::slower, 0.69, 0.69},
+        // 1 against 60 or more is normal: even all of B below A is p 0.09.
+        {{100}, range(40, 60), Verdict::too_few, 0.695, std::sqrt(69.0 * 70) / 100},
+        {{1000}, range(1, 300), Verdict::too_few, 0.1505, std::sqrt(150.0 * 151) / 1000},
+        // The rank test, on ties, says B ranks higher (p 0.012), but most pairs are
+        // equal: the estimate and the whole interval say 1.
+        {std::vector<double>(30, 1), with(std::vector<double>(25, 1), 6, 2), Verdict::no_difference, 1, 1},
+        // Scores near the largest double: ratios in logs, not through infinity.
+        {{1e308, 1e308, 1e308}, {1e308, 1e308, 1e308}, Verdict::too_few, 1, 1},
+        {with({}, 4, 1e308), with({}, 4, 1e307), Verdict::slower, 0.1, 0.1},
+        {{1.7e308, 1.6e308}, {1.7e308, 1.6e308}, Verdict::too_few, 1, 1},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const ptrun::SampleComparison got = ptrun::compare_samples(cases[i].a, cases[i].b);
+        EXPECT_EQ(got.verdict, cases[i].verdict) << i << ": " << ptrun::verdict_text(got.verdict);
+        EXPECT_EQ(got.decidable, cases[i].verdict != Verdict::too_few) << i;
+        EXPECT_NEAR(got.ratio, cases[i].ratio, 1e-12) << i;
+        EXPECT_NEAR(got.estimate, cases[i].estimate, 1e-12) << i;
+        EXPECT_TRUE(got.ratio_low <= got.estimate && got.estimate <= got.ratio_high) << i;
+    }
+}
 
 TEST(PtrunStats, ComparesSamplesAsWorkedByHand) {
     struct Case {
@@ -44,17 +188,17 @@ TEST(PtrunStats, ComparesSamplesAsWorkedByHand) {
         EXPECT_NEAR(got.ratio_high, c.high, 1e-12) << i;
         EXPECT_NEAR(got.confidence, c.coverage, 1e-12) << i;
         EXPECT_NEAR(got.ratio, c.ratio, 1e-12) << i;
-        EXPECT_EQ(got.verdict, c.verdict) << i;
+        EXPECT_STREQ(ptrun::verdict_text(got.verdict), c.verdict) << i;
     }
     // Pooled sizes beyond the exact test: the normal one, ties included.
     const ptrun::SampleComparison apart = ptrun::compare_samples(range(1, 35), range(36, 35));
     EXPECT_TRUE(apart.decidable);
     EXPECT_LT(apart.p_value, 1e-10);
     EXPECT_GE(apart.confidence, 0.95);
-    EXPECT_EQ(apart.verdict, "faster");
+    EXPECT_EQ(apart.verdict, ptrun::Verdict::faster);
     const ptrun::SampleComparison same = ptrun::compare_samples(std::vector<double>(31, 5), std::vector<double>(40, 5));
     EXPECT_EQ(same.p_value, 1);
-    EXPECT_EQ(same.verdict, "no difference shown");
+    EXPECT_EQ(same.verdict, ptrun::Verdict::no_difference);
     EXPECT_THROW(ptrun::compare_samples({}, {1}), std::invalid_argument);
     EXPECT_THROW(ptrun::compare_samples({1, 0}, {1}), std::invalid_argument);
 }
