@@ -185,6 +185,14 @@ std::string temporary_base() {
     if (!fs::is_directory(given, error) || access(given, W_OK | X_OK) != 0) {
         usage_error(std::string("TMPDIR=") + given + " is not a folder ptrun may write: set it to one, or unset it");
     }
+    // Permissions do not tell it all (root may "write" /proc): a folder made
+    // and removed again does, before any build is checked or run.
+    std::string probe = (fs::path(given) / "ptrun-XXXXXX").string();
+    if (mkdtemp(probe.data()) == nullptr) {
+        usage_error(std::string("TMPDIR=") + given + " is not a folder ptrun may write (" + std::strerror(errno) +
+                    "): set it to one, or unset it");
+    }
+    rmdir(probe.c_str());
     return given;
 }
 
@@ -272,6 +280,9 @@ Settings parse_command_line(int argc, char** argv) {
     if (settings.pts.size() > 1) {
         if (!order_given) settings.order = "abba";
         // A new seed, recorded, so that a shuffled order can be run again.
+        if (settings.order != "random" && settings.seed) {
+            usage_error("--seed is the seed of --order random: give --order random too, or leave --seed out");
+        }
         if (settings.order == "random" && !settings.seed) settings.seed = std::random_device{}() % 1000000000u;
     } else if (order_given || settings.seed) {
         usage_error("--order and --seed choose the order of two or more builds (--pt A --pt B)");
