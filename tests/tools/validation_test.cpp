@@ -104,3 +104,34 @@ TEST(PtrunVerdict, ReportableOnlyWithEveryConditionMet) {
         EXPECT_EQ(citation.substr(citation.size() - 16), "(not reportable)") << citation;
     }
 }
+
+TEST(PtrunValidation, RunsPtverifyBoundedInOutputAndTimeAndEndsItsWholeGroup) {
+    TempDir dir;
+    const std::string left = dir.file("left");
+    struct Case {
+        std::string script;
+        double seconds;
+        std::string output, problem;
+    };
+    const std::vector<Case> cases = {
+        {"echo 'run 1 setup 0'", 10, "run 1 setup 0\n", ""},
+        {"echo half; exit 3", 10, "half\n", "failed"},
+        {"exec yes", 10, "", "printed more than 64 KiB"},
+        // What it started in the background dies with it.
+        {"sleep 300 & echo $! > " + left + "; wait", 1, "", "did not end within 1 s"},
+    };
+    for (const Case& c : cases) {
+        const VerifierOutput got = verifier_output({"/bin/sh", "-c", c.script}, c.seconds);
+        EXPECT_EQ(got.problem, c.problem) << c.script;
+        EXPECT_FALSE(got.interrupted);
+        if (c.problem.find("64 KiB") == std::string::npos) {
+            EXPECT_EQ(got.output, c.output) << c.script;
+        } else {
+            EXPECT_EQ(got.output.size(), 64u * 1024);
+        }
+    }
+    const std::string pid = read_file(left);
+    const std::string stat = "/proc/" + pid.substr(0, pid.find('\n')) + "/stat";
+    const std::string state = file_exists(stat) ? read_file(stat) : "";
+    EXPECT_TRUE(state.empty() || state.find(") Z") != std::string::npos) << state;
+}
