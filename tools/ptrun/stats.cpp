@@ -99,9 +99,11 @@ std::uint64_t interval_order(const UDistribution& u, std::uint64_t pairs, double
 // How many are at most t is counted in O(m + n) by walking its staircase
 // (for a larger b_j the a_i it exceeds by at most t start no earlier). The
 // k-th smallest is the least double t with count(t) >= k, found by bisection
-// on t's bit pattern (doubles order as their sign-adjusted bits do): at most
-// 64 counts, so O((m + n) log(m + n)) for the sorting and O(64 (m + n)) per
-// order statistic, in O(m + n) memory.
+// on t's bit pattern (doubles order as their sign-adjusted bits do), at most
+// 64 counts; as soon as no more than m + n pairs lie in the bracket they are
+// collected and the k-th picked among them, which ends it after about half
+// the steps. O((m + n) log(m + n)) for the sorting, O(64 (m + n)) per order
+// statistic, O(m + n) memory.
 class PairwiseLogRatios {
 public:
     PairwiseLogRatios(const std::vector<double>& a, const std::vector<double>& b)
@@ -112,15 +114,30 @@ public:
     // The k-th smallest, k from 1 to pairs().
     double kth(std::uint64_t k) const {
         std::uint64_t low = key(log_b_.front() - log_a_.back()), high = key(log_b_.back() - log_a_.front());
-        while (low < high) {
-            const std::uint64_t mid = low + (high - low) / 2;
-            if (count_at_most(value(mid)) >= k) {
+        // Pairs at most value(low - 1), and at most value(high): k lies between.
+        std::uint64_t below = 0, through = pairs();
+        const std::uint64_t few = log_a_.size() + log_b_.size();
+        for (int step = 0; low < high && through - below > few; ++step) {
+            // Halving the values narrows a bracket of scores' log-ratios far
+            // sooner than halving the keys, which spends its first steps on
+            // the exponent; the keys' halving bounds the steps in any case.
+            std::uint64_t mid = low + (high - low) / 2;
+            const std::uint64_t halfway = key(value(low) + (value(high) - value(low)) / 2);
+            if (step < 64 && halfway >= low && halfway < high) mid = halfway;
+            const std::uint64_t count = count_at_most(value(mid));
+            if (count >= k) {
                 high = mid;
+                through = count;
             } else {
                 low = mid + 1;
+                below = count;
             }
         }
-        return value(low);
+        if (low == high) return value(low);
+        std::vector<double> between = pairs_between(value(low - 1), value(high));
+        const auto at = between.begin() + static_cast<std::ptrdiff_t>(k - below - 1);
+        std::nth_element(between.begin(), at, between.end());
+        return *at;
     }
 
     double median() const {
@@ -135,12 +152,26 @@ private:
         std::sort(logs.begin(), logs.end());
         return logs;
     }
+    // Keys in the order of the values, one per value: -0.0 shares 0.0's key,
+    // or a bracket's "one key below" would be a value equal to its own.
+    static constexpr std::uint64_t kSign = std::uint64_t{1} << 63;
     static std::uint64_t key(double x) {
         const auto bits = std::bit_cast<std::uint64_t>(x);
-        return bits >> 63 != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+        return (bits & kSign) != 0 ? ~bits + 1 : bits | kSign;
     }
     static double value(std::uint64_t key) {
-        return std::bit_cast<double>(key >> 63 != 0 ? key & ~(std::uint64_t{1} << 63) : ~key);
+        return std::bit_cast<double>((key & kSign) != 0 ? key & ~kSign : ~(key - 1));
+    }
+    // The log-ratios above above and at most through.
+    std::vector<double> pairs_between(double above, double through) const {
+        std::vector<double> found;
+        std::size_t first = 0, last = 0;  // the first a_i at most through, the first at most above
+        for (double lb : log_b_) {
+            while (first < log_a_.size() && lb - log_a_[first] > through) ++first;
+            while (last < log_a_.size() && lb - log_a_[last] > above) ++last;
+            for (std::size_t i = first; i < last; ++i) found.push_back(lb - log_a_[i]);
+        }
+        return found;
     }
     std::uint64_t count_at_most(double t) const {
         std::uint64_t count = 0;
