@@ -180,20 +180,21 @@ bool is_executable_file(const std::string& path) {
 
 std::string temporary_base() {
     const char* given = std::getenv("TMPDIR");
-    if (given == nullptr || *given == '\0') return "/tmp";
+    const bool set = given != nullptr && *given != '\0';
+    const std::string base = set ? given : "/tmp";
+    const std::string named = set ? "TMPDIR=" + base : base + " (TMPDIR is unset)";
     std::error_code error;
-    if (!fs::is_directory(given, error) || access(given, W_OK | X_OK) != 0) {
-        usage_error(std::string("TMPDIR=") + given + " is not a folder ptrun may write: set it to one, or unset it");
+    if (!fs::is_directory(base, error) || access(base.c_str(), W_OK | X_OK) != 0) {
+        usage_error(named + " is not a folder ptrun may write: set TMPDIR to one");
     }
     // Permissions do not tell it all (root may "write" /proc): a folder made
     // and removed again does, before any build is checked or run.
-    std::string probe = (fs::path(given) / "ptrun-XXXXXX").string();
+    std::string probe = (fs::path(base) / "ptrun-XXXXXX").string();
     if (mkdtemp(probe.data()) == nullptr) {
-        usage_error(std::string("TMPDIR=") + given + " is not a folder ptrun may write (" + std::strerror(errno) +
-                    "): set it to one, or unset it");
+        usage_error(named + " is not a folder ptrun may write (" + std::strerror(errno) + "): set TMPDIR to one");
     }
     rmdir(probe.c_str());
-    return given;
+    return base;
 }
 
 std::optional<double> parse_duration(const std::string& text) {
