@@ -15,6 +15,7 @@
 
 #include "build_info.h"
 #include "driver/pinned_digests.h"
+#include "runner.h"
 
 namespace ptrun {
 
@@ -32,19 +33,15 @@ double monotonic_seconds() {
 // Starts command in a process group of its own, standard output to a pipe
 // (returned in out), standard input and error /dev/null; -1 when it cannot.
 pid_t start_verifier(const std::vector<std::string>& command, int& out) {
+    std::vector<char*> args;
+    for (const std::string& arg : command) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
     int pipe_ends[2];
     if (pipe2(pipe_ends, O_CLOEXEC) != 0) return -1;
     const pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
-        std::vector<char*> args;
-        for (const std::string& arg : command) args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        // ptrun blocks its stop signals and ignores SIGPIPE; a program it runs must not.
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        signal(SIGPIPE, SIG_DFL);
+        reset_child_signals();
         const int null = open("/dev/null", O_RDWR);
         dup2(null, 0);
         dup2(pipe_ends[1], 1);
