@@ -393,55 +393,20 @@ TEST(Ptrun, CreditsACopyOnlyWithAFinitePositiveResultOfItsOwnAndKeepsItsMessages
 TEST(Ptrun, RefusesAResultBeyondWhatItCanSumAndBadSeedOrTemporaryFolderBeforeAnyRun) {
     TempDir dir;
     write_file(dir.file("plan"), "1e308\n1e148\n1.3e148\n");
-    struct Case {
-        std::vector<std::string> args;
-        std::vector<std::string> environment;
-        int exit_code;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
+    using Strings = std::vector<std::string>;
+    const std::vector<std::tuple<Strings, Strings, int, std::string>> cases = {
         {{"--runs", "1"}, {}, 1, "failed: exit code 0: pt's Result \"1e308\" is above 1.28e+148, the most ptrun"},
         {{"--runs", "1", "--copies", "2", "--cpus", "0"}, {}, 1, "failed: exit code 0: pt's Result \"1.3e148\""},
         {{"--pt", STAND_IN_PT, "--seed", "5"}, {}, 2,
          "ptrun: --seed is the seed of --order random: give --order random too, or leave --seed out (ptrun --help"},
         {{"--runs", "1"}, {"TMPDIR=/proc"}, 2, "ptrun: TMPDIR=/proc is not a folder ptrun may write"},
     };
-    for (const Case& c : cases) {
-        std::vector<std::string> args{"--pt", STAND_IN_PT};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        std::vector<std::string> env = c.environment;  // the first of a name counts
-        for (const std::string& entry : environment(dir)) env.push_back(entry);
+    for (auto [args, env, code, message] : cases) {
+        args.insert(args.begin(), {"--pt", STAND_IN_PT});
+        for (const std::string& entry : environment(dir)) env.push_back(entry);  // the first of a name counts
         const ChildResult child = run_child(PTRUN_BINARY, args, dir.path(), env);
-        EXPECT_EQ(child.exit_code, c.exit_code) << c.message << child.err;
-        EXPECT_NE(child.err.find(c.message), std::string::npos) << child.err;
+        EXPECT_EQ(child.exit_code, code) << message << child.err;
+        EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
     }
     EXPECT_EQ(calls(dir).size(), 3u) << "bad input started a run";
-}
-
-TEST(Ptrun, SignalsEndTheCallWhileBuildsAreValidated) {
-    for (const auto& [sig, code] : {std::pair{SIGTERM, 143}, std::pair{SIGINT, 130}}) {
-        TempDir dir;
-        write_file(dir.file("plan"), "100\n");
-        std::filesystem::copy_file(STAND_IN_PT, dir.file("pt"));
-        write_file(dir.file("ptverify"), "#!/bin/sh\n[ \"$1\" = --version ] && exec echo 'ptverify version 1.0'\n"
-                                         "sleep 300 & echo $! > started.tmp; mv started.tmp started; wait\n");
-        chmod(dir.file("ptverify").c_str(), 0755);
-        const pid_t ptrun = start_ptrun(dir, {"--pt", dir.file("pt"), "--json", "out.json"});
-        for (int i = 0; i < 3000 && !file_exists(dir.file("started")); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        ASSERT_TRUE(file_exists(dir.file("started")));
-        kill(ptrun, sig);
-        int status = 0;
-        ASSERT_EQ(waitpid(ptrun, &status, 0), ptrun);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == code) << status;
-        const nlohmann::json doc = nlohmann::json::parse(read_file(dir.file("out.json")));
-        EXPECT_EQ(doc["outcome"], "interrupted");
-        EXPECT_EQ(doc["builds"][0]["validation"], "interrupted");
-        EXPECT_TRUE(calls(dir).empty());
-        const std::string left = read_file(dir.file("started"));
-        const std::string stat = "/proc/" + left.substr(0, left.find('\n')) + "/stat";
-        const std::string state = file_exists(stat) ? read_file(stat) : "";
-        EXPECT_TRUE(state.empty() || state.find(") Z") != std::string::npos) << state;
-    }
 }
