@@ -98,12 +98,14 @@ std::uint64_t interval_order(const UDistribution& u, std::uint64_t pairs, double
 // samples' logs sorted ascending they form a matrix sorted along both axes.
 // How many are at most t is counted in O(m + n) by walking its staircase
 // (for a larger b_j the a_i it exceeds by at most t start no earlier). The
-// k-th smallest is the least double t with count(t) >= k, found by bisection
-// on t's bit pattern (doubles order as their sign-adjusted bits do), at most
-// 64 counts; as soon as no more than m + n pairs lie in the bracket they are
-// collected and the k-th picked among them, which ends it after about half
-// the steps. O((m + n) log(m + n)) for the sorting, O(64 (m + n)) per order
-// statistic, O(m + n) memory.
+// k-th smallest is the least double t with count(t) >= k, narrowed by
+// bisection of a bracket: halving its values (scores' log-ratios cluster, so
+// a step drops about half the pairs in it) and, past 64 such steps, halving
+// its bit patterns (doubles order as their sign-adjusted bits do), so at most
+// 128 counts are ever made. Once no more than m + n pairs lie in the bracket
+// they are collected and the k-th picked among them. Time O((m + n) log(m + n))
+// to sort and O(m + n) per count, about log2(mn / (m + n)) counts per order
+// statistic; memory O(m + n).
 class PairwiseLogRatios {
 public:
     PairwiseLogRatios(const std::vector<double>& a, const std::vector<double>& b)
