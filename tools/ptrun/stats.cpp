@@ -7,8 +7,6 @@
 #include <set>
 #include <stdexcept>
 
-#include "figures.h"
-
 namespace ptrun {
 
 namespace {
