@@ -30,9 +30,10 @@ Outcome simulate(const ptrun::Settings& settings, const std::function<double(std
     return outcome;
 }
 
-ptrun::Settings settings_of(int builds, int warmup, std::optional<double> until_cv, int max_runs, double max_time) {
+ptrun::Settings settings_of(int builds, int warmup, std::optional<double> until_cv, int max_runs, double max_time,
+                            std::vector<int> copies = {1}) {
     ptrun::Settings s;
-    s.copies = {1};
+    s.copies = std::move(copies);
     s.pts.assign(static_cast<std::size_t>(builds), "pt");
     s.order = builds > 1 ? "abba" : "single";
     s.warmup_rounds = warmup;
@@ -60,6 +61,16 @@ TEST(PtrunPlanner, InterleavesBuildsAndStopsWhenSteadyOrBounded) {
         {settings_of(1, 1, 1.0, 10, 0), steady, 1, {"aAAA", "cv 0.58 % at most 1 %"}},
         {settings_of(2, 0, 1.0, 5, 0), noisy_b, 1, {"ABBAABBAAB", "--max-runs reached, cv 13.93 % above 1 %"}},
         {settings_of(1, 0, 0.1, 0, 2.5), steady, 1, {"AAA", "--max-time reached"}},
+        // Time out during the first copy count: the others are named, not skipped silently.
+        {settings_of(1, 0, 0.1, 0, 2.5, {1, 2, 4}), steady, 1,
+         {"AAA", "copies 1: --max-time reached; copy counts 2, 4: no rounds, --max-time reached first"}},
+        {settings_of(1, 1, 1.0, 0, 4.5, {1, 2}), steady, 1,
+         {"aAAAa", "copies 1: cv 0.58 % at most 1 %; copies 2: no rounds, --max-time reached first"}},
+        // One or two rounds have no spread to speak of.
+        {settings_of(1, 0, 0.001, 1, 0), steady, 1,
+         {"A", "--max-runs reached after 1 round, too few to judge the spread (3 needed)"}},
+        {settings_of(2, 0, 50.0, 2, 0), steady, 1,
+         {"ABBA", "--max-runs reached after 2 rounds, too few to judge the spread (3 needed)"}},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Outcome got = simulate(cases[i].settings, cases[i].rate, cases[i].seconds);

@@ -389,3 +389,24 @@ TEST(Ptrun, CreditsACopyOnlyWithAFinitePositiveResultOfItsOwnAndKeepsItsMessages
         EXPECT_EQ(run["messages_cut"], score == 1024512 && last_note) << line;
     }
 }
+
+TEST(Ptrun, RefusesAResultBeyondWhatItCanSumAndBadSeedOrTemporaryFolderBeforeAnyRun) {
+    TempDir dir;
+    write_file(dir.file("plan"), "1e308\n1e148\n1.3e148\n");
+    using Strings = std::vector<std::string>;
+    const std::vector<std::tuple<Strings, Strings, int, std::string>> cases = {
+        {{"--runs", "1"}, {}, 1, "failed: exit code 0: pt's Result \"1e308\" is above 1.28e+148, the most ptrun"},
+        {{"--runs", "1", "--copies", "2", "--cpus", "0"}, {}, 1, "failed: exit code 0: pt's Result \"1.3e148\""},
+        {{"--pt", STAND_IN_PT, "--seed", "5"}, {}, 2,
+         "ptrun: --seed is the seed of --order random: give --order random too, or leave --seed out (ptrun --help"},
+        {{"--runs", "1"}, {"TMPDIR=/proc"}, 2, "ptrun: TMPDIR=/proc is not a folder ptrun may write"},
+    };
+    for (auto [args, env, code, message] : cases) {
+        args.insert(args.begin(), {"--pt", STAND_IN_PT});
+        for (const std::string& entry : environment(dir)) env.push_back(entry);  // the first of a name counts
+        const ChildResult child = run_child(PTRUN_BINARY, args, dir.path(), env);
+        EXPECT_EQ(child.exit_code, code) << message << child.err;
+        EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
+    }
+    EXPECT_EQ(calls(dir).size(), 3u) << "bad input started a run";
+}

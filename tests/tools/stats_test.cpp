@@ -2,7 +2,10 @@
 // what makes two results incomparable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <numeric>
+#include <random>
 #include <stdexcept>
 
 #include "ptrun/stats.h"
@@ -16,6 +19,78 @@ std::vector<double> range(double from, int count) {
 }
 
 }  // namespace
+
+TEST(PtrunStats, AgreesWithAllPairsOnRandomSamples) {
+    std::mt19937 random(25);
+    for (int trial = 0; trial < 300; ++trial) {
+        // Sizes of the exact test and beyond; scores of few levels (ties) or spread out.
+        std::uniform_int_distribution<std::size_t> size(trial % 3 != 0 ? 1 : 28, trial % 3 != 0 ? 8 : 45);
+        const std::size_t m = size(random), n = size(random);
+        std::uniform_real_distribution<double> spread(90, 110), shift(0.8, 1.25);
+        std::vector<double> a(m), b(n), ratios;
+        for (double& v : a) v = trial % 2 ? spread(random) : std::round(spread(random) / 5);
+        for (double& v : b) v = (trial % 2 ? spread(random) : std::round(spread(random) / 5)) * shift(random);
+        // As first written: every pair's ratio, sorted; the U distribution
+        // counted ([m+n choose n] in q) or normal; k walked up.
+        for (double x : a) {
+            for (double y : b) ratios.push_back(y / x);
+        }
+        std::sort(ratios.begin(), ratios.end());
+        std::vector<double> ways(m * n + m + n + 1, 0);
+        ways[0] = 1;
+        for (std::size_t i = 1; i <= n; ++i) {
+            for (std::size_t u = ways.size() - 1; u >= m + i; --u) ways[u] -= ways[u - m - i];
+            for (std::size_t u = i; u < ways.size(); ++u) ways[u] += ways[u - i];
+        }
+        const double all = std::accumulate(ways.begin(), ways.end(), 0.0), mn = static_cast<double>(m * n);
+        const auto at_most = [&](std::size_t u) {
+            if (m + n <= ptrun::kExactPooled) return std::accumulate(ways.begin(), ways.begin() + u + 1, 0.0) / all;
+            return 0.5 * std::erfc((mn / 2 - (u + 0.5)) / std::sqrt(mn * (m + n + 1) / 12.0) / std::sqrt(2.0));
+        };
+        std::size_t k = 1;
+        while (k + 1 <= ratios.size() / 2 && 2 * at_most(k) <= 0.05) ++k;
+        const std::size_t mid = ratios.size() / 2;
+        const double estimate = ratios.size() % 2 ? ratios[mid] : std::sqrt(ratios[mid - 1] * ratios[mid]);
+
+        const ptrun::SampleComparison got = ptrun::compare_samples(a, b);
+        EXPECT_NEAR(got.ratio_low / ratios[k - 1], 1, 1e-12) << trial;
+        EXPECT_NEAR(got.ratio_high / ratios[ratios.size() - k], 1, 1e-12) << trial;
+        EXPECT_NEAR(got.estimate / estimate, 1, 1e-12) << trial;
+        EXPECT_NEAR(got.confidence, 1 - 2 * at_most(k - 1), 1e-12) << trial;
+    }
+}
+
+TEST(PtrunStats, DecidesWithTheTestUsedAndNeverAgainstTheInterval) {
+    using ptrun::Verdict;
+    std::vector<double> mostly_equal(31, 1);
+    std::fill_n(mostly_equal.begin(), 6, 2);
+    struct Case {
+        std::vector<double> a, b;
+        Verdict verdict;
+        double ratio, estimate;
+    };
+    const std::vector<Case> cases = {
+        // 1 against 59 is exact: B's all below A's one round, p = 2/60.
+        {{100}, range(40, 59), Verdict::slower, 0.69, 0.69},
+        // 1 against 60 or more is normal: even all of B below A is p 0.09.
+        {{100}, range(40, 60), Verdict::too_few, 0.695, std::sqrt(69.0 * 70) / 100},
+        // The rank test, on ties, says B ranks higher (p 0.012), but most pairs are
+        // equal: the estimate and the whole interval say 1.
+        {std::vector<double>(30, 1), mostly_equal, Verdict::no_difference, 1, 1},
+        // Scores near the largest double: ratios in logs, not through infinity.
+        {{1e308, 1e308, 1e308}, {1e308, 1e308, 1e308}, Verdict::too_few, 1, 1},
+        {std::vector<double>(4, 1e308), std::vector<double>(4, 1e307), Verdict::slower, 0.1, 0.1},
+        {{1.7e308, 1.6e308}, {1.7e308, 1.6e308}, Verdict::too_few, 1, 1},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const ptrun::SampleComparison got = ptrun::compare_samples(cases[i].a, cases[i].b);
+        EXPECT_EQ(got.verdict, cases[i].verdict) << i << ": " << ptrun::verdict_text(got.verdict);
+        EXPECT_EQ(got.decidable, cases[i].verdict != Verdict::too_few) << i;
+        EXPECT_NEAR(got.ratio, cases[i].ratio, 1e-12) << i;
+        EXPECT_NEAR(got.estimate, cases[i].estimate, 1e-12) << i;
+        EXPECT_TRUE(got.ratio_low <= got.estimate && got.estimate <= got.ratio_high) << i;
+    }
+}
 
 TEST(PtrunStats, ComparesSamplesAsWorkedByHand) {
     struct Case {
@@ -44,17 +119,17 @@ TEST(PtrunStats, ComparesSamplesAsWorkedByHand) {
         EXPECT_NEAR(got.ratio_high, c.high, 1e-12) << i;
         EXPECT_NEAR(got.confidence, c.coverage, 1e-12) << i;
         EXPECT_NEAR(got.ratio, c.ratio, 1e-12) << i;
-        EXPECT_EQ(got.verdict, c.verdict) << i;
+        EXPECT_STREQ(ptrun::verdict_text(got.verdict), c.verdict) << i;
     }
     // Pooled sizes beyond the exact test: the normal one, ties included.
     const ptrun::SampleComparison apart = ptrun::compare_samples(range(1, 35), range(36, 35));
     EXPECT_TRUE(apart.decidable);
     EXPECT_LT(apart.p_value, 1e-10);
     EXPECT_GE(apart.confidence, 0.95);
-    EXPECT_EQ(apart.verdict, "faster");
+    EXPECT_EQ(apart.verdict, ptrun::Verdict::faster);
     const ptrun::SampleComparison same = ptrun::compare_samples(std::vector<double>(31, 5), std::vector<double>(40, 5));
     EXPECT_EQ(same.p_value, 1);
-    EXPECT_EQ(same.verdict, "no difference shown");
+    EXPECT_EQ(same.verdict, ptrun::Verdict::no_difference);
     EXPECT_THROW(ptrun::compare_samples({}, {1}), std::invalid_argument);
     EXPECT_THROW(ptrun::compare_samples({1, 0}, {1}), std::invalid_argument);
 }

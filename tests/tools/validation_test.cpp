@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "build_info.h"
@@ -102,5 +103,31 @@ TEST(PtrunVerdict, ReportableOnlyWithEveryConditionMet) {
         EXPECT_NE(doc["reportable_reasons"].dump().find(reason), std::string::npos) << doc["reportable_reasons"];
         const std::string citation = doc["citation"].get<std::string>();
         EXPECT_EQ(citation.substr(citation.size() - 16), "(not reportable)") << citation;
+    }
+}
+
+TEST(PtrunValidation, PtverifyIsBoundedAndASignalWhileItRunsEndsTheCall) {
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {"exec yes", 2, "ptverify printed more than 64 KiB"},
+        // What ptverify started in the background dies with it.
+        {"sleep 300 & echo $! > left; kill -TERM $PPID; wait", 143, "ptrun: interrupted"},
+        {"sleep 300 & echo $! > left; kill -INT $PPID; wait", 130, "ptrun: interrupted"}};
+    for (const auto& [script, code, message] : cases) {
+        TempDir dir;
+        std::filesystem::create_directories(dir.file("tmp"));
+        std::filesystem::copy_file(STAND_IN_PT, dir.file("pt"));
+        write_file(dir.file("ptverify"),
+                   "#!/bin/sh\n[ \"$1\" = --version ] && exec echo 'ptverify version 1.0'\n" + script);
+        std::filesystem::permissions(dir.file("ptverify"), std::filesystem::perms::owner_all);
+        const ChildResult child = run_child(PTRUN_BINARY, {"--pt", dir.file("pt"), "--json", "out.json"}, dir.path(),
+                                            {"PT_STAND_IN_PLAN=" + dir.file("plan"), "TMPDIR=" + dir.file("tmp")});
+        EXPECT_EQ(child.exit_code, code) << child.err;
+        EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
+        EXPECT_FALSE(file_exists(dir.file("plan.log"))) << "a copy ran";
+        if (code == 2) continue;
+        EXPECT_EQ(Json::parse(read_file(dir.file("out.json")))["builds"][0]["validation"], "interrupted");
+        const std::string left = read_file(dir.file("left"));
+        const std::string stat = "/proc/" + left.substr(0, left.find('\n')) + "/stat";
+        EXPECT_TRUE(!file_exists(stat) || read_file(stat).find(") Z") != std::string::npos) << read_file(stat);
     }
 }

@@ -180,12 +180,21 @@ bool is_executable_file(const std::string& path) {
 
 std::string temporary_base() {
     const char* given = std::getenv("TMPDIR");
-    if (given == nullptr || *given == '\0') return "/tmp";
+    const bool set = given != nullptr && *given != '\0';
+    const std::string base = set ? given : "/tmp";
+    const std::string named = set ? "TMPDIR=" + base : base + " (TMPDIR is unset)";
     std::error_code error;
-    if (!fs::is_directory(given, error) || access(given, W_OK | X_OK) != 0) {
-        usage_error(std::string("TMPDIR=") + given + " is not a folder ptrun may write: set it to one, or unset it");
+    if (!fs::is_directory(base, error) || access(base.c_str(), W_OK | X_OK) != 0) {
+        usage_error(named + " is not a folder ptrun may write: set TMPDIR to one");
     }
-    return given;
+    // Permissions do not tell it all (root may "write" /proc): a folder made
+    // and removed again does, before any build is checked or run.
+    std::string probe = (fs::path(base) / "ptrun-XXXXXX").string();
+    if (mkdtemp(probe.data()) == nullptr) {
+        usage_error(named + " is not a folder ptrun may write (" + std::strerror(errno) + "): set TMPDIR to one");
+    }
+    rmdir(probe.c_str());
+    return base;
 }
 
 std::optional<double> parse_duration(const std::string& text) {
@@ -272,6 +281,9 @@ Settings parse_command_line(int argc, char** argv) {
     if (settings.pts.size() > 1) {
         if (!order_given) settings.order = "abba";
         // A new seed, recorded, so that a shuffled order can be run again.
+        if (settings.order != "random" && settings.seed) {
+            usage_error("--seed is the seed of --order random: give --order random too, or leave --seed out");
+        }
         if (settings.order == "random" && !settings.seed) settings.seed = std::random_device{}() % 1000000000u;
     } else if (order_given || settings.seed) {
         usage_error("--order and --seed choose the order of two or more builds (--pt A --pt B)");

@@ -42,7 +42,7 @@ std::vector<int> usable_processors();
 bool is_executable_file(const std::string& path);
 
 // The folder for ptrun's private folder: TMPDIR, or /tmp when it is unset or
-// empty; a TMPDIR that is no folder ptrun may write ends the call (exit 2).
+// empty; one that no folder can be made in ends the call (exit 2).
 std::string temporary_base();
 
 // A duration such as 90, 90s, 15m or 2h, in seconds.

@@ -33,14 +33,23 @@ std::optional<RoundPlan> Planner::next(const std::vector<RoundFigure>& done, dou
 
 bool Planner::more_rounds(int copies, const std::vector<RoundFigure>& done, double elapsed_s) {
     if (!settings_.until_cv) return round_ < settings_.warmup_rounds + settings_.runs;
+    const int judged = round_ - settings_.warmup_rounds;
     if (settings_.max_time_s > 0 && elapsed_s >= settings_.max_time_s) {
         out_of_time_ = true;
-        stop(copies, "--max-time reached");
+        if (judged > 0) stop(copies, "--max-time reached");
+        name_counts_not_run(judged > 0 ? copies_at_ + 1 : copies_at_);
         return false;
     }
-    const int judged = round_ - settings_.warmup_rounds;
     const int most = settings_.max_runs > 0 ? settings_.max_runs : kMaxRuns;
     if (judged < std::min(std::max(kFewestJudged, settings_.runs), most)) return true;
+    char text[128];
+    if (judged < kFewestJudged) {
+        // A spread of one or two rounds says nothing about steadiness.
+        std::snprintf(text, sizeof text, "--max-runs reached after %d %s, too few to judge the spread (%d needed)",
+                      judged, judged == 1 ? "round" : "rounds", kFewestJudged);
+        stop(copies, text);
+        return false;
+    }
     // The widest spread of the builds decides: each must be steady.
     double cv = 0;
     for (std::size_t build = 0; build < settings_.pts.size(); ++build) {
@@ -50,7 +59,6 @@ bool Planner::more_rounds(int copies, const std::vector<RoundFigure>& done, doub
         }
         cv = std::max(cv, cv_of(rates));
     }
-    char text[96];
     if (cv * 100 <= *settings_.until_cv) {
         std::snprintf(text, sizeof text, "cv %.2f %% at most %g %%", cv * 100, *settings_.until_cv);
         stop(copies, text);
@@ -63,6 +71,19 @@ bool Planner::more_rounds(int copies, const std::vector<RoundFigure>& done, doub
         return false;
     }
     return true;
+}
+
+// The copy counts from index first on get no rounds once the time is out:
+// said, so that a call of 1,2,4 copies that only ran 1 does not read as done.
+void Planner::name_counts_not_run(std::size_t first) {
+    if (first >= settings_.copies.size()) return;
+    std::string counts;
+    for (std::size_t i = first; i < settings_.copies.size(); ++i) {
+        counts += (counts.empty() ? "" : ", ") + std::to_string(settings_.copies[i]);
+    }
+    if (!stopped_because_.empty()) stopped_because_ += "; ";
+    stopped_because_ += (settings_.copies.size() - first == 1 ? "copies " : "copy counts ") + counts +
+                        ": no rounds, --max-time reached first";
 }
 
 void Planner::stop(int copies, const std::string& why) {

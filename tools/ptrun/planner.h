@@ -45,6 +45,7 @@ private:
     bool more_rounds(int copies, const std::vector<RoundFigure>& done, double elapsed_s);
     std::vector<std::size_t> order_of_round();
     void stop(int copies, const std::string& why);
+    void name_counts_not_run(std::size_t first);
 
     Settings settings_;
     std::mt19937 shuffle_;

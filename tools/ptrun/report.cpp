@@ -268,7 +268,7 @@ Section fleet_section(const Json& doc, bool charts) {
                 const SampleComparison c = compare_samples(first, rates_of(s));
                 against = number_text(c.ratio, 3) + " (" + number_text(c.ratio_low, 3) + " to " +
                           number_text(c.ratio_high, 3) + ")";
-                verdict = c.verdict;
+                verdict = verdict_text(c.verdict);
             }
             table.rows.push_back({s.host, s.build, std::to_string(s.copies), std::to_string(s.rounds),
                                   number_text(s.median), number_text(s.min), number_text(s.max),

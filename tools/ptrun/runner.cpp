@@ -289,6 +289,11 @@ std::string score_problem(const std::string& text, double& score) {
     if (!whole || errno == ERANGE || !std::isfinite(value) || value <= 0) {
         return "pt's Result \"" + text + "\" is not a finite positive number";
     }
+    if (value > kMaxScore) {
+        char limit[32];
+        std::snprintf(limit, sizeof limit, "%.3g", kMaxScore);
+        return "pt's Result \"" + text + "\" is above " + limit + ", the most ptrun can add up and spread over rounds";
+    }
     score = value;
     return "";
 }

@@ -4,7 +4,9 @@
 
 #include <sys/types.h>
 
+#include <cmath>
 #include <ctime>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -72,8 +74,14 @@ void reset_child_signals();
 // (and messages_cut when more came).
 void read_messages(Run& run);
 
+// The largest score a copy may have: a round sums up to kMaxCopies (2^10)
+// copies, and a spread squares the rounds and sums up to 2^10 squares, so
+// sqrt(DBL_MAX) / 2^20 keeps every figure finite. Real scores are below
+// 1e12; a larger Result is a broken pt, and counted as a failed run.
+inline const double kMaxScore = std::sqrt(std::numeric_limits<double>::max()) / 1048576.0;
+
 // Why a Result text is no score (empty when it is one, then in score): a
-// finite positive number and nothing else.
+// finite positive number up to kMaxScore and nothing else.
 std::string score_problem(const std::string& text, double& score);
 
 // One copy's time limit: --timeout, or the default times the copies that
