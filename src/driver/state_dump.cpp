@@ -95,13 +95,13 @@ struct IntegerFields<DbRecord> {
 };
 template <>
 struct IntegerFields<std::int32_t> {
-    static constexpr std::size_t begin = 0;
-    static constexpr std::size_t end = sizeof(std::int32_t);
+    [[maybe_unused]] static constexpr std::size_t begin = 0;
+    [[maybe_unused]] static constexpr std::size_t end = sizeof(std::int32_t);
 };
 static_assert(IntegerFields<WorkRecord>::end - IntegerFields<WorkRecord>::begin == 12 * sizeof(std::int32_t));
 static_assert(IntegerFields<DbRecord>::end - IntegerFields<DbRecord>::begin == 6 * sizeof(std::int32_t));
 
-void append_little_endian(std::vector<unsigned char>& frame, const unsigned char* integer) {
+[[maybe_unused]] void append_little_endian(std::vector<unsigned char>& frame, const unsigned char* integer) {
     std::uint32_t value;
     std::memcpy(&value, integer, sizeof value);
     for (int shift = 0; shift < 32; shift += 8) frame.push_back(static_cast<unsigned char>(value >> shift));
