@@ -62,8 +62,8 @@ TEST(PtrunEnvironment, EachFamilyNamedFromItsOwnFiles) {
         Text hypervisor;
     };
     const std::vector<Case> cases = {
-        {"aarch64-neoverse-n1-kvm", Family::arm, "ARM Neoverse-N1", "implementer 0x41 part 0xd0c variant 0x3 revision 1",
-         "KVM"},
+        {"aarch64-neoverse-n1-kvm", Family::arm, "ARM Neoverse-N1",
+         "implementer 0x41 part 0xd0c variant 0x3 revision 1", "KVM"},
         {"aarch64-rk3399", Family::arm, "ARM Cortex-A53 + ARM Cortex-A72",
          "implementer 0x41 part 0xd03 variant 0x0 revision 4; implementer 0x41 part 0xd08 variant 0x0 revision 2",
          std::nullopt},
@@ -72,7 +72,8 @@ TEST(PtrunEnvironment, EachFamilyNamedFromItsOwnFiles) {
         {"armv7-unknown-part", Family::arm, "ARMv7 Processor rev 1 (v7l)",
          "implementer 0x41 part 0xc99 variant 0x0 revision 1", std::nullopt},
         {"riscv64-visionfive2", Family::riscv, "SiFive U74-MC",
-         "mvendorid 0x489 marchid 0x8000000000000007 mimpid 0x4210427 isa rv64imafdc_zicntr_zicsr_zifencei_zihpm_zba_zbb",
+         "mvendorid 0x489 marchid 0x8000000000000007 mimpid 0x4210427 "
+         "isa rv64imafdc_zicntr_zicsr_zifencei_zihpm_zba_zbb",
          std::nullopt},
         {"riscv64-qemu-virt", Family::riscv, "",
          "mvendorid 0x0 marchid 0x0 mimpid 0x0 isa rv64imafdch_zicbom_zicboz_zicsr_zifencei_zihintpause_zbb_sstc",
