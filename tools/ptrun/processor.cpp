@@ -114,10 +114,18 @@ std::vector<std::string> blocks_of(const std::string& cpuinfo) {
     return blocks;
 }
 
-void add_distinct(std::string& list, const std::string& item, const char* separator) {
-    if (item.empty()) return;
-    if (list == item || list.find(item + separator) == 0 || list.find(separator + item) != std::string::npos) return;
-    list += (list.empty() ? "" : separator) + item;
+void append(std::string& list, const std::string& item, const std::string& separator) {
+    if (!item.empty()) list += (list.empty() ? "" : separator) + item;
+}
+
+// Appends item unless the list has it already, whole.
+void add_distinct(std::string& list, const std::string& item, const std::string& separator) {
+    for (std::size_t start = 0; start < list.size();) {
+        const std::size_t end = std::min(list.find(separator, start), list.size());
+        if (list.compare(start, end - start, item) == 0) return;
+        start = end + separator.size();
+    }
+    append(list, item, separator);
 }
 
 // Each kind of core once, in the order the kernel lists them ("ARM Cortex-A76
@@ -156,7 +164,7 @@ ProcessorName name_arm(const std::string& cpuinfo) {
 ProcessorName name_riscv(const std::string& cpuinfo) {
     ProcessorName named{Family::riscv, "", ""};
     for (const char* key : {"mvendorid", "marchid", "mimpid", "isa"}) {
-        if (const auto value = proc_value(cpuinfo, key)) add_distinct(named.ids, std::string(key) + " " + *value, " ");
+        if (const auto value = proc_value(cpuinfo, key)) append(named.ids, std::string(key) + " " + *value, " ");
     }
     const std::string uarch = proc_value(cpuinfo, "uarch").value_or("");
     const std::size_t comma = uarch.find(',');
@@ -178,7 +186,7 @@ ProcessorName name_power(const std::string& cpuinfo) {
     cpu = cpu.substr(0, std::min(cpu.find(','), cpu.find(" (")));
     if (cpu.rfind("POWER", 0) == 0) named.name = "IBM " + cpu;
     if (const auto revision = proc_value(cpuinfo, "revision")) named.ids = "revision " + *revision;
-    if (const auto machine = proc_value(cpuinfo, "machine")) add_distinct(named.ids, "machine " + *machine, ", ");
+    if (const auto machine = proc_value(cpuinfo, "machine")) append(named.ids, "machine " + *machine, ", ");
     return named;
 }
 
@@ -199,7 +207,7 @@ ProcessorName name_s390(const std::string& cpuinfo) {
 ProcessorName name_x86(const std::string& cpuinfo) {
     ProcessorName named{Family::x86, proc_value(cpuinfo, "model name").value_or(""), ""};
     for (const char* key : {"vendor_id", "cpu family", "model", "stepping"}) {
-        if (const auto value = proc_value(cpuinfo, key)) add_distinct(named.ids, std::string(key) + " " + *value, " ");
+        if (const auto value = proc_value(cpuinfo, key)) append(named.ids, std::string(key) + " " + *value, " ");
     }
     return named;
 }
