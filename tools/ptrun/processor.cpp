@@ -139,9 +139,7 @@ ProcessorName name_arm(const std::string& cpuinfo) {
         if (!implementer || !part) continue;
         std::string ids;
         for (const char* key : {"implementer", "part", "variant", "revision"}) {
-            if (const auto value = proc_value(block, std::string("CPU ") + key)) {
-                ids += (ids.empty() ? "" : " ") + std::string(key) + " " + *value;
-            }
+            if (const auto value = proc_value(block, std::string("CPU ") + key)) append(ids, key + (" " + *value), " ");
         }
         add_distinct(named.ids, ids, "; ");
         const auto maker = std::find_if(std::begin(kArmImplementers), std::end(kArmImplementers),
