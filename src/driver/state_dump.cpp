@@ -1,6 +1,7 @@
 #include "driver/state_dump.h"
 
 #include <bit>
+#include <cstddef>
 #include <cstring>
 
 #include "modules/copy/copy.h"
@@ -11,7 +12,11 @@
 #include "modules/words/words.h"
 #include "workload/workload.h"
 
-static_assert(std::endian::native == std::endian::little, "the frame is the memory image of a little-endian machine");
+// The frame is little-endian. On a little-endian machine that is the memory
+// image, copied whole (the fast path ptverify and the checks run on); a
+// big-endian machine writes its integers byte by byte.
+static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big,
+              "a machine of mixed byte order");
 
 const StateInteger kStateIntegers[kStateIntegerCount] = {
     {"copy_call_counter", &copy_call_counter},
@@ -74,9 +79,55 @@ void append_bytes(std::vector<unsigned char>& frame, const void* data, std::size
     frame.insert(frame.end(), bytes, bytes + size);
 }
 
+// Where the int32 fields of a frame's object lie: the bytes from integers_begin
+// to integers_end; every other byte is text.
+template <typename T>
+struct IntegerFields;
+template <>
+struct IntegerFields<WorkRecord> {
+    static constexpr std::size_t begin = offsetof(WorkRecord, offset);
+    static constexpr std::size_t end = offsetof(WorkRecord, vowel_base) + sizeof(std::int32_t);
+};
+template <>
+struct IntegerFields<DbRecord> {
+    static constexpr std::size_t begin = offsetof(DbRecord, id);
+    static constexpr std::size_t end = offsetof(DbRecord, value3) + sizeof(std::int32_t);
+};
+template <>
+struct IntegerFields<std::int32_t> {
+    [[maybe_unused]] static constexpr std::size_t begin = 0;
+    [[maybe_unused]] static constexpr std::size_t end = sizeof(std::int32_t);
+};
+static_assert(IntegerFields<WorkRecord>::end - IntegerFields<WorkRecord>::begin == 12 * sizeof(std::int32_t));
+static_assert(IntegerFields<DbRecord>::end - IntegerFields<DbRecord>::begin == 6 * sizeof(std::int32_t));
+
+[[maybe_unused]] void append_little_endian(std::vector<unsigned char>& frame, const unsigned char* integer) {
+    std::uint32_t value;
+    std::memcpy(&value, integer, sizeof value);
+    for (int shift = 0; shift < 32; shift += 8) frame.push_back(static_cast<unsigned char>(value >> shift));
+}
+
+// count objects as the frame holds them.
+template <typename T>
+void append_objects(std::vector<unsigned char>& frame, const T* objects, std::size_t count) {
+    if constexpr (std::endian::native == std::endian::little) {
+        append_bytes(frame, objects, count * sizeof(T));
+    } else {
+        using Fields = IntegerFields<T>;
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(&objects[i]);
+            append_bytes(frame, bytes, Fields::begin);
+            for (std::size_t at = Fields::begin; at < Fields::end; at += sizeof(std::int32_t)) {
+                append_little_endian(frame, bytes + at);
+            }
+            append_bytes(frame, bytes + Fields::end, sizeof(T) - Fields::end);
+        }
+    }
+}
+
 void append_slots(std::vector<unsigned char>& frame, const DbRecord* block, int first, int count) {
     if (block != nullptr) {
-        append_bytes(frame, block + first, static_cast<std::size_t>(count) * sizeof(DbRecord));
+        append_objects(frame, block + first, static_cast<std::size_t>(count));
     } else {
         frame.resize(frame.size() + static_cast<std::size_t>(count) * sizeof(DbRecord), 0);
     }
@@ -85,12 +136,12 @@ void append_slots(std::vector<unsigned char>& frame, const DbRecord* block, int 
 }  // namespace
 
 void append_state_frame(std::vector<unsigned char>& frame) {
-    append_bytes(frame, long_records, sizeof long_records);
-    append_bytes(frame, short_records, sizeof short_records);
-    append_bytes(frame, index_table, sizeof index_table);
+    append_objects(frame, long_records, kRecordCount);
+    append_objects(frame, short_records, kRecordCount);
+    append_objects(frame, index_table, kRecordCount);
     std::int32_t values[kStateIntegerCount];
     read_state_integers(values);
-    append_bytes(frame, values, sizeof values);
+    append_objects(frame, values, kStateIntegerCount);
     append_slots(frame, db_table, 0, kDbSlots);
     append_slots(frame, selection_buffer, 1, 100);
     append_slots(frame, flagged_buffer, 1, 50);

@@ -104,7 +104,7 @@ void fill_work_tables() {
 }
 
 void set_copy_sizes() {
-    copy_size_a = 136;
-    copy_size_b = 88;
-    copy_size_c = 28;
+    copy_size_a = kCopySizeA;
+    copy_size_b = kCopySizeB;
+    copy_size_c = kCopySizeC;
 }

@@ -24,8 +24,11 @@ struct WorkRecord {
     std::int32_t vowel_base;
 };
 
-// The data copy module copies byte ranges that cross these fields, so the
-// layout is part of the workload's definition.
+// The data copy module copies byte ranges that cross the text fields, so the
+// layout is part of the workload's definition. No copy reaches the integer
+// fields (copy_step.cpp checks it at compile time): an integer is only ever
+// read and written whole, so the work is the same whatever the machine's byte
+// order, and the state dump writes the integers little-endian everywhere.
 static_assert(sizeof(WorkRecord) == 272);
 static_assert(offsetof(WorkRecord, text1) == 0);
 static_assert(offsetof(WorkRecord, text2) == 64);
@@ -57,10 +60,14 @@ extern std::int32_t index_table[kRecordCount];
 extern std::int32_t module_seed;
 // Reset by every work unit and changed by nothing else; the run driver prints it.
 extern std::int32_t go_intern;
-// Set once per run by set_copy_sizes; read by the data copy module.
+// Set once per run by set_copy_sizes, to the lengths below; read by the data
+// copy module.
 extern std::int32_t copy_size_a;
 extern std::int32_t copy_size_b;
 extern std::int32_t copy_size_c;
+inline constexpr std::int32_t kCopySizeA = 136;
+inline constexpr std::int32_t kCopySizeB = 88;
+inline constexpr std::int32_t kCopySizeC = 28;
 
 // 0 to 32767, from the linear congruential sequence seeded by module_seed.
 std::int32_t module_random();

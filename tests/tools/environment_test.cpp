@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "ptrun/environment.h"
+#include "ptrun/machine.h"
+#include "ptrun/processor.h"
 #include "support/test_support.h"
 
 using namespace ptrun;
@@ -30,15 +32,104 @@ TEST(PtrunEnvironment, BoostFromEitherSwitchAndNothingWhereNoneSays) {
 TEST(PtrunEnvironment, HypervisorNamedPresentNoneOrUnknown) {
     const std::string guest = "processor\t: 0\nflags\t\t: fpu sse2 hypervisor lm\n";
     const std::string bare = "processor\t: 0\nflags\t\t: fpu sse2 lm hypervisorish\n";
-    const std::vector<std::tuple<std::string, Text, std::string, Text>> cases = {
-        {guest, "xen\n", "", "xen"},
-        {guest, std::nullopt, "KVMKVMKVM", "KVMKVMKVM"},
-        {guest, std::nullopt, "", "present"},
-        {bare, std::nullopt, "", "none"},
-        {"processor\t: 0\n", std::nullopt, "", std::nullopt}};
-    for (const auto& [cpuinfo, type, signature, expected] : cases) {
-        EXPECT_EQ(hypervisor_of(cpuinfo, type, signature), expected) << cpuinfo << signature;
+    const std::string arm = "processor\t: 0\nFeatures\t: fp asimd evtstrm\nCPU implementer\t: 0x41\n";
+    const std::vector<std::tuple<std::string, HypervisorClues, Text>> cases = {
+        {guest, {"xen\n", "", {}, {}, {}}, "Xen"},
+        {guest, {{}, "KVMKVMKVM", {}, {}, {}}, "KVM"},
+        {guest, {{}, "MicrosoftHv", {}, {}, {}}, "Microsoft Hyper-V"},
+        {guest, {{}, "TCGTCGTCGTCG", {}, {}, {}}, "QEMU (TCG)"},
+        {guest, {{}, "NewVisor", {}, {}, {}}, "NewVisor"},
+        {guest, {}, "present"},
+        {bare, {}, "none"},
+        {arm, {{}, "", std::string("xen,xen-4.17\0xen,xen\0", 22), {}, {}}, "Xen"},
+        {arm, {{}, "", {}, "QEMU\n", "QEMU Virtual Machine\n"}, "QEMU"},
+        {arm, {{}, "", {}, "Amazon EC2\n", "c7g.metal\n"}, std::nullopt},
+        {arm, {{}, "", {}, "Ampere(R)\n", "Mt.Jade\n"}, std::nullopt},
+        {"processor\t: 0\n", {}, std::nullopt}};
+    for (const auto& [cpuinfo, clues, expected] : cases) {
+        EXPECT_EQ(hypervisor_of(cpuinfo, clues), expected) << cpuinfo << clues.signature;
     }
+}
+
+// Each family's processor and hypervisor from the files its kernel writes
+// (tests/tools/fixtures/<machine>/{proc,sys}).
+TEST(PtrunEnvironment, EachFamilyNamedFromItsOwnFiles) {
+    struct Case {
+        const char* machine;
+        Family family;
+        const char* processor;
+        const char* ids;
+        Text hypervisor;
+    };
+    const std::vector<Case> cases = {
+        {"aarch64-neoverse-n1-kvm", Family::arm, "ARM Neoverse-N1",
+         "implementer 0x41 part 0xd0c variant 0x3 revision 1", "KVM"},
+        {"aarch64-rk3399", Family::arm, "ARM Cortex-A53 + ARM Cortex-A72",
+         "implementer 0x41 part 0xd03 variant 0x0 revision 4; implementer 0x41 part 0xd08 variant 0x0 revision 2",
+         std::nullopt},
+        {"armv7-raspberry-pi-3", Family::arm, "ARM Cortex-A53", "implementer 0x41 part 0xd03 variant 0x0 revision 4",
+         std::nullopt},
+        {"armv7-unknown-part", Family::arm, "ARMv7 Processor rev 1 (v7l)",
+         "implementer 0x41 part 0xc99 variant 0x0 revision 1", std::nullopt},
+        {"riscv64-visionfive2", Family::riscv, "SiFive U74-MC",
+         "mvendorid 0x489 marchid 0x8000000000000007 mimpid 0x4210427 "
+         "isa rv64imafdc_zicntr_zicsr_zifencei_zihpm_zba_zbb",
+         std::nullopt},
+        {"riscv64-qemu-virt", Family::riscv, "",
+         "mvendorid 0x0 marchid 0x0 mimpid 0x0 isa rv64imafdch_zicbom_zicboz_zicsr_zifencei_zihintpause_zbb_sstc",
+         "KVM"},
+        {"ppc64le-power9-powernv", Family::power, "IBM POWER9",
+         "revision 2.2 (pvr 004e 1202), machine PowerNV 9006-22P", std::nullopt},
+        {"s390x-z15-zvm", Family::s390, "IBM z15", "machine 8561", "z/VM Hypervisor"},
+        {"x86_64-epyc-guest", Family::x86, "AMD EPYC 9R14 96-Core Processor",
+         "vendor_id AuthenticAMD cpu family 25 model 17 stepping 1", "Amazon EC2 Nitro"},
+    };
+    for (const Case& c : cases) {
+        const std::string root = std::string(PT_TOOLS_FIXTURES) + "/" + c.machine;
+        const ProcessorName named = name_processor(read_text(root + "/proc/cpuinfo"));
+        EXPECT_EQ(named.family, c.family) << c.machine;
+        EXPECT_EQ(named.name, c.processor) << c.machine;
+        EXPECT_EQ(named.ids, c.ids) << c.machine;
+        EXPECT_EQ(read_environment({}, root).hypervisor, c.hypervisor) << c.machine;
+    }
+}
+
+// A program runs emulated when an enabled binfmt_misc entry claims its ELF
+// header, or when this program's own family is not the one cpuinfo names.
+TEST(PtrunEnvironment, EmulatorFromTheHandlerThatClaimsTheProgram) {
+    const auto elf = [](unsigned char machine) {
+        std::string head = std::string("\x7f" "ELF\x02\x01\x01", 7) + std::string(9, '\0');
+        return head + std::string("\x02\x00", 2) + static_cast<char>(machine) + std::string(109, '\0');
+    };
+    const std::string qemu = read_text(std::string(PT_TOOLS_FIXTURES) + "/binfmt_misc/qemu-aarch64");
+    std::string disabled = qemu;
+    disabled.replace(0, 7, "disabled");
+    std::string other = qemu;
+    other.replace(other.find("/usr/libexec/qemu-binfmt/aarch64-binfmt-P"), 41, "/usr/bin/FEXInterpreter");
+    const std::vector<std::tuple<Family, Family, std::string, std::vector<std::string>, std::string>> cases = {
+        {Family::x86, Family::x86, elf(0xb7), {qemu}, "qemu-user"},
+        {Family::x86, Family::x86, elf(0xb7), {other}, "FEXInterpreter"},
+        {Family::x86, Family::x86, elf(0x3e), {qemu}, ""},
+        {Family::x86, Family::x86, elf(0xb7), {disabled}, ""},
+        {Family::x86, Family::x86, elf(0xb7).substr(0, 19), {qemu}, ""},
+        {Family::arm, Family::x86, elf(0xb7), {}, "user-mode emulator"},
+        {Family::arm, Family::unknown, elf(0xb7), {}, ""},
+    };
+    for (const auto& [own, described, head, entries, expected] : cases) {
+        EXPECT_EQ(emulator_of(own, described, head, entries), expected) << static_cast<unsigned char>(head[18]) + 0;
+    }
+}
+
+// The digest of the contents: a name with a backslash or a line break
+// changes nothing (sha256sum would escape it and begin with a backslash).
+TEST(PtrunEnvironment, Sha256OfTheContentsWhateverTheName) {
+    TempDir dir;
+    for (const std::string name : {"pt", "p\\t", "p\nt", "-pt"}) {
+        write_file(dir.path() + "/" + name, "abc");
+        EXPECT_EQ(sha256_of(dir.path() + "/" + name),
+                  "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad") << name;
+    }
+    EXPECT_EQ(sha256_of(dir.path() + "/missing"), "unknown");
 }
 
 TEST(PtrunEnvironment, NumbersOnlyWhenWholeAndKeysOnlyWhenExact) {

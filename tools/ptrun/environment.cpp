@@ -80,6 +80,35 @@ std::string hypervisor_signature() {
 #endif
 }
 
+// The vendor texts hypervisors put into the x86 identification leaf (as
+// read, blanks dropped), and their names.
+constexpr std::pair<const char*, const char*> kHypervisorSignatures[] = {
+    {"KVMKVMKVM", "KVM"},          {"MicrosoftHv", "Microsoft Hyper-V"}, {"VMwareVMware", "VMware"},
+    {"XenVMMXenVMM", "Xen"},       {"TCGTCGTCGTCG", "QEMU (TCG)"},       {"VBoxVBoxVBox", "VirtualBox"},
+    {"prlhyperv", "Parallels"},    {"bhyvebhyve", "bhyve"},              {"ACRNACRNACRN", "ACRN"},
+};
+
+// Virtual machines as their firmware's DMI tables name the system: vendor,
+// a text the product name holds, and one it must not (Amazon's bare-metal
+// instances are "*.metal"). A physical maker says nothing either way.
+struct DmiGuest {
+    const char* vendor;
+    const char* product;
+    const char* not_product;
+    const char* name;
+};
+constexpr DmiGuest kDmiGuests[] = {
+    {"QEMU", "KVM", "", "KVM"},
+    {"QEMU", "", "", "QEMU"},
+    {"Microsoft Corporation", "Virtual Machine", "", "Microsoft Hyper-V"},
+    {"VMware, Inc.", "", "", "VMware"},
+    {"Xen", "", "", "Xen"},
+    {"innotek GmbH", "VirtualBox", "", "VirtualBox"},
+    {"Amazon EC2", "", ".metal", "Amazon EC2 Nitro"},
+    {"Google", "Google Compute Engine", "", "Google Compute Engine (KVM)"},
+    {"Parallels Software International Inc.", "", "", "Parallels"},
+};
+
 void read_temperatures(const std::string& root, Snapshot& snapshot) {
     const std::string thermal = root + "/sys/class/thermal/";
     for (const std::string& zone : names_in(thermal, "thermal_zone")) {
@@ -153,10 +182,27 @@ std::optional<std::string> boost_of(const std::optional<std::string>& boost,
     return std::nullopt;
 }
 
-std::optional<std::string> hypervisor_of(const std::string& cpuinfo, const std::optional<std::string>& sys_type,
-                                         const std::string& signature) {
-    if (const std::optional<std::string> type = sys_line(sys_type)) return type;
-    if (!signature.empty()) return signature;
+std::optional<std::string> hypervisor_of(const std::string& cpuinfo, const HypervisorClues& clues) {
+    if (const std::optional<std::string> type = sys_line(clues.sys_type)) return *type == "xen" ? "Xen" : *type;
+    if (!clues.signature.empty()) {
+        for (const auto& [signature, name] : kHypervisorSignatures) {
+            if (clues.signature == signature) return name;
+        }
+        return clues.signature;
+    }
+    if (clues.device_tree && !clues.device_tree->empty()) {
+        const std::string first = clues.device_tree->substr(0, clues.device_tree->find('\0'));
+        if (first == "linux,kvm") return "KVM";
+        return first.rfind("xen,", 0) == 0 ? "Xen" : first;
+    }
+    const std::string vendor = sys_line(clues.dmi_vendor).value_or("");
+    const std::string product = sys_line(clues.dmi_product).value_or("");
+    for (const DmiGuest& guest : kDmiGuests) {
+        if (vendor == guest.vendor && product.find(guest.product) != std::string::npos &&
+            (guest.not_product[0] == '\0' || product.find(guest.not_product) == std::string::npos)) {
+            return guest.name;
+        }
+    }
     const std::optional<std::string> flags = proc_value(cpuinfo, "flags");
     if (!flags) return std::nullopt;
     std::istringstream words(*flags);
@@ -213,8 +259,11 @@ Environment read_environment(const std::vector<int>& cpus, const std::string& ro
     environment.microcode = proc_value(cpuinfo, "microcode");
     if (environment.microcode && environment.microcode->empty()) environment.microcode.reset();
     environment.boost = boost_of(read_small(cpu_dir + "cpufreq/boost"), read_small(cpu_dir + "intel_pstate/no_turbo"));
-    environment.hypervisor =
-        hypervisor_of(cpuinfo, read_small(root + "/sys/hypervisor/type"), root.empty() ? hypervisor_signature() : "");
+    const std::string dmi = root + "/sys/class/dmi/id/";
+    environment.hypervisor = hypervisor_of(
+        cpuinfo, {read_small(root + "/sys/hypervisor/type"), root.empty() ? hypervisor_signature() : "",
+                  read_small(root + "/proc/device-tree/hypervisor/compatible"), read_small(dmi + "sys_vendor"),
+                  read_small(dmi + "product_name")});
     for (const std::string& name : names_in(cpu_dir + "vulnerabilities", "")) {
         if (const std::optional<std::string> text = sys_line(read_small(cpu_dir + "vulnerabilities/" + name))) {
             environment.vulnerabilities.emplace_back(name, *text);

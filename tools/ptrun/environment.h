@@ -46,10 +46,19 @@ std::optional<long long> sys_number(const std::optional<std::string>& text);
 // turbo switch of Intel's driver ("1" = no turbo).
 std::optional<std::string> boost_of(const std::optional<std::string>& boost,
                                     const std::optional<std::string>& no_turbo);
-// The hypervisor's name where the machine gives one, "present" where only
-// the processor flag says so, "none" where the flags say none.
-std::optional<std::string> hypervisor_of(const std::string& cpuinfo, const std::optional<std::string>& sys_type,
-                                         const std::string& signature);
+// What a machine may say about a hypervisor under it, each read as is.
+struct HypervisorClues {
+    std::optional<std::string> sys_type;     // /sys/hypervisor/type
+    std::string signature;                   // the x86 identification leaf's vendor text, blanks dropped
+    std::optional<std::string> device_tree;  // /proc/device-tree/hypervisor/compatible (NUL-separated)
+    std::optional<std::string> dmi_vendor;   // /sys/class/dmi/id/sys_vendor
+    std::optional<std::string> dmi_product;  // /sys/class/dmi/id/product_name
+};
+// The hypervisor by the name its users know ("KVM", "Microsoft Hyper-V")
+// where the machine gives one, "present" where only the x86 processor flag
+// says so, "none" where the x86 flags say none; nothing where the machine
+// does not tell (other families have no such flag).
+std::optional<std::string> hypervisor_of(const std::string& cpuinfo, const HypervisorClues& clues);
 // Adds a reading under name, or name#2, name#3 ... when name is taken.
 void add_reading(std::vector<std::pair<std::string, double>>& readings, const std::string& name, double value);
 // The snapshot with only the given processor's state.
