@@ -14,6 +14,7 @@
 #include "compare.h"
 #include "machine.h"
 #include "merge.h"
+#include "model/writer.h"
 #include "options.h"
 #include "output.h"
 #include "report.h"
@@ -70,7 +71,7 @@ int run_command(int argc, char** argv) {
         fs::remove_all(dir, ignored);
     }
     call.ended_utc = utc_now();
-    const Json doc = results_document(settings, call, machine, builds, session);
+    const Document doc = results_document(settings, call, machine, builds, session);
 
     // The figures first: nothing that happens to the terminal loses them.
     int code = 0;

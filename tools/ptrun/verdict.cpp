@@ -6,118 +6,93 @@ namespace ptrun {
 
 namespace {
 
-std::string text_of(const Json& object, const char* key) {
-    return object.is_object() && object.contains(key) && object[key].is_string() ? object[key].get<std::string>() : "";
+std::string counted(long long n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-const Json& list_of(const Json& document, const char* key) {
-    static const Json empty = Json::array();
-    return document.contains(key) && document[key].is_array() ? document[key] : empty;
-}
-
-bool validated(const Json& document, const std::string& build) {
-    for (const Json& entry : list_of(document, "builds")) {
-        if (text_of(entry, "id") == build) return entry.value("validated", false);
+bool environment_recorded(const Document& doc) {
+    for (const Host& host : doc.hosts) {
+        if (host.machine && !host.environment_recorded) return false;
     }
-    return false;
-}
-
-std::string copies_text(int copies) { return std::to_string(copies) + (copies == 1 ? " copy" : " copies"); }
-
-bool environment_recorded(const Json& document) {
-    std::vector<const Json*> machines;
-    if (document.contains("machine")) machines.push_back(&document["machine"]);
-    for (const Json& host : list_of(document, "hosts")) {
-        if (host.contains("machine")) machines.push_back(&host["machine"]);
-    }
-    if (machines.empty()) return false;
-    for (const Json* machine : machines) {
-        if (!machine->is_object() || !machine->contains("environment") || !(*machine)["environment"].is_object()) {
-            return false;
-        }
-    }
-    for (const Json& run : list_of(document, "runs")) {
-        if (run.value("warmup", false)) continue;
-        for (const char* key : {"environment_before", "environment_after"}) {
-            if (!run.contains(key) || !run[key].is_object()) return false;
-        }
+    for (const RunRecord& run : doc.runs) {
+        if (!run.warmup && (!run.environment_before || !run.environment_after)) return false;
     }
     return true;
 }
 
+void call_reasons(const Document& doc, std::vector<std::string>& reasons) {
+    for (const CallRecord& call : doc.calls) {
+        if (call.outcome == kNoResults) {
+            reasons.push_back("host " + call.host + ": no results (" + call.no_results_reason.value_or("") + ")");
+        } else if (call.outcome != "completed") {
+            reasons.push_back((doc.calls.size() > 1 ? "call " + call.call_id : std::string("the call")) +
+                              " did not complete (" + call.outcome + ")");
+        }
+    }
+}
+
 }  // namespace
 
-std::vector<std::string> reportable_reasons(const Json& document) {
+std::string copies_text(int copies) { return std::to_string(copies) + (copies == 1 ? " copy" : " copies"); }
+
+std::vector<std::string> reportable_reasons(const Document& doc) {
     std::vector<std::string> reasons;
-    const std::string outcome = text_of(document, "outcome");
-    if (outcome != "completed") reasons.push_back("the call did not complete (" + outcome + ")");
-    const Json& summaries = list_of(document, "summary");
-    if (summaries.empty()) reasons.push_back("no figures");
-    const bool several = list_of(document, "builds").size() > 1;
+    call_reasons(doc, reasons);
+    if (doc.summary.empty()) reasons.push_back("no figures");
+    const bool several_builds = doc.builds.size() > 1, several_hosts = doc.hosts.size() > 1;
     int flagged = 0;
-    for (const Json& summary : summaries) {
-        const int rounds = summary.value("runs", 0);
-        if (rounds < kMinReportableRounds) {
-            reasons.push_back((several ? "build " + text_of(summary, "build") + ", " : "") +
-                              copies_text(summary.value("copies", 0)) + ": " + std::to_string(rounds) +
-                              (rounds == 1 ? " round" : " rounds") + ", fewer than " +
+    for (const SummaryFigure& s : doc.summary) {
+        if (static_cast<int>(s.rounds) < kMinReportableRounds) {
+            reasons.push_back((several_hosts ? "host " + s.host + ", " : "") +
+                              (several_builds ? "build " + s.build + ", " : "") + copies_text(s.copies) + ": " +
+                              counted(static_cast<long long>(s.rounds), "round", "rounds") + ", fewer than " +
                               std::to_string(kMinReportableRounds));
         }
-        flagged += summary.value("flagged_runs", 0);
+        flagged += s.flagged;
     }
-    if (flagged > 0) {
-        reasons.push_back(std::to_string(flagged) + (flagged == 1 ? " run" : " runs") +
-                          " flagged: the machine was not quiet");
+    if (flagged > 0) reasons.push_back(counted(flagged, "run", "runs") + " flagged: the machine was not quiet");
+    for (const Build& build : doc.builds) {
+        if (build.validated) continue;
+        reasons.push_back("build " + build.id + " not validated" +
+                          (build.validation.empty() ? "" : ": " + build.validation));
     }
-    for (const Json& build : list_of(document, "builds")) {
-        if (build.value("validated", false)) continue;
-        const std::string why = text_of(build, "validation");
-        reasons.push_back("build " + text_of(build, "id") + " not validated" + (why.empty() ? "" : ": " + why));
+    if (doc.builds.empty()) reasons.push_back("no build described");
+    for (const Host& host : doc.hosts) {
+        if (host.machine && !host.machine->emulator.empty()) {
+            reasons.push_back("measured under an emulator (" + host.machine->emulator +
+                              "): the scores say nothing of this machine");
+        }
     }
-    if (list_of(document, "builds").empty()) reasons.push_back("no build described");
-    if (!environment_recorded(document)) reasons.push_back("the environment was not recorded for every run");
+    if (!environment_recorded(doc)) reasons.push_back("the environment was not recorded for every run");
     return reasons;
 }
 
-std::string citation(const Json& document) {
+std::optional<std::string> citation(const Document& doc) {
+    if (doc.hosts.size() != 1) return std::nullopt;
     std::string line;
-    const bool several = list_of(document, "builds").size() > 1;
-    for (const Json& build : list_of(document, "builds")) {
-        const std::string id = text_of(build, "id");
-        const Json info = build.value("build_info", Json::object());
-        const std::string version = text_of(info, "version");
+    const bool several = doc.builds.size() > 1;
+    for (const Build& build : doc.builds) {
         std::string figures;
-        for (const Json& summary : list_of(document, "summary")) {
-            if (text_of(summary, "build") != id || !summary["median"].is_number()) continue;
+        for (const SummaryFigure& s : doc.summary) {
+            if (s.build != build.id) continue;
             char text[160];
-            std::snprintf(text, sizeof text, "%.1f work units/s (median of %d, CV %.1f %%), %s",
-                          summary["median"].get<double>(), summary.value("runs", 0), summary.value("cv", 0.0) * 100.0,
-                          copies_text(summary.value("copies", 0)).c_str());
+            std::snprintf(text, sizeof text, "%.1f work units/s (median of %zu, CV %.1f %%), %s", s.median, s.rounds,
+                          s.cv * 100.0, copies_text(s.copies).c_str());
             figures += (figures.empty() ? "" : "; ") + std::string(text);
         }
-        std::string compiler = text_of(info, "compiler");
-        if (compiler.empty()) {
-            compiler = "build " + text_of(build, "build");
-        } else {
-            compiler += " " + text_of(info, "compiler_version") + " " + text_of(info, "flags");
-        }
-        line += (line.empty() ? "" : " | ") + (several ? id + ": " : "") + "pt " +
-                (version.empty() ? "unknown" : version) + ": " + (figures.empty() ? "no figures" : figures) + ", " +
-                compiler + (build.value("validated", false) ? "" : " (unvalidated)");
+        const BuildInfo& info = build.info;
+        const std::string compiler = info.compiler.empty()
+                                         ? "build " + build.line
+                                         : info.compiler + " " + info.compiler_version + " " + info.flags;
+        line += (line.empty() ? "" : " | ") + (several ? build.id + ": " : "") + "pt " +
+                (info.version.empty() ? "unknown" : info.version) + ": " + (figures.empty() ? "no figures" : figures) +
+                ", " + compiler + (build.validated ? "" : " (unvalidated)");
     }
-    const Json machine = document.value("machine", Json::object());
-    const std::string processor = text_of(machine, "processor");
+    const Host& host = doc.hosts.front();
+    const std::string processor = host.machine ? host.machine->processor : "";
     line += ", " + (processor.empty() ? std::string("unknown processor") : processor);
-    if (!reportable_reasons(document).empty()) line += " (not reportable)";
+    if (!doc.reportable_reasons.empty()) line += " (not reportable)";
     return line;
-}
-
-void add_verdict(Json& document) {
-    for (Json& summary : document["summary"]) summary["validated"] = validated(document, text_of(summary, "build"));
-    const std::vector<std::string> reasons = reportable_reasons(document);
-    document["reportable"] = reasons.empty();
-    document["reportable_reasons"] = reasons;
-    document["citation"] = citation(document);
 }
 
 }  // namespace ptrun
