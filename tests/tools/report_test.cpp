@@ -192,6 +192,27 @@ TEST(PtrunReport, CsvHasARowPerRunAndQuotesWhatNeedsIt) {
     EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"x\"\")\""), std::string::npos) << csv;
 }
 
+TEST(PtrunReport, ListsAHostThatProducedNothingInEveryFormat) {
+    const std::string stub = R"({"schema_version": 2, "call_id": "00000000000000f1", "outcome": "no results",
+        "no_results_reason": "unreachable", "host": {"id": "far", "hostname": "far", "label": null}, "runs": []})";
+    std::string error;
+    const auto far = ptrun::parse_results(stub, "far.json", error);
+    ASSERT_TRUE(far) << error;
+    const Document merged = merge({call("a1", "alpha", "alpha.lan", "s1", {9, 10, 12, 11}), {"far.json", *far}});
+    ASSERT_EQ(merged.hosts.size(), 2u);
+    EXPECT_EQ(merged.calls[1].no_results_reason, "unreachable");
+    EXPECT_EQ(merged.outcome, "failed");
+    ASSERT_FALSE(merged.reportable_reasons.empty());
+    EXPECT_EQ(merged.reportable_reasons[0], "host far: no results (unreachable)");
+    // Written and read back, it still says so.
+    const auto again = ptrun::parse_results(ptrun::dump(merged), "merged.json", error);
+    ASSERT_TRUE(again) << error;
+    for (const std::string& text : {ptrun::report_markdown(*again), ptrun::report_html(*again),
+                                    ptrun::report_csv(*again)}) {
+        EXPECT_NE(text.find("no results (unreachable)"), std::string::npos) << text;
+    }
+}
+
 TEST(PtrunSvg, MarksWarmUpAndFlaggedRunsByShape) {
     const std::string plain = ptrun::svg_runs({"s"}, {{0, 5, false, false}});
     const std::string warm = ptrun::svg_runs({"s"}, {{0, 5, true, false}});
