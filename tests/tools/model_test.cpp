@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -75,6 +77,31 @@ TEST(PtrunReader, RefusesBadInputNamingTheFileAndTheField) {
         EXPECT_FALSE(ptrun::parse_results(text, "f.json", error)) << message;
         EXPECT_EQ(error, "f.json is not a ptrun results file: " + message);
     }
+}
+
+// The fuzz target's seeds and every input it ever crashed on: seeds named
+// valid-* are real files and read; the rest read or are refused with a
+// message, and what is read writes and reads back.
+TEST(PtrunReader, ReadsEveryFuzzInput) {
+    std::size_t valid = 0;
+    for (const char* folder : {"/corpus", "/crashes"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(std::string(PT_FUZZ_INPUTS) + folder)) {
+            const std::string name = entry.path().filename().string();
+            std::ifstream in(entry.path(), std::ios::binary);
+            const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::string error;
+            const std::optional<Document> doc = ptrun::parse_results(text, name, error);
+            if (name.rfind("valid-", 0) == 0) {
+                ++valid;
+                EXPECT_TRUE(doc) << error;
+            }
+            EXPECT_TRUE(doc || error.rfind(name, 0) == 0) << name;
+            if (doc) {
+                EXPECT_TRUE(ptrun::parse_results(ptrun::dump(*doc), name, error)) << error;
+            }
+        }
+    }
+    EXPECT_GE(valid, 4u);
 }
 
 TEST(PtrunMerge, IdentifiesRunsByCallAndRecordedBuildAndStaysIdempotent) {
