@@ -211,7 +211,7 @@ Build build_of(const Field& object) {
         build.info = parse_build_line(build.line);
     }
     build.validated = object["validated"].flag_or(false);
-    build.validation = object["validation"].text_or("not checked: written by an earlier ptrun");
+    build.validation = object["validation"].text_or("");
     return build;
 }
 
