@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "ptrun/comparison.h"
+#include "ptrun/model/comparisons.h"
+#include "ptrun/gate.h"
 #include "ptrun/merge.h"
 #include "ptrun/model/model.h"
 #include "ptrun/model/reader.h"
@@ -101,8 +102,8 @@ void BM_ResultsGateFalseAlarms(benchmark::State& state) {
             for (double& x : b) x = 1000 * (1 - slowdown / 100) * (1 + noise(random));
             ptrun::ComparisonEntry entry;
             entry.figures = ptrun::compare_samples(a, b);
-            usual += ptrun::gate(entry, percent, false) == ptrun::Gate::fail ? 1 : 0;
-            strict += ptrun::gate(entry, percent, true) == ptrun::Gate::fail ? 1 : 0;
+            usual += ptrun::gate(entry.figures, percent, false) == ptrun::Gate::fail ? 1 : 0;
+            strict += ptrun::gate(entry.figures, percent, true) == ptrun::Gate::fail ? 1 : 0;
         }
     }
     state.counters["fails_usual_pct"] = 100.0 * usual / kTrials;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ptrun/comparison.h"
+#include "ptrun/model/comparisons.h"
 #include "ptrun/merge.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"

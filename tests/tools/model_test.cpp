@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "ptrun/comparison.h"
+#include "ptrun/model/comparisons.h"
+#include "ptrun/gate.h"
 #include "ptrun/merge.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
@@ -179,11 +180,11 @@ TEST(PtrunGate, FailsOnlyBeyondThePercentageAndAgreesWithTheEstimate) {
         {entry(0.97, 0.97, 0.95, 1.01, Verdict::no_difference), 2, false, Gate::pass},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        EXPECT_EQ(ptrun::gate(cases[i].entry, cases[i].percent, cases[i].strict), cases[i].expected) << i;
+        EXPECT_EQ(ptrun::gate(cases[i].entry.figures, cases[i].percent, cases[i].strict), cases[i].expected) << i;
     }
     ptrun::ComparisonEntry few = exact[0];
     few.figures.decidable = false;
-    EXPECT_EQ(ptrun::gate(few, 50, false), Gate::undecided);
+    EXPECT_EQ(ptrun::gate(few.figures, 50, false), Gate::undecided);
 
     // Flagged rounds are counted per side, and can be left out.
     Json flagged = call("c1", "h", "h", {{10, 11, 12, 13, 14}, {10.5, 11.5, 12.5, 1, 2}});

@@ -5,10 +5,11 @@
 #include <cstdlib>
 #include <optional>
 
-#include "comparison.h"
+#include "gate.h"
+#include "model/comparisons.h"
 #include "merge.h"
 #include "table.h"
-#include "verdict.h"
+#include "model/verdict.h"
 
 namespace ptrun {
 
@@ -108,7 +109,7 @@ int apply_gate(const std::vector<ComparisonEntry>& entries, const Options& o) {
     bool failed = false, undecided = false;
     for (const ComparisonEntry& entry : entries) {
         const SampleComparison& c = entry.figures;
-        const Gate result = gate(entry, pct, o.strict);
+        const Gate result = gate(entry.figures, pct, o.strict);
         if (result == Gate::undecided) {
             undecided = true;
             std::fprintf(stderr, "ptrun compare: gate: %s: too few runs to decide (%zu against %zu)\n",

@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "comparison.h"
+#include "model/comparisons.h"
 #include "model/model.h"
 #include "model/reader.h"
 #include "model/writer.h"
@@ -176,14 +176,6 @@ private:
         out.calls.push_back(std::move(call));
     }
 };
-
-std::string hex_digest(const std::string& text) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (const unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
-    char out[17];
-    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(hash));
-    return out;
-}
 
 // The merged document's own fields, from its calls.
 void describe_merge(Document& out, const Document& first) {

@@ -10,7 +10,7 @@
 #include "options.h"
 #include "output.h"
 #include "svg.h"
-#include "verdict.h"
+#include "model/verdict.h"
 
 namespace ptrun {
 

@@ -7,7 +7,7 @@
 #include <ctime>
 
 #include "build_info.h"
-#include "comparison.h"
+#include "model/comparisons.h"
 #include "model/model.h"
 
 namespace ptrun {

@@ -1,9 +1,12 @@
 #include "model/model.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <tuple>
 #include <unordered_map>
 
-#include "verdict.h"
+#include "model/verdict.h"
 
 namespace ptrun {
 
@@ -15,6 +18,14 @@ std::vector<RunFigure> run_figures(const Document& doc) {
                            run.score});
     }
     return figures;
+}
+
+std::string hex_digest(const std::string& text) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
+    char out[17];
+    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(hash));
+    return out;
 }
 
 void compute_figures(Document& doc) {

@@ -1,6 +1,7 @@
 // Figures of the typed document, computed once from its runs.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "model/document.h"
@@ -13,5 +14,9 @@ std::vector<RunFigure> run_figures(const Document& document);
 // that A is always the first build whatever ran first), flagged runs,
 // reportability and the citation.
 void compute_figures(Document& document);
+
+// 16 hex digits that stand for a text (FNV-1a): the id of a call made up
+// from its file, or of a merge from its calls' ids.
+std::string hex_digest(const std::string& text);
 
 }  // namespace ptrun

@@ -307,14 +307,6 @@ CallRecord own_call(const Document& doc, const Field& top) {
     return call;
 }
 
-std::string hex_digest(const std::string& text) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (const unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
-    char out[17];
-    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(hash));
-    return out;
-}
-
 // Schema 1 had one host and one build and no ids: they are made up here,
 // the call's id from the file's text so that the same file read twice is
 // the same call.

@@ -1,4 +1,4 @@
-#include "verdict.h"
+#include "model/verdict.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "comparison.h"
+#include "model/comparisons.h"
 
 #include <algorithm>
 #include <map>
@@ -137,16 +137,6 @@ void add_comparisons(Document& doc) {
             }
         }
     }
-}
-
-Gate gate(const ComparisonEntry& entry, double percent, bool strict) {
-    const SampleComparison& c = entry.figures;
-    if (!c.decidable) return Gate::undecided;
-    // B is slower by more than percent when the ratio lies below this bound,
-    // not merely at it.
-    const double bound = (1 - percent / 100) * (1 - 1e-12);
-    if (strict) return c.ratio_high < bound ? Gate::fail : Gate::pass;
-    return c.verdict == Verdict::slower && c.estimate < bound ? Gate::fail : Gate::pass;
 }
 
 }  // namespace ptrun

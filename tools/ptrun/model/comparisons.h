@@ -1,6 +1,5 @@
 // B against A on the typed document: the entries `ptrun compare` prints, a
-// call's own comparison and the report's all come from here, and the gate
-// decides on them alone.
+// call's own comparison and the report's all come from here.
 #pragma once
 
 #include <string>
@@ -36,12 +35,5 @@ std::vector<ComparisonEntry> compare_sides(const SideChoice& a, const SideChoice
 // Each call's comparison of its builds with its first, into the document.
 void add_comparisons(Document& document);
 
-// The gate of `ptrun compare --fail-above PCT`. The usual form fails when the
-// test shows B slower and the estimate (the median of the pairwise ratios)
-// lies more than PCT below 1; the strict form only when the whole interval
-// does. "More than" is meant exactly: a slowdown of PCT itself passes
-// (compared with a relative tolerance of 1e-12 against rounding).
-enum class Gate { pass, fail, undecided };
-Gate gate(const ComparisonEntry& entry, double percent, bool strict);
 
 }  // namespace ptrun
