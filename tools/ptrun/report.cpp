@@ -103,10 +103,18 @@ void machine_facts(Section& section, const Host& host) {
     if (host.environment_recorded) environment_facts(section, machine.environment);
 }
 
-Table builds_table(const std::vector<Build>& builds, const std::set<std::string>& used) {
+// The builds a host ran, in the document's order: looked up, not scanned,
+// so that a fleet of many hosts and builds costs no more than its hosts.
+Table builds_table(const std::vector<Build>& builds, const std::unordered_map<std::string, std::size_t>& at,
+                   const std::set<std::string>& used) {
     Table table{"Builds", {"id", "version", "compiler", "flags", "target", "sha256", "path", "validated"}, {}};
-    for (const Build& build : builds) {
-        if (!used.count(build.id)) continue;
+    std::vector<std::size_t> places;
+    for (const std::string& id : used) {
+        if (const auto it = at.find(id); it != at.end()) places.push_back(it->second);
+    }
+    std::sort(places.begin(), places.end());
+    for (const std::size_t place : places) {
+        const Build& build = builds[place];
         const BuildInfo& info = build.info;
         table.rows.push_back({build.id, info.version, info.compiler + " " + info.compiler_version, info.flags,
                               info.target, build.sha256.substr(0, 16), build.path,
@@ -290,6 +298,8 @@ std::vector<Section> sections_of(const Document& doc, bool charts) {
     if (series.size() > 1) sections.push_back(fleet_section(doc, charts));
 
     std::unordered_map<std::string, HostPart> parts = parts_of(doc);
+    std::unordered_map<std::string, std::size_t> build_at;
+    for (std::size_t i = 0; i < doc.builds.size(); ++i) build_at.emplace(doc.builds[i].id, i);
     for (const Host& host : doc.hosts) {
         const HostPart& part = parts[host.id];
         Section section{"Host " + host.id, {}, {}, {}};
@@ -303,7 +313,7 @@ std::vector<Section> sections_of(const Document& doc, bool charts) {
         }
         machine_facts(section, host);
         if (charts) host_charts(section, part);
-        for (Table table : {builds_table(doc.builds, part.builds), calls_table(part.calls),
+        for (Table table : {builds_table(doc.builds, build_at, part.builds), calls_table(part.calls),
                             summary_table(part.summary), comparison_table(part.comparisons),
                             flagged_table(part.runs)}) {
             if (!table.rows.empty()) section.tables.push_back(std::move(table));
