@@ -109,12 +109,7 @@ Document results_document(const Settings& settings, const Call& call, const Mach
     doc.builds = builds;
     for (const Run& run : session.runs) doc.runs.push_back(run_record(run, call, host_id, builds));
     doc.stopped_because = session.stopped_because;
-    CallRecord own;
-    own.call_id = call.id;
-    own.host = own.recorded_host = host_id;
-    for (const Build& build : builds) own.builds[build.id] = build.id;
-    own.outcome = doc.outcome;
-    doc.calls.push_back(own);
+    doc.calls.push_back(call_record(doc));
     compute_figures(doc);
     add_comparisons(doc);
     return doc;

@@ -15,6 +15,9 @@ std::vector<RunFigure> run_figures(const Document& document);
 // reportability and the citation.
 void compute_figures(Document& document);
 
+// The one call of a document of one call, as a merge keeps it.
+CallRecord call_record(const Document& document);
+
 // 16 hex digits that stand for a text (FNV-1a): the id of a call made up
 // from its file, or of a merge from its calls' ids.
 std::string hex_digest(const std::string& text);

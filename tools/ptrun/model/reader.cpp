@@ -286,24 +286,13 @@ bool known_outcome(const std::string& outcome) {
     return outcome == "completed" || outcome == "failed" || outcome == "interrupted" || outcome == kNoResults;
 }
 
-// The call itself, from the top level of a file of one call.
+// The call itself, from the top level of a file of one call, with what it
+// said of itself.
 CallRecord own_call(const Document& doc, const Field& top) {
-    CallRecord call;
-    call.call_id = doc.call_id;
-    call.host = call.recorded_host = doc.hosts.empty() ? "" : doc.hosts.front().id;
-    for (const Build& build : doc.builds) call.builds[build.id] = build.id;
-    call.started_utc = doc.started_utc;
-    call.ended_utc = doc.ended_utc;
-    call.outcome = doc.outcome;
-    call.no_results_reason = doc.no_results_reason;
-    call.command_line = doc.command_line;
-    call.ptrun_version = doc.ptrun_version;
-    call.settings = doc.settings;
-    call.stopped_because = doc.stopped_because;
+    CallRecord call = call_record(doc);
     if (top["reportable"].present()) call.reportable = top["reportable"].flag_or(false);
     call.reportable_reasons = top["reportable_reasons"].texts();
     call.citation = top["citation"].optional_text();
-    call.upgraded_from = doc.upgraded_from;
     return call;
 }
 
