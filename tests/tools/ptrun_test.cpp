@@ -270,6 +270,8 @@ TEST(Ptrun, InterleavesTwoBuildsAndComparesThem) {
     EXPECT_NE(entry["differences"].dump().find("binary sha256"), std::string::npos) << entry.dump();
     EXPECT_NE(child.out.find("warm-up\n"), std::string::npos) << child.out;
     EXPECT_NE(child.out.find("slower by 9.9 %"), std::string::npos) << child.out;
+    // The median of the 16 pairwise ratios, beside the ratio of medians for such even rounds.
+    EXPECT_NEAR(entry["estimate"].get<double>(), 91.5 / 101.5, 1e-5);
 
     // The gate, and bad input: exit 1 when B is shown slower by more, 2 when nothing compares.
     nlohmann::json other = json;
@@ -281,6 +283,10 @@ TEST(Ptrun, InterleavesTwoBuildsAndComparesThem) {
     const std::vector<std::pair<std::vector<std::string>, int>> calls = {
         {{"ab.json", "--fail-above", "5"}, 1},
         {{"ab.json", "--fail-above", "15"}, 0},
+        // Strict: only when the whole interval (0.874 to 0.930) lies beyond.
+        {{"ab.json", "--fail-above-strict", "5"}, 1},
+        {{"ab.json", "--fail-above-strict", "8"}, 0},
+        {{"ab.json", "--fail-above", "5", "--fail-above-strict", "5"}, 2},
         {{"ab.json", "ab.json", "--a-build", "B", "--b-build", "A", "--fail-above", "5"}, 0},
         {{"ab.json", "other.json"}, 2},
         {{"ab.json", "newer.json"}, 2},

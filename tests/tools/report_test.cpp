@@ -3,21 +3,25 @@
 #include "ptrun/report.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <clocale>
 #include <string>
 #include <vector>
 
 #include "ptrun/merge.h"
+#include "ptrun/model/reader.h"
+#include "ptrun/model/writer.h"
 #include "ptrun/svg.h"
 #include "support/test_support.h"
 
 namespace {
 
-using ptrun::Json;
+using Json = nlohmann::ordered_json;
+using ptrun::Document;
 
 // One call: one copy, a round per score, the first a warm-up.
-Json call(const std::string& call_id, const std::string& host, const std::string& hostname, const std::string& sha,
+Json call_json(const std::string& call_id, const std::string& host, const std::string& hostname, const std::string& sha,
           const std::vector<double>& scores) {
     Json doc = {{"schema_version", 2},
                 {"call_id", call_id},
@@ -38,42 +42,52 @@ Json call(const std::string& call_id, const std::string& host, const std::string
                                {"warmup", i == 0},
                                {"flagged", i == 1}});
     }
+    return doc;
+}
+
+ptrun::Source call(const std::string& call_id, const std::string& host, const std::string& hostname,
+                   const std::string& sha, const std::vector<double>& scores) {
     std::string error;
-    const auto parsed = ptrun::parse_results(doc.dump(), "test", error);
+    auto parsed = ptrun::parse_results(call_json(call_id, host, hostname, sha, scores).dump(), call_id, error);
     EXPECT_TRUE(parsed) << error;
-    return parsed.value_or(Json());
+    return {call_id, parsed.value_or(Document{})};
+}
+
+Document merge(const std::vector<ptrun::Source>& sources, ptrun::MergeCount* count = nullptr) {
+    return ptrun::merge_documents(sources, count);
 }
 
 TEST(PtrunMerge, KeepsEveryHostsRunsAndCountsACallReadTwiceOnce) {
-    const Json a = call("a1", "alpha", "alpha.lan", "s1", {9, 10, 12, 11});
-    const Json b = call("b1", "beta", "beta.lan", "s1", {19, 20, 22});
+    const auto a = call("a1", "alpha", "alpha.lan", "s1", {9, 10, 12, 11});
+    const auto b = call("b1", "beta", "beta.lan", "s1", {19, 20, 22});
     ptrun::MergeCount count;
-    const Json merged = ptrun::merge_documents({a, b, a}, &count);
+    const Document merged = merge({a, b, a}, &count);
     EXPECT_EQ(count.runs, 7u);
     EXPECT_EQ(count.duplicates, 4u);
-    ASSERT_EQ(merged["hosts"].size(), 2u);
-    EXPECT_EQ(merged["builds"].size(), 1u);  // the same binary on both
-    EXPECT_EQ(merged["calls"].size(), 2u);
-    EXPECT_EQ(merged["runs"][6]["host"], "beta");
-    ASSERT_EQ(merged["summary"].size(), 2u);
-    EXPECT_EQ(merged["summary"][0]["median"], 11);  // warm-up left out
-    EXPECT_EQ(merged["summary"][1]["median"], 21);
+    ASSERT_EQ(merged.hosts.size(), 2u);
+    EXPECT_EQ(merged.builds.size(), 1u);  // the same build, described alike, on both
+    EXPECT_EQ(merged.calls.size(), 2u);
+    EXPECT_EQ(merged.runs[6].host, "beta");
+    ASSERT_EQ(merged.summary.size(), 2u);
+    EXPECT_EQ(merged.summary[0].median, 11);  // warm-up left out
+    EXPECT_EQ(merged.summary[1].median, 21);
+    // One processor cannot stand for two hosts: each call keeps its own line.
+    EXPECT_FALSE(merged.citation);
     // Side by side, beta against alpha: 2 rounds against 3 cannot decide.
     EXPECT_NE(ptrun::report_markdown(merged).find("| too few runs to decide |"), std::string::npos);
 }
 
 TEST(PtrunMerge, MakesIdsUniqueWhereTwoHostsOrBuildsDiffer) {
-    const Json merged =
-        ptrun::merge_documents({call("a1", "x", "one", "s1", {1, 2}), call("b1", "x", "two", "s2", {3, 4})});
-    ASSERT_EQ(merged["hosts"].size(), 2u);
-    EXPECT_EQ(merged["hosts"][1]["id"], "x-2");
-    EXPECT_EQ(merged["builds"][1]["id"], "A-2");
-    EXPECT_EQ(merged["runs"][3]["host"], "x-2");
-    EXPECT_EQ(merged["runs"][3]["build"], "A-2");
+    const Document merged = merge({call("a1", "x", "one", "s1", {1, 2}), call("b1", "x", "two", "s2", {3, 4})});
+    ASSERT_EQ(merged.hosts.size(), 2u);
+    EXPECT_EQ(merged.hosts[1].id, "x-2");
+    EXPECT_EQ(merged.builds[1].id, "A-2");
+    EXPECT_EQ(merged.runs[3].host, "x-2");
+    EXPECT_EQ(merged.runs[3].build, "A-2");
     // A merged file merged again keeps its ids.
-    const Json again = ptrun::merge_documents({merged, merged});
-    EXPECT_EQ(again["runs"].size(), 4u);
-    EXPECT_EQ(again["hosts"].size(), 2u);
+    const Document again = merge({{"m", merged}, {"m", merged}});
+    EXPECT_EQ(again.runs.size(), 4u);
+    EXPECT_EQ(again.hosts.size(), 2u);
 }
 
 TEST(PtrunMerge, ReadsTheOlderSchemaAndRecognisesItTwice) {
@@ -84,18 +98,19 @@ TEST(PtrunMerge, ReadsTheOlderSchemaAndRecognisesItTwice) {
     std::string error;
     const auto doc = ptrun::parse_results(older, "old.json", error);
     ASSERT_TRUE(doc) << error;
-    const Json merged = ptrun::merge_documents({*doc, call("b1", "beta", "beta.lan", "s1", {1, 2}), *doc});
-    EXPECT_EQ(merged["schema_version"], 2);
-    EXPECT_EQ(merged["runs"].size(), 4u);
-    EXPECT_EQ(merged["summary"][0]["median"], 60);
+    const Document merged = merge({{"old", *doc}, call("b1", "beta", "beta.lan", "s1", {1, 2}), {"old", *doc}});
+    EXPECT_EQ(merged.upgraded_from, std::nullopt);
+    EXPECT_EQ(merged.calls[0].upgraded_from, 1);
+    EXPECT_EQ(merged.runs.size(), 4u);
+    EXPECT_EQ(merged.summary[0].median, 60);
 }
 
 TEST(PtrunMerge, RefusesBadInputAndLeavesTheOutputAlone) {
     TempDir dir;
-    write_file(dir.file("good.json"), ptrun::dump(call("a1", "alpha", "a", "s", {1, 2})));
+    write_file(dir.file("good.json"), ptrun::dump(call("a1", "alpha", "a", "s", {1, 2}).document));
     write_file(dir.file("newer.json"), R"({"schema_version": 99, "runs": []})");
     write_file(dir.file("text.json"), "hello");
-    Json wrong = call("c1", "gamma", "g", "s", {1, 2});
+    Json wrong = call_json("c1", "gamma", "g", "s", {1, 2});
     wrong["runs"][1]["warmup"] = "yes";
     write_file(dir.file("wrong.json"), wrong.dump());
     write_file(dir.file("out.json"), "before");
@@ -116,18 +131,26 @@ TEST(PtrunMerge, RefusesBadInputAndLeavesTheOutputAlone) {
     }
     EXPECT_EQ(run_child(PTRUN_BINARY, {"merge", "good.json", "good.json", "-o", "out.json"}, dir.path()).exit_code, 0);
     std::string error;
-    EXPECT_EQ(ptrun::load_results(dir.file("out.json"), error).value_or(Json())["runs"].size(), 2u) << error;
+    EXPECT_EQ(ptrun::load_results(dir.file("out.json"), error).value_or(Document{}).runs.size(), 2u) << error;
 }
 
-// What a hostile file would slip into each format.
-Json hostile() {
-    Json doc = call("a1", "<script>alert(1)</script>", "=cmd|x,\"y\"", "s1", {1, 2, 3});
+// What a hostile file would slip into each format: a call of two builds.
+Document hostile() {
+    Json doc = call_json("a1", "<script>alert(1)</script>", "=cmd|x,\"y\"", "s1", {1, 2, 3});
     doc["citation"] = "cite <me>";
     doc["reportable"] = false;
     doc["reportable_reasons"] = {"machine busy"};
     doc["hosts"][0]["machine"]["environment"] = {{"smt", "off"}};
-    doc["comparison"] = {{{"copies", 1}, {"a", "A"}, {"b", "A"}, {"ratio", 1.25}, {"verdict", "faster"}}};
-    return ptrun::merge_documents({doc});
+    doc["builds"].push_back({{"id", "B<i>"}, {"sha256", "s2"}, {"validated", true}});
+    for (Json run : Json(doc["runs"])) {
+        run["build"] = "B<i>";
+        run["score"] = run["score"].get<double>() * 4;
+        doc["runs"].push_back(run);
+    }
+    std::string error;
+    const auto parsed = ptrun::parse_results(doc.dump(), "hostile", error);
+    EXPECT_TRUE(parsed) << error;
+    return merge({{"hostile", parsed.value_or(Document{})}});
 }
 
 TEST(PtrunReport, HtmlEscapesEveryStringAndDrawsTheCharts) {
@@ -140,10 +163,14 @@ TEST(PtrunReport, HtmlEscapesEveryStringAndDrawsTheCharts) {
     }
     std::size_t charts = 0;
     for (std::size_t at = page.find("<svg"); at != std::string::npos; at = page.find("<svg", at + 1)) ++charts;
-    EXPECT_EQ(charts, 3u);  // runs, spread, the comparison
-    for (const char* shown : {"cite &lt;me&gt;", "machine busy", "smt", "faster", "1.250"}) {
+    EXPECT_EQ(charts, 4u);  // side by side; runs, spread, the comparison of the host
+    for (const char* shown :
+         {"cite &lt;me&gt;", "machine busy", "smt", "too few runs to decide", "B&lt;i&gt;, 1 copy"}) {
         EXPECT_NE(page.find(shown), std::string::npos) << shown;
     }
+    EXPECT_EQ(page.find("1 copies"), std::string::npos);
+    // A long id without a place to break wraps rather than widening the page.
+    EXPECT_NE(page.find("h2,dd,td,th,caption,figcaption{overflow-wrap:anywhere"), std::string::npos);
 }
 
 TEST(PtrunReport, MarkdownKeepsItsColumnsAndItsPointsInAnyLocale) {
@@ -157,12 +184,33 @@ TEST(PtrunReport, MarkdownKeepsItsColumnsAndItsPointsInAnyLocale) {
 }
 
 TEST(PtrunReport, CsvHasARowPerRunAndQuotesWhatNeedsIt) {
-    Json doc = hostile();
-    doc["runs"][0]["error"] = "=HYPERLINK(\"x\")";
+    Document doc = hostile();
+    doc.runs[0].error = "=HYPERLINK(\"x\")";
     const std::string csv = ptrun::report_csv(doc);
-    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 4);
-    EXPECT_EQ(csv.rfind("copies,round,copy,score,call_id,host,build,warmup,flagged", 0), 0u) << csv;
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 7);
+    EXPECT_EQ(csv.rfind("call_id,host,build,copies,round,copy,cpu,warmup,score", 0), 0u) << csv;
     EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"x\"\")\""), std::string::npos) << csv;
+}
+
+TEST(PtrunReport, ListsAHostThatProducedNothingInEveryFormat) {
+    const std::string stub = R"({"schema_version": 2, "call_id": "00000000000000f1", "outcome": "no results",
+        "no_results_reason": "unreachable", "host": {"id": "far", "hostname": "far", "label": null}, "runs": []})";
+    std::string error;
+    const auto far = ptrun::parse_results(stub, "far.json", error);
+    ASSERT_TRUE(far) << error;
+    const Document merged = merge({call("a1", "alpha", "alpha.lan", "s1", {9, 10, 12, 11}), {"far.json", *far}});
+    ASSERT_EQ(merged.hosts.size(), 2u);
+    EXPECT_EQ(merged.calls[1].no_results_reason, "unreachable");
+    EXPECT_EQ(merged.outcome, "failed");
+    ASSERT_FALSE(merged.reportable_reasons.empty());
+    EXPECT_EQ(merged.reportable_reasons[0], "host far: no results (unreachable)");
+    // Written and read back, it still says so.
+    const auto again = ptrun::parse_results(ptrun::dump(merged), "merged.json", error);
+    ASSERT_TRUE(again) << error;
+    for (const std::string& text : {ptrun::report_markdown(*again), ptrun::report_html(*again),
+                                    ptrun::report_csv(*again)}) {
+        EXPECT_NE(text.find("no results (unreachable)"), std::string::npos) << text;
+    }
 }
 
 TEST(PtrunSvg, MarksWarmUpAndFlaggedRunsByShape) {

@@ -133,14 +133,6 @@ void read_temperatures(const std::string& root, Snapshot& snapshot) {
     }
 }
 
-nlohmann::ordered_json text_or_null(const std::optional<std::string>& value) {
-    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
-}
-
-nlohmann::ordered_json number_or_null(const std::optional<long long>& value) {
-    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
-}
-
 }  // namespace
 
 std::optional<std::string> proc_value(const std::string& text, const std::string& key) {
@@ -271,37 +263,6 @@ Environment read_environment(const std::vector<int>& cpus, const std::string& ro
     }
     environment.now = read_snapshot(cpus, root);
     return environment;
-}
-
-nlohmann::ordered_json snapshot_json(const Snapshot& snapshot) {
-    nlohmann::ordered_json j;
-    j["cpus"] = nlohmann::ordered_json::array();
-    for (const CpuState& state : snapshot.cpus) {
-        j["cpus"].push_back({{"cpu", state.cpu},
-                             {"governor", text_or_null(state.governor)},
-                             {"frequency_khz",
-                              {{"current", number_or_null(state.current_khz)},
-                               {"min", number_or_null(state.min_khz)},
-                               {"max", number_or_null(state.max_khz)}}}});
-    }
-    j["temperatures_c"] = nlohmann::ordered_json::object();
-    for (const auto& [name, value] : snapshot.temperatures_c) j["temperatures_c"][name] = value;
-    j["load_average"] =
-        snapshot.load_average ? nlohmann::ordered_json(*snapshot.load_average) : nlohmann::ordered_json(nullptr);
-    return j;
-}
-
-nlohmann::ordered_json environment_json(const Environment& environment) {
-    nlohmann::ordered_json j;
-    j["smt"] = text_or_null(environment.smt);
-    j["microcode"] = text_or_null(environment.microcode);
-    j["boost"] = text_or_null(environment.boost);
-    j["hypervisor"] = text_or_null(environment.hypervisor);
-    j["vulnerabilities"] = nlohmann::ordered_json::object();
-    for (const auto& [name, text] : environment.vulnerabilities) j["vulnerabilities"][name] = text;
-    const nlohmann::ordered_json now = snapshot_json(environment.now);
-    for (const auto& [key, value] : now.items()) j[key] = value;
-    return j;
 }
 
 }  // namespace ptrun

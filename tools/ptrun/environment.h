@@ -6,8 +6,6 @@
 // texts of the files; the readers are thin.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <array>
 #include <optional>
 #include <string>
@@ -67,8 +65,5 @@ Snapshot only_cpu(const Snapshot& snapshot, int cpu);
 // root prefixes every path read, so a hand-made tree can stand in.
 Snapshot read_snapshot(const std::vector<int>& cpus, const std::string& root = "");
 Environment read_environment(const std::vector<int>& cpus, const std::string& root = "");
-
-nlohmann::ordered_json snapshot_json(const Snapshot& snapshot);
-nlohmann::ordered_json environment_json(const Environment& environment);
 
 }  // namespace ptrun

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 namespace ptrun {
 
@@ -23,72 +24,79 @@ double cv_of(const std::vector<double>& values) {
     return mean != 0 ? std::sqrt(squares / static_cast<double>(n - 1)) / mean : 0;
 }
 
+namespace {
+
+// Keys of a round and of a summary, for the hash maps that keep both passes
+// linear in the runs.
+std::string round_key(const RunFigure& run) {
+    return run.call + '\n' + run.host + '\n' + run.build + '\n' + std::to_string(run.copies) + '\n' +
+           std::to_string(run.round);
+}
+
+std::string series_key(const std::string& host, const std::string& build, int copies) {
+    return host + '\n' + build + '\n' + std::to_string(copies);
+}
+
+}  // namespace
+
 std::vector<RoundFigure> rounds_of(const std::vector<RunFigure>& runs) {
-    auto same_round = [](const RunFigure& run, const RoundFigure& round) {
-        return run.call == round.call && run.host == round.host && run.build == round.build &&
-               run.copies == round.copies && run.round == round.round;
-    };
     std::vector<RoundFigure> rounds;
     std::vector<int> scored;
+    std::unordered_map<std::string, std::size_t> index;
     for (const RunFigure& run : runs) {
-        auto it = std::find_if(rounds.begin(), rounds.end(), [&](const RoundFigure& r) { return same_round(run, r); });
-        if (it == rounds.end()) {
+        const auto [it, added] = index.try_emplace(round_key(run), rounds.size());
+        if (added) {
             rounds.push_back({run.call, run.host, run.build, run.copies, run.round, run.warmup, false, 0});
             scored.push_back(0);
-            it = rounds.end() - 1;
         }
-        const std::size_t at = static_cast<std::size_t>(it - rounds.begin());
-        it->flagged = it->flagged || run.flagged;
+        RoundFigure& round = rounds[it->second];
+        round.flagged = round.flagged || run.flagged;
         if (run.score) {
-            it->rate += *run.score;
-            ++scored[at];
+            round.rate += *run.score;
+            ++scored[it->second];
         }
     }
     std::vector<RoundFigure> complete;
     for (std::size_t i = 0; i < rounds.size(); ++i) {
-        if (scored[i] == rounds[i].copies) complete.push_back(rounds[i]);
+        if (scored[i] == rounds[i].copies) complete.push_back(std::move(rounds[i]));
     }
     return complete;
 }
 
 std::vector<SummaryFigure> summarise(const std::vector<RunFigure>& runs, const std::vector<RoundFigure>& rounds) {
     std::vector<SummaryFigure> summaries;
+    std::vector<std::vector<double>> rates;
+    std::unordered_map<std::string, std::size_t> index;
     for (const RoundFigure& round : rounds) {
         if (round.warmup) continue;
-        const bool known = std::any_of(summaries.begin(), summaries.end(), [&](const SummaryFigure& s) {
-            return s.host == round.host && s.build == round.build && s.copies == round.copies;
-        });
-        if (known) continue;
-        SummaryFigure summary;
-        summary.host = round.host;
-        summary.build = round.build;
-        summary.copies = round.copies;
-        summaries.push_back(summary);
-    }
-    for (SummaryFigure& summary : summaries) {
-        std::vector<double> rates;
-        for (const RoundFigure& round : rounds) {
-            if (!round.warmup && round.host == summary.host && round.build == summary.build &&
-                round.copies == summary.copies) {
-                rates.push_back(round.rate);
-            }
+        const auto [it, added] = index.try_emplace(series_key(round.host, round.build, round.copies), summaries.size());
+        if (added) {
+            SummaryFigure summary;
+            summary.host = round.host;
+            summary.build = round.build;
+            summary.copies = round.copies;
+            summaries.push_back(summary);
+            rates.emplace_back();
         }
-        summary.rounds = rates.size();
-        summary.min = *std::min_element(rates.begin(), rates.end());
-        summary.max = *std::max_element(rates.begin(), rates.end());
-        summary.median = median_of(rates);
-        summary.cv = cv_of(rates);
-        summary.flagged = static_cast<int>(std::count_if(runs.begin(), runs.end(), [&summary](const RunFigure& run) {
-            return !run.warmup && run.flagged && run.host == summary.host && run.build == summary.build &&
-                   run.copies == summary.copies;
-        }));
+        rates[it->second].push_back(round.rate);
+    }
+    for (std::size_t i = 0; i < summaries.size(); ++i) {
+        SummaryFigure& summary = summaries[i];
+        summary.rounds = rates[i].size();
+        summary.min = *std::min_element(rates[i].begin(), rates[i].end());
+        summary.max = *std::max_element(rates[i].begin(), rates[i].end());
+        summary.cv = cv_of(rates[i]);
+        summary.median = median_of(std::move(rates[i]));
+    }
+    for (const RunFigure& run : runs) {
+        if (run.warmup || !run.flagged) continue;
+        const auto it = index.find(series_key(run.host, run.build, run.copies));
+        if (it != index.end()) ++summaries[it->second].flagged;
     }
     for (SummaryFigure& summary : summaries) {
-        for (const SummaryFigure& single : summaries) {
-            if (single.copies == 1 && summary.copies > 1 && single.host == summary.host &&
-                single.build == summary.build && single.median > 0) {
-                summary.efficiency = summary.median / (summary.copies * single.median);
-            }
+        const auto single = index.find(series_key(summary.host, summary.build, 1));
+        if (summary.copies > 1 && single != index.end() && summaries[single->second].median > 0) {
+            summary.efficiency = summary.median / (summary.copies * summaries[single->second].median);
         }
     }
     return summaries;

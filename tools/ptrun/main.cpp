@@ -14,6 +14,7 @@
 #include "compare.h"
 #include "machine.h"
 #include "merge.h"
+#include "model/writer.h"
 #include "options.h"
 #include "output.h"
 #include "report.h"
@@ -47,7 +48,7 @@ int run_command(int argc, char** argv) {
                          copies, settings.cpus.size());
         }
     }
-    const Machine machine = describe_machine(settings.cpus);
+    const Machine machine = describe_machine(settings.cpus, settings.pts);
     std::vector<Build> builds;
     for (std::size_t i = 0; i < settings.pts.size(); ++i) {
         builds.push_back(describe_build(build_id(i), settings.pts[i]));
@@ -70,7 +71,7 @@ int run_command(int argc, char** argv) {
         fs::remove_all(dir, ignored);
     }
     call.ended_utc = utc_now();
-    const Json doc = results_document(settings, call, machine, builds, session);
+    const Document doc = results_document(settings, call, machine, builds, session);
 
     // The figures first: nothing that happens to the terminal loses them.
     int code = 0;

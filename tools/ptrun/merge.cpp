@@ -1,212 +1,238 @@
 #include "merge.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <map>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 
+#include "model/comparisons.h"
+#include "model/model.h"
+#include "model/reader.h"
+#include "model/writer.h"
+#include "options.h"
 #include "output.h"
 
 namespace ptrun {
 
 namespace {
 
-std::string text_of(const Json& object, const char* key) {
-    return object.is_object() && object.contains(key) && object[key].is_string() ? object[key].get<std::string>() : "";
+std::string number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
 }
 
-// What the call said about itself, kept for each call of a merged file.
-Json call_entry(const Json& doc) {
-    Json call;
-    call["call_id"] = text_of(doc, "call_id");
-    for (const char* key : {"started_utc", "ended_utc", "outcome", "command_line", "ptrun_version", "settings",
-                            "stopped_because", "reportable", "reportable_reasons", "citation", "upgraded_from"}) {
-        if (doc.contains(key)) call[key] = doc[key];
+// Two host entries are one host when they agree on what does not change
+// between calls; the load average and the temperatures do.
+std::string host_identity(const Host& host) {
+    std::string identity = host.hostname;
+    if (host.machine) {
+        identity += '\n' + host.machine->processor + '\n' + host.machine->kernel + '\n' +
+                    std::to_string(host.machine->online) + '\n' + std::to_string(host.machine->memory_bytes);
     }
-    call["host"] = doc.contains("host") ? doc["host"].value("id", "") : "";
-    return call;
+    return identity;
 }
 
-std::vector<Json> calls_of(const Json& doc) {
-    if (doc.contains("calls") && doc["calls"].is_array()) return doc["calls"].get<std::vector<Json>>();
-    return {call_entry(doc)};
+// Everything a build entry says: two builds are one only when they agree on
+// all of it, never on the binary's digest alone.
+std::string build_identity(const Build& b) {
+    return b.path + '\n' + b.sha256 + '\n' + b.line + '\n' + (b.validated ? "1" : "0") + b.validation;
 }
 
-std::vector<Json> hosts_of(const Json& doc) {
-    if (doc.contains("hosts") && doc["hosts"].is_array() && !doc["hosts"].empty()) {
-        return doc["hosts"].get<std::vector<Json>>();
+// A run's identity within its call, its build named as the call recorded it.
+std::string run_identity(const RunRecord& run, const std::string& recorded_build) {
+    return run.call_id + '\n' + recorded_build + '\n' + std::to_string(run.copies) + '\n' +
+           std::to_string(run.round) + '\n' + std::to_string(run.copy);
+}
+
+std::string run_content(const RunRecord& run) {
+    return (run.score ? number(*run.score) : "-") + ' ' + number(run.wall_s) + ' ' + number(run.share) + ' ' +
+           std::to_string(run.cpu) + ' ' + (run.warmup ? "w" : "") + (run.flagged ? "f" : "") + ' ' +
+           run.started_utc + ' ' + run.ended_utc + ' ' + run.error.value_or("");
+}
+
+// Ids unique within the merged document; the one the call used where free.
+class Ids {
+public:
+    std::string claim(const std::string& wanted) {
+        std::string id = wanted;
+        for (int n = 2; !taken_.insert(id).second; ++n) id = wanted + "-" + std::to_string(n);
+        return id;
     }
-    Json host = doc.value("host", Json::object());
-    host["machine"] = doc.value("machine", Json::object());
-    return {host};
-}
 
-// Two entries are one host when they agree on what does not change between
-// calls; the load average and the temperatures do.
-std::string host_identity(const Json& host) {
-    const Json machine = host.value("machine", Json::object());
-    return text_of(host, "hostname") + "\n" + text_of(machine, "processor") + "\n" + text_of(machine, "kernel") + "\n" +
-           machine.value("processors_online", Json()).dump() + "\n" + machine.value("memory_bytes", Json()).dump();
-}
+private:
+    std::unordered_set<std::string> taken_;
+};
 
-std::string build_identity(const Json& build) {
-    const std::string sha = text_of(build, "sha256");
-    return sha.empty() ? text_of(build, "path") + "\n" + text_of(build, "build") : sha;
-}
+class Merger {
+public:
+    Document out;
+    MergeCount count;
 
-// Adds entry to list unless one with the same identity and id is there;
-// an id already taken by something else is made unique. Returns the id the
-// entry has in the list.
-template <typename Identity>
-std::string place(Json& list, Json entry, Identity identity) {
-    std::string id = text_of(entry, "id");
-    for (const Json& known : list) {
-        if (text_of(known, "id") == id && identity(known) == identity(entry)) return id;
-    }
-    auto taken = [&list](const std::string& candidate) {
-        for (const Json& known : list) {
-            if (text_of(known, "id") == candidate) return true;
+    void add(const Source& source) {
+        const Document& doc = source.document;
+        std::unordered_map<std::string, std::vector<const RunRecord*>> runs_of_call;
+        for (const RunRecord& run : doc.runs) runs_of_call[run.call_id].push_back(&run);
+        std::unordered_map<std::string, const Host*> hosts;
+        std::unordered_map<std::string, const Build*> builds;
+        for (const Host& host : doc.hosts) hosts.emplace(host.id, &host);
+        for (const Build& build : doc.builds) builds.emplace(build.id, &build);
+        for (const CallRecord& call : doc.calls) {
+            const std::vector<const RunRecord*>& runs = runs_of_call[call.call_id];
+            const std::string print = fingerprint(call, runs);
+            const auto [seen, added] = calls_.try_emplace(call.call_id, print, source.file);
+            if (!added) {
+                if (seen->second.first != print) {
+                    throw MergeConflict("call " + call.call_id + " is in " + seen->second.second + " and in " +
+                                        source.file + " with different contents");
+                }
+                count.duplicates += runs.size();
+                continue;
+            }
+            add_call(source.file, call, runs, hosts, builds);
         }
-        return false;
-    };
-    if (taken(id)) {
-        int n = 2;
-        while (taken(id + "-" + std::to_string(n))) ++n;
-        id += "-" + std::to_string(n);
     }
-    entry["id"] = id;
-    list.push_back(std::move(entry));
-    return id;
-}
 
-std::string mapped(const std::map<std::string, std::string>& ids, const std::string& id) {
-    const auto it = ids.find(id);
-    return it == ids.end() ? id : it->second;
+private:
+    std::unordered_map<std::string, std::pair<std::string, std::string>> calls_;  // id -> fingerprint, file
+    std::unordered_map<std::string, std::string> host_ids_, build_ids_;          // identity -> id here
+    std::unordered_map<std::string, std::string> runs_;                           // identity -> content
+    Ids host_names_, build_names_;
+
+    static std::string recorded(const CallRecord& call, const std::string& id) {
+        for (const auto& [in_call, here] : call.builds) {
+            if (here == id) return in_call;
+        }
+        return id;
+    }
+
+    static std::string fingerprint(const CallRecord& call, const std::vector<const RunRecord*>& runs) {
+        std::vector<std::string> lines;
+        lines.reserve(runs.size());
+        for (const RunRecord* run : runs) {
+            lines.push_back(run_identity(*run, recorded(call, run->build)) + ' ' + run_content(*run));
+        }
+        std::sort(lines.begin(), lines.end());
+        std::string print = call.outcome + '\n' + call.no_results_reason.value_or("") + '\n' + call.started_utc;
+        for (const std::string& line : lines) print += '\n' + line;
+        return print;
+    }
+
+    std::string place_host(const CallRecord& call, const Host* host) {
+        const std::string identity = call.recorded_host + '\n' + (host ? host_identity(*host) : "");
+        const auto [it, added] = host_ids_.try_emplace(identity);
+        if (added) {
+            it->second = host_names_.claim(call.recorded_host);
+            Host entry = host ? *host : Host{call.recorded_host, call.recorded_host, std::nullopt, std::nullopt, false};
+            entry.id = it->second;
+            out.hosts.push_back(std::move(entry));
+        }
+        return it->second;
+    }
+
+    std::string place_build(const std::string& recorded_id, const Build& build) {
+        const auto [it, added] = build_ids_.try_emplace(recorded_id + '\n' + build_identity(build));
+        if (added) {
+            it->second = build_names_.claim(recorded_id);
+            Build entry = build;
+            entry.id = it->second;
+            out.builds.push_back(std::move(entry));
+        }
+        return it->second;
+    }
+
+    void add_call(const std::string& file, CallRecord call, const std::vector<const RunRecord*>& runs,
+                  const std::unordered_map<std::string, const Host*>& hosts,
+                  const std::unordered_map<std::string, const Build*>& builds) {
+        const auto host = hosts.find(call.host);
+        call.host = place_host(call, host == hosts.end() ? nullptr : host->second);
+        std::unordered_map<std::string, std::pair<std::string, std::string>> here;  // id in file -> recorded, id
+        std::map<std::string, std::string> placed;
+        for (const auto& [in_call, id] : call.builds) {
+            const auto build = builds.find(id);
+            if (build == builds.end()) continue;
+            placed[in_call] = place_build(in_call, *build->second);
+            here[id] = {in_call, placed[in_call]};
+        }
+        call.builds = placed;
+        for (const RunRecord* run : runs) {
+            const auto build = here.find(run->build);
+            const std::string recorded_id = build == here.end() ? run->build : build->second.first;
+            const auto [seen, added] = runs_.try_emplace(run_identity(*run, recorded_id), run_content(*run));
+            if (!added) {
+                if (seen->second != run_content(*run)) {
+                    throw MergeConflict(file + " holds copy " + std::to_string(run->copy) + " of round " +
+                                        std::to_string(run->round) + " of call " + run->call_id +
+                                        " twice, with different contents");
+                }
+                ++count.duplicates;
+                continue;
+            }
+            RunRecord copy = *run;
+            copy.host = call.host;
+            if (build != here.end()) copy.build = build->second.second;
+            out.runs.push_back(std::move(copy));
+        }
+        out.calls.push_back(std::move(call));
+    }
+};
+
+// The merged document's own fields, from its calls.
+void describe_merge(Document& out, const Document& first) {
+    out.merged = true;
+    std::vector<std::string> ids;
+    for (const CallRecord& call : out.calls) ids.push_back(call.call_id);
+    std::sort(ids.begin(), ids.end());
+    std::string joined;
+    for (const std::string& id : ids) joined += id + '\n';
+    // The same calls make the same id, so that a merge merged again is the same file.
+    out.call_id = out.calls.size() == 1 ? out.calls[0].call_id : hex_digest(joined);
+    out.ptrun_version = first.ptrun_version;
+    out.pt_version = first.pt_version;
+    out.outcome = "completed";
+    for (const CallRecord& call : out.calls) {
+        if (call.outcome == "failed" || call.outcome == kNoResults) out.outcome = "failed";
+        if (call.outcome == "interrupted" && out.outcome == "completed") out.outcome = "interrupted";
+        if (!call.started_utc.empty() && (out.started_utc.empty() || call.started_utc < out.started_utc)) {
+            out.started_utc = call.started_utc;
+        }
+        out.ended_utc = std::max(out.ended_utc, call.ended_utc);
+    }
+    if (out.calls.size() == 1) {
+        out.command_line = out.calls[0].command_line;
+        out.settings = out.calls[0].settings;
+        out.stopped_because = out.calls[0].stopped_because;
+        out.upgraded_from = out.calls[0].upgraded_from;
+        out.no_results_reason = out.calls[0].no_results_reason;
+    } else {
+        out.command_line = first.command_line;
+        out.settings = first.settings;
+        out.stopped_because = "merged";
+    }
 }
 
 }  // namespace
 
-Json merge_documents(const std::vector<Json>& documents, MergeCount* count) {
-    Json hosts = Json::array(), builds = Json::array(), runs = Json::array(), calls = Json::array();
-    Json comparisons = Json::array();
-    std::set<std::string> seen_runs, seen_calls, seen_comparisons;
-    MergeCount counted;
-    for (const Json& doc : documents) {
-        std::map<std::string, std::string> host_ids, build_ids;
-        for (const Json& host : hosts_of(doc)) {
-            if (!host.is_object()) continue;
-            host_ids[text_of(host, "id")] = place(hosts, host, host_identity);
-        }
-        if (doc.contains("builds")) {
-            for (const Json& build : doc["builds"]) {
-                if (!build.is_object()) continue;
-                // The same binary keeps one id, whatever it was called in its call.
-                std::string id;
-                for (const Json& known : builds) {
-                    if (build_identity(known) == build_identity(build)) id = text_of(known, "id");
-                }
-                build_ids[text_of(build, "id")] = id.empty() ? place(builds, build, build_identity) : id;
-            }
-        }
-        const std::string doc_host = doc.contains("host") ? text_of(doc["host"], "id") : "";
-        for (Json run : doc["runs"]) {
-            run["host"] = mapped(host_ids, run.contains("host") ? text_of(run, "host") : doc_host);
-            run["build"] = mapped(build_ids, run.contains("build") ? text_of(run, "build") : "A");
-            if (!run.contains("call_id")) run["call_id"] = text_of(doc, "call_id");
-            const std::string key = text_of(run, "call_id") + "\n" + text_of(run, "host") + "\n" +
-                                    text_of(run, "build") + "\n" + run["copies"].dump() + "\n" + run["round"].dump() +
-                                    "\n" + run["copy"].dump();
-            if (!seen_runs.insert(key).second) {
-                ++counted.duplicates;
-                continue;
-            }
-            runs.push_back(std::move(run));
-        }
-        for (Json call : calls_of(doc)) {
-            if (!call.is_object()) continue;
-            if (!seen_calls.insert(text_of(call, "call_id")).second) continue;
-            if (call.contains("host")) call["host"] = mapped(host_ids, text_of(call, "host"));
-            calls.push_back(std::move(call));
-        }
-        if (doc.contains("comparison") && doc["comparison"].is_array()) {
-            for (Json entry : doc["comparison"]) {
-                if (!entry.is_object()) continue;
-                if (!entry.contains("call_id")) entry["call_id"] = text_of(doc, "call_id");
-                if (!entry.contains("host")) entry["host"] = doc_host;
-                entry["host"] = mapped(host_ids, text_of(entry, "host"));
-                entry["a"] = mapped(build_ids, text_of(entry, "a"));
-                entry["b"] = mapped(build_ids, text_of(entry, "b"));
-                const std::string key = text_of(entry, "call_id") + "\n" + entry.value("copies", Json()).dump() + "\n" +
-                                        text_of(entry, "a") + "\n" + text_of(entry, "b");
-                if (seen_comparisons.insert(key).second) comparisons.push_back(std::move(entry));
-            }
-        }
-    }
-    counted.runs = runs.size();
-    if (count != nullptr) *count = counted;
-
-    const Json first = documents.empty() ? Json::object() : documents.front();
-    Json merged;
-    merged["schema_version"] = kSchemaVersion;
-    merged["call_id"] = calls.size() == 1 ? text_of(calls[0], "call_id") : new_call_id();
-    for (const char* key : {"ptrun_version", "pt_version"}) merged[key] = first.value(key, Json());
-    std::string outcome = "completed", started, ended;
-    bool reportable = true, any_reportable = false;
-    Json reasons = Json::array();
-    for (const Json& call : calls) {
-        const std::string o = text_of(call, "outcome");
-        if (o == "failed" || (o == "interrupted" && outcome == "completed")) outcome = o;
-        const std::string s = text_of(call, "started_utc"), e = text_of(call, "ended_utc");
-        if (!s.empty() && (started.empty() || s < started)) started = s;
-        if (e > ended) ended = e;
-        if (call.contains("reportable")) {
-            any_reportable = true;
-            reportable = reportable && call["reportable"] == true;
-        }
-        for (const Json& reason : call.value("reportable_reasons", Json::array())) {
-            if (std::find(reasons.begin(), reasons.end(), reason) == reasons.end()) reasons.push_back(reason);
-        }
-    }
-    merged["outcome"] = outcome;
-    merged["started_utc"] = started;
-    merged["ended_utc"] = ended;
-    for (const char* key : {"command_line", "unit", "higher_is_better", "settings", "host", "machine", "pt"}) {
-        if (first.contains(key)) merged[key] = first[key];
-    }
-    if (!hosts.empty())
-        merged["host"] = {{"id", hosts[0]["id"]},
-                          {"hostname", hosts[0].value("hostname", Json())},
-                          {"label", hosts[0].value("label", Json())}};
-    if (!builds.empty()) merged["pt"] = builds[0];
-    merged["builds"] = builds;
-    merged["hosts"] = hosts;
-    merged["runs"] = runs;
-    merged["stopped_because"] = calls.size() == 1 ? calls[0].value("stopped_because", Json()) : Json("merged");
-    if (any_reportable) {
-        merged["reportable"] = reportable;
-        merged["reportable_reasons"] = reasons;
-    }
-    if (calls.size() == 1 && calls[0].contains("citation")) merged["citation"] = calls[0]["citation"];
-    if (!comparisons.empty()) merged["comparison"] = comparisons;
-    merged["calls"] = calls;
-    add_figures(merged);
-    return merged;
+Document merge_documents(const std::vector<Source>& sources, MergeCount* count) {
+    Merger merger;
+    for (const Source& source : sources) merger.add(source);
+    merger.count.runs = merger.out.runs.size();
+    if (count != nullptr) *count = merger.count;
+    Document out = std::move(merger.out);
+    describe_merge(out, sources.empty() ? Document{} : sources.front().document);
+    compute_figures(out);
+    add_comparisons(out);
+    return out;
 }
 
-std::optional<std::vector<Json>> load_all(const std::vector<std::string>& paths, std::string& error) {
-    std::vector<Json> documents;
+std::optional<std::vector<Source>> load_all(const std::vector<std::string>& paths, std::string& error) {
+    std::vector<Source> sources;
     for (const std::string& path : paths) {
-        std::optional<Json> doc = load_results(path, error);
+        std::optional<Document> doc = load_results(path, error);
         if (!doc) return std::nullopt;
-        // A field of the wrong type somewhere shows when the figures are made.
-        try {
-            merge_documents({*doc});
-        } catch (const Json::exception& e) {
-            error = path + " is not a ptrun results file: " + e.what();
-            return std::nullopt;
-        }
-        documents.push_back(std::move(*doc));
+        sources.push_back({path, std::move(*doc)});
     }
-    return documents;
+    return sources;
 }
 
 int merge_command(const std::vector<std::string>& args) {
@@ -226,16 +252,16 @@ int merge_command(const std::vector<std::string>& args) {
     std::string error;
     Target target;
     if (!resolve_target(out, target, error)) usage_error(error);
-    const std::optional<std::vector<Json>> documents = load_all(paths, error);
-    if (!documents) {
+    const std::optional<std::vector<Source>> sources = load_all(paths, error);
+    if (!sources) {
         std::fprintf(stderr, "ptrun: %s\n", error.c_str());
         return 2;
     }
     MergeCount count;
-    Json merged;
+    Document merged;
     try {
-        merged = merge_documents(*documents, &count);
-    } catch (const Json::exception& e) {
+        merged = merge_documents(*sources, &count);
+    } catch (const MergeConflict& e) {
         std::fprintf(stderr, "ptrun: cannot merge these files: %s\n", e.what());
         return 2;
     }
@@ -245,7 +271,7 @@ int merge_command(const std::vector<std::string>& args) {
     }
     auto counted = [](std::size_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
     std::fprintf(stderr, "ptrun: %s of %s from %s into %s", counted(count.runs, "run").c_str(),
-                 counted(merged["calls"].size(), "call").c_str(), counted(merged["hosts"].size(), "host").c_str(),
+                 counted(merged.calls.size(), "call").c_str(), counted(merged.hosts.size(), "host").c_str(),
                  out.c_str());
     if (count.duplicates > 0) std::fprintf(stderr, " (%zu runs read twice, counted once)", count.duplicates);
     std::fprintf(stderr, "\n");

@@ -1,13 +1,16 @@
 #include "report.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <map>
 #include <set>
+#include <unordered_map>
 
 #include "merge.h"
+#include "model/model.h"
+#include "options.h"
 #include "output.h"
-#include "stats.h"
 #include "svg.h"
+#include "model/verdict.h"
 
 namespace ptrun {
 
@@ -27,214 +30,203 @@ struct Section {
     std::vector<Table> tables;
 };
 
-// Any value as a reader would say it; numbers as JSON writes them (C locale).
-std::string shown(const Json& value) {
-    if (value.is_string()) return value.get<std::string>();
-    if (value.is_null()) return "";
-    if (value.is_boolean()) return value.get<bool>() ? "yes" : "no";
-    if (value.is_array()) {
-        std::string out;
-        for (const Json& item : value) out += (out.empty() ? "" : ", ") + shown(item);
-        return out;
+// What belongs to one host, gathered in one pass over the document, so that
+// a report of many hosts costs no more than its runs.
+struct HostPart {
+    std::vector<const RunRecord*> runs;
+    std::vector<const SummaryFigure*> summary;
+    std::vector<const CallRecord*> calls;
+    std::vector<const ComparisonEntry*> comparisons;
+    std::set<std::string> builds;
+};
+
+std::unordered_map<std::string, HostPart> parts_of(const Document& doc) {
+    std::unordered_map<std::string, HostPart> parts;
+    for (const RunRecord& run : doc.runs) {
+        HostPart& part = parts[run.host];
+        part.runs.push_back(&run);
+        part.builds.insert(run.build);
     }
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    for (const SummaryFigure& s : doc.summary) parts[s.host].summary.push_back(&s);
+    for (const CallRecord& call : doc.calls) parts[call.host].calls.push_back(&call);
+    for (const ComparisonEntry& e : doc.comparisons) parts[e.host].comparisons.push_back(&e);
+    return parts;
 }
 
-std::string field(const Json& object, const char* key) {
-    return object.is_object() && object.contains(key) ? shown(object[key]) : "";
-}
-
-double number_of(const Json& object, const char* key) {
-    return object.is_object() && object.contains(key) && object[key].is_number() ? object[key].get<double>() : 0;
-}
-
-std::string percent(const Json& value) {
-    return value.is_number() ? number_text(value.get<double>() * 100, 1) + " %" : "";
-}
-
-// "name: value; ..." for an object of texts or numbers.
-std::string listing(const Json& object, const std::string& unit = "") {
+std::string joined(const std::vector<std::string>& texts, const char* separator = ", ") {
     std::string out;
-    if (!object.is_object()) return shown(object);
-    for (const auto& [name, value] : object.items()) {
-        out += (out.empty() ? "" : "; ") + name + ": " +
-               (value.is_number() ? number_text(value.get<double>(), 1) : shown(value)) + unit;
-    }
+    for (const std::string& text : texts) out += (out.empty() ? "" : separator) + text;
     return out;
 }
+
+std::string yes_no(bool value) { return value ? "yes" : "no"; }
+
+std::string percent(double fraction) { return number_text(fraction * 100, 1) + " %"; }
 
 void add_fact(Section& section, const std::string& name, const std::string& value) {
     if (!value.empty()) section.facts.emplace_back(name, value);
 }
 
-void machine_facts(Section& section, const Json& machine) {
-    add_fact(section, "processor", field(machine, "processor"));
-    add_fact(section, "processors online", field(machine, "processors_online"));
-    add_fact(section, "kernel", field(machine, "kernel"));
-    if (machine.is_object() && machine.contains("memory_bytes") && machine["memory_bytes"].is_number()) {
-        add_fact(section, "memory", number_text(machine["memory_bytes"].get<double>() / (1u << 30), 1) + " GiB");
+void environment_facts(Section& section, const Environment& environment) {
+    add_fact(section, "smt", environment.smt.value_or(""));
+    add_fact(section, "microcode", environment.microcode.value_or(""));
+    add_fact(section, "boost", environment.boost.value_or(""));
+    add_fact(section, "hypervisor", environment.hypervisor.value_or(""));
+    std::vector<std::string> temperatures, cpus, vulnerabilities;
+    for (const auto& [name, value] : environment.now.temperatures_c) {
+        temperatures.push_back(name + ": " + number_text(value, 1) + " \u00b0C");
     }
-    add_fact(section, "governor", field(machine, "governor"));
-    if (machine.is_object() && machine.contains("load_average") && machine["load_average"].is_array()) {
-        std::string load;
-        for (const Json& value : machine["load_average"]) {
-            load += (load.empty() ? "" : " ") + (value.is_number() ? number_text(value.get<double>()) : "?");
-        }
-        add_fact(section, "load average", load);
+    for (const CpuState& cpu : environment.now.cpus) {
+        cpus.push_back(std::to_string(cpu.cpu) + ": " + cpu.governor.value_or("") +
+                       (cpu.current_khz ? " " + number_text(static_cast<double>(*cpu.current_khz) / 1000, 0) + " MHz"
+                                        : ""));
     }
-    const Json environment = machine.is_object() ? machine.value("environment", Json()) : Json();
-    if (!environment.is_object()) return;
-    for (const char* key : {"smt", "microcode", "boost", "hypervisor"}) add_fact(section, key, field(environment, key));
-    add_fact(section, "temperatures", listing(environment.value("temperatures_c", Json()), " \u00b0C"));
-    if (environment.contains("cpus") && environment["cpus"].is_array()) {
-        std::string cpus;
-        for (const Json& cpu : environment["cpus"]) {
-            const Json frequency = cpu.is_object() ? cpu.value("frequency_khz", Json()) : Json();
-            cpus += (cpus.empty() ? "" : "; ") + field(cpu, "cpu") + ": " + field(cpu, "governor");
-            if (frequency.is_object() && frequency.contains("current") && frequency["current"].is_number()) {
-                cpus += " " + number_text(frequency["current"].get<double>() / 1000, 0) + " MHz";
-            }
-        }
-        add_fact(section, "processors used", cpus);
-    }
-    add_fact(section, "vulnerabilities", listing(environment.value("vulnerabilities", Json())));
+    for (const auto& [name, text] : environment.vulnerabilities) vulnerabilities.push_back(name + ": " + text);
+    add_fact(section, "temperatures", joined(temperatures, "; "));
+    add_fact(section, "processors used", joined(cpus, "; "));
+    add_fact(section, "vulnerabilities", joined(vulnerabilities, "; "));
 }
 
-Table builds_table(const Json& builds, const std::set<std::string>& used) {
+void machine_facts(Section& section, const Host& host) {
+    if (!host.machine) return;
+    const Machine& machine = *host.machine;
+    add_fact(section, "processor", machine.processor.empty() ? "unknown" : machine.processor);
+    add_fact(section, "processor ids", machine.processor_ids);
+    add_fact(section, "emulator", machine.emulator);
+    add_fact(section, "processors online", std::to_string(machine.online));
+    add_fact(section, "kernel", machine.kernel);
+    add_fact(section, "memory", number_text(static_cast<double>(machine.memory_bytes) / (1u << 30), 1) + " GiB");
+    add_fact(section, "governor", machine.governor);
+    std::vector<std::string> load;
+    for (const double value : machine.load) load.push_back(value >= 0 ? number_text(value) : "?");
+    add_fact(section, "load average", joined(load, " "));
+    if (host.environment_recorded) environment_facts(section, machine.environment);
+}
+
+// The builds a host ran, in the document's order: looked up, not scanned,
+// so that a fleet of many hosts and builds costs no more than its hosts.
+Table builds_table(const std::vector<Build>& builds, const std::unordered_map<std::string, std::size_t>& at,
+                   const std::set<std::string>& used) {
     Table table{"Builds", {"id", "version", "compiler", "flags", "target", "sha256", "path", "validated"}, {}};
-    for (const Json& build : builds) {
-        if (!used.count(field(build, "id"))) continue;
-        const Json info = build.is_object() ? build.value("build_info", Json()) : Json();
-        std::string validated = field(build, "validated");
-        const std::string why = field(build, "validation");
-        if (!why.empty()) validated += (validated.empty() ? "" : ": ") + why;
-        table.rows.push_back({field(build, "id"), field(info, "version"),
-                              field(info, "compiler") + " " + field(info, "compiler_version"), field(info, "flags"),
-                              field(info, "target"), field(build, "sha256").substr(0, 16), field(build, "path"),
-                              validated});
+    std::vector<std::size_t> places;
+    for (const std::string& id : used) {
+        if (const auto it = at.find(id); it != at.end()) places.push_back(it->second);
+    }
+    std::sort(places.begin(), places.end());
+    for (const std::size_t place : places) {
+        const Build& build = builds[place];
+        const BuildInfo& info = build.info;
+        table.rows.push_back({build.id, info.version, info.compiler + " " + info.compiler_version, info.flags,
+                              info.target, build.sha256.substr(0, 16), build.path,
+                              yes_no(build.validated) + (build.validation.empty() ? "" : ": " + build.validation)});
     }
     return table;
 }
 
-Table calls_table(const Json& calls, const std::string& host) {
+Table calls_table(const std::vector<const CallRecord*>& calls) {
     Table table{"Calls", {"call", "started", "ended", "outcome", "stopped because", "reportable", "citation"}, {}};
-    for (const Json& call : calls) {
-        if (field(call, "host") != host) continue;
-        std::string reportable = field(call, "reportable");
-        const std::string reasons = field(call, "reportable_reasons");
+    for (const CallRecord* call : calls) {
+        std::string outcome = call->outcome;
+        if (call->no_results_reason) outcome += " (" + *call->no_results_reason + ")";
+        std::string reportable = call->reportable ? yes_no(*call->reportable) : "";
+        const std::string reasons = joined(call->reportable_reasons);
         if (!reasons.empty()) reportable += (reportable.empty() ? "" : ": ") + reasons;
-        table.rows.push_back({field(call, "call_id"), field(call, "started_utc"), field(call, "ended_utc"),
-                              field(call, "outcome"), field(call, "stopped_because"), reportable,
-                              field(call, "citation")});
+        table.rows.push_back({call->call_id, call->started_utc, call->ended_utc, outcome, call->stopped_because,
+                              reportable, call->citation.value_or("")});
     }
     return table;
 }
 
-Table summary_table(const Json& summary, const std::string& host) {
+Table summary_table(const std::vector<const SummaryFigure*>& summary) {
     Table table{"Summary (rate score per round; warm-up rounds left out)",
                 {"build", "copies", "rounds", "median", "min", "max", "cv", "scaling", "flagged"},
                 {}};
-    for (const Json& s : summary) {
-        if (field(s, "host") != host) continue;
-        table.rows.push_back({field(s, "build"), field(s, "copies"), field(s, "runs"),
-                              number_text(number_of(s, "median")), number_text(number_of(s, "min")),
-                              number_text(number_of(s, "max")), percent(s["cv"]), percent(s["scaling_efficiency"]),
-                              field(s, "flagged_runs")});
+    for (const SummaryFigure* s : summary) {
+        table.rows.push_back({s->build, std::to_string(s->copies), std::to_string(s->rounds), number_text(s->median),
+                              number_text(s->min), number_text(s->max), percent(s->cv),
+                              s->efficiency ? percent(*s->efficiency) : "", std::to_string(s->flagged)});
     }
     return table;
 }
 
-std::vector<Json> comparisons_of(const Json& doc, const std::string& host) {
-    std::vector<Json> entries;
-    if (!doc.contains("comparison") || !doc["comparison"].is_array()) return entries;
-    for (const Json& entry : doc["comparison"]) {
-        if (entry.is_object() && field(entry, "host") == host) entries.push_back(entry);
-    }
-    return entries;
+std::string interval_text(const SampleComparison& c) {
+    return number_text(c.ratio_low, 3) + " to " + number_text(c.ratio_high, 3) + " (" + percent(c.confidence) + ")";
 }
 
-Table comparison_table(const std::vector<Json>& entries) {
+Table comparison_table(const std::vector<const ComparisonEntry*>& entries) {
     Table table{"Builds compared (B against A)",
-                {"copies", "A", "B", "n", "median A", "median B", "ratio", "interval", "p", "verdict"},
+                {"copies", "A", "B", "n", "flagged", "median A", "median B", "ratio of medians", "estimate",
+                 "interval", "p", "verdict"},
                 {}};
-    for (const Json& e : entries) {
-        std::string interval =
-            number_text(number_of(e, "ratio_low"), 3) + " to " + number_text(number_of(e, "ratio_high"), 3);
-        if (e.contains("confidence") && e["confidence"].is_number()) interval += " (" + percent(e["confidence"]) + ")";
-        std::string differences;
-        if (e.contains("differences") && e["differences"].is_array()) {
-            for (const Json& d : e["differences"]) {
-                differences += "; " + field(d, "what") + ": " + field(d, "a") + " / " + field(d, "b");
-            }
-        }
-        table.rows.push_back({field(e, "copies"), field(e, "a"), field(e, "b"),
-                              field(e, "n_a") + " / " + field(e, "n_b"), number_text(number_of(e, "median_a")),
-                              number_text(number_of(e, "median_b")), number_text(number_of(e, "ratio"), 3), interval,
-                              number_text(number_of(e, "p_value"), 4), field(e, "verdict") + differences});
+    for (const ComparisonEntry* e : entries) {
+        const SampleComparison& c = e->figures;
+        std::string verdict = verdict_text(c.verdict);
+        for (const Difference& d : e->differences) verdict += "; " + d.what + ": " + d.a + " / " + d.b;
+        table.rows.push_back({std::to_string(e->copies), e->a, e->b,
+                              std::to_string(c.n_a) + " / " + std::to_string(c.n_b),
+                              std::to_string(e->flagged_a) + " / " + std::to_string(e->flagged_b),
+                              number_text(c.median_a), number_text(c.median_b), number_text(c.ratio, 3),
+                              number_text(c.estimate, 3), interval_text(c), number_text(c.p_value, 4), verdict});
     }
     return table;
 }
 
-Table flagged_table(const Json& runs, const std::string& host) {
+Table flagged_table(const std::vector<const RunRecord*>& runs) {
     Table table{"Flagged runs", {"build", "copies", "round", "copy", "share", "speed changed", "pt said"}, {}};
-    for (const Json& run : runs) {
-        if (field(run, "host") != host || run.value("flagged", false) != true) continue;
-        table.rows.push_back({field(run, "build"), field(run, "copies"), field(run, "round"), field(run, "copy"),
-                              percent(run.value("share", Json())), field(run, "speed_changed"),
-                              field(run, "pt_messages")});
+    for (const RunRecord* run : runs) {
+        if (!run->flagged) continue;
+        table.rows.push_back({run->build, std::to_string(run->copies), std::to_string(run->round),
+                              std::to_string(run->copy), percent(run->share), yes_no(run->speed_changed),
+                              joined(run->pt_messages)});
     }
     return table;
 }
 
-std::string series_name(const std::string& build, int copies) {
-    return build + ", " + std::to_string(copies) + (copies == 1 ? " copy" : " copies");
-}
+std::string series_name(const std::string& build, int copies) { return build + ", " + copies_text(copies); }
 
 // The charts of one host: its runs, and its summary per build.
-void host_charts(Section& section, const Json& doc, const std::string& host) {
+void host_charts(Section& section, const HostPart& part) {
     std::vector<std::string> run_series;
+    std::unordered_map<std::string, int> series_at;
     std::vector<RunPoint> points;
-    for (const Json& run : doc["runs"]) {
-        if (field(run, "host") != host || !run.contains("score") || !run["score"].is_number()) continue;
-        const std::string name = series_name(field(run, "build"), run.value("copies", 0));
-        auto at = std::find(run_series.begin(), run_series.end(), name);
-        if (at == run_series.end()) at = run_series.insert(run_series.end(), name);
-        points.push_back({static_cast<int>(at - run_series.begin()), run["score"].get<double>(),
-                          run.value("warmup", false) == true, run.value("flagged", false) == true});
+    for (const RunRecord* run : part.runs) {
+        if (!run->score) continue;
+        const std::string name = series_name(run->build, run->copies);
+        const auto [at, added] = series_at.try_emplace(name, static_cast<int>(run_series.size()));
+        if (added) run_series.push_back(name);
+        points.push_back({at->second, *run->score, run->warmup, run->flagged});
     }
     if (!points.empty()) section.charts.emplace_back("Score per run", svg_runs(run_series, points));
 
     std::vector<std::string> builds;
     std::vector<SpreadPoint> spread;
     std::set<int> counts;
-    for (const SummaryFigure& s : summary_figures(doc)) {
-        if (s.host != host) continue;
-        auto at = std::find(builds.begin(), builds.end(), s.build);
-        if (at == builds.end()) at = builds.insert(builds.end(), s.build);
-        spread.push_back({static_cast<int>(at - builds.begin()), s.copies, s.median, s.min, s.max, s.efficiency});
-        counts.insert(s.copies);
+    for (const SummaryFigure* s : part.summary) {
+        auto at = std::find(builds.begin(), builds.end(), s->build);
+        if (at == builds.end()) at = builds.insert(builds.end(), s->build);
+        spread.push_back({static_cast<int>(at - builds.begin()), s->copies, s->median, s->min, s->max, s->efficiency});
+        counts.insert(s->copies);
     }
     if (spread.empty()) return;
     section.charts.emplace_back("Median and spread per copy count", svg_spread(builds, spread));
     if (counts.size() > 1) section.charts.emplace_back("Scaling over copy counts", svg_scaling(builds, spread));
     std::vector<Row> rows;
-    for (const Json& e : comparisons_of(doc, host)) {
-        rows.push_back({field(e, "b") + " / " + field(e, "a") + ", " + field(e, "copies") + " copies", 0,
-                        number_of(e, "ratio"), number_of(e, "ratio_low"), number_of(e, "ratio_high"),
-                        field(e, "verdict")});
+    for (const ComparisonEntry* e : part.comparisons) {
+        const SampleComparison& c = e->figures;
+        rows.push_back({e->b + " / " + e->a + ", " + copies_text(e->copies), 0, c.estimate, c.ratio_low,
+                        c.ratio_high, verdict_text(c.verdict)});
     }
     if (!rows.empty()) {
         section.charts.emplace_back("Builds compared",
-                                    svg_rows("ratio of medians, B over A, with its interval", rows, 1.0));
+                                    svg_rows("estimate of B over A, with its interval", rows, 1.0));
     }
 }
 
-Section fleet_section(const Json& doc, bool charts) {
+Section fleet_section(const Document& doc, bool charts) {
     Section section{"Side by side", {}, {}, {}};
-    const std::vector<SummaryFigure> summary = summary_figures(doc);
     std::set<std::string> hosts, builds;
     std::set<int> counts;
-    for (const SummaryFigure& s : summary) {
+    for (const SummaryFigure& s : doc.summary) {
         hosts.insert(s.host);
         builds.insert(s.build);
         counts.insert(s.copies);
@@ -243,79 +235,87 @@ Section fleet_section(const Json& doc, bool charts) {
         if (builds.size() == 1) return s.host;
         return hosts.size() == 1 ? s.build : s.host + " / " + s.build;
     };
-    Table table{
-        "Median rate score per copy count, with min and max",
-        {"host", "build", "copies", "rounds", "median", "min", "max", "scaling", "against the first", "verdict"},
-        {}};
-    // Each series' rate scores, for the rank test against the first series of the same copy count.
-    const std::vector<RoundFigure> rounds = round_figures(doc);
-    auto rates_of = [&rounds](const SummaryFigure& s) {
-        std::vector<double> rates;
-        for (const RoundFigure& r : rounds) {
-            if (!r.warmup && r.host == s.host && r.build == s.build && r.copies == s.copies) rates.push_back(r.rate);
-        }
-        return rates;
+    Table table{"Median rate score per copy count, with min and max",
+                {"host", "build", "copies", "rounds", "median", "min", "max", "scaling", "against the first",
+                 "verdict"},
+                {}};
+    // Each series' rate scores, gathered once, for the rank test against the
+    // first series (the first host's first build) of the same copy count.
+    std::unordered_map<std::string, std::vector<double>> rates;
+    auto key = [](const std::string& host, const std::string& build, int copies) {
+        return host + '\n' + build + '\n' + std::to_string(copies);
     };
+    for (const RoundFigure& r : doc.rounds) {
+        if (!r.warmup) rates[key(r.host, r.build, r.copies)].push_back(r.rate);
+    }
     for (int copies : counts) {
         std::vector<Row> rows;
-        std::vector<double> first;
-        for (const SummaryFigure& s : summary) {
+        const std::vector<double>* first = nullptr;
+        for (const SummaryFigure& s : doc.summary) {
             if (s.copies != copies) continue;
+            const std::vector<double>& own = rates[key(s.host, s.build, s.copies)];
             std::string against, verdict;
-            if (rows.empty()) {
-                first = rates_of(s);
+            if (first == nullptr) {
+                first = &own;
             } else {
-                const SampleComparison c = compare_samples(first, rates_of(s));
-                against = number_text(c.ratio, 3) + " (" + number_text(c.ratio_low, 3) + " to " +
+                const SampleComparison c = compare_samples(*first, own);
+                against = number_text(c.estimate, 3) + " (" + number_text(c.ratio_low, 3) + " to " +
                           number_text(c.ratio_high, 3) + ")";
                 verdict = verdict_text(c.verdict);
             }
             table.rows.push_back({s.host, s.build, std::to_string(s.copies), std::to_string(s.rounds),
                                   number_text(s.median), number_text(s.min), number_text(s.max),
-                                  s.efficiency ? number_text(*s.efficiency * 100, 1) + " %" : "", against, verdict});
+                                  s.efficiency ? percent(*s.efficiency) : "", against, verdict});
             rows.push_back({label(s), static_cast<int>(rows.size()), s.median, s.min, s.max, verdict});
         }
         if (charts) {
-            const std::string title = std::to_string(copies) + (copies == 1 ? " copy" : " copies");
-            section.charts.emplace_back(title, svg_rows("median rate score (bar: min to max)", rows, std::nullopt));
+            section.charts.emplace_back(copies_text(copies),
+                                        svg_rows("median rate score (bar: min to max)", rows, std::nullopt));
         }
     }
     section.tables.push_back(table);
     return section;
 }
 
-std::vector<Section> sections_of(const Json& doc, bool charts) {
-    std::vector<Section> sections;
+Section overview_of(const Document& doc) {
     Section overview{"Results", {}, {}, {}};
-    add_fact(overview, "calls", std::to_string(doc.value("calls", Json::array()).size()));
-    add_fact(overview, "hosts", std::to_string(doc["hosts"].size()));
-    add_fact(overview, "runs", std::to_string(doc["runs"].size()));
-    add_fact(overview, "flagged runs", field(doc, "flagged_runs"));
-    add_fact(overview, "from", field(doc, "started_utc") + " to " + field(doc, "ended_utc"));
-    add_fact(overview, "unit", field(doc, "unit"));
-    add_fact(overview, "reportable",
-             field(doc, "reportable") +
-                 (field(doc, "reportable_reasons").empty() ? "" : ": " + field(doc, "reportable_reasons")));
-    add_fact(overview, "citation", field(doc, "citation"));
-    sections.push_back(overview);
+    add_fact(overview, "calls", std::to_string(doc.calls.size()));
+    add_fact(overview, "hosts", std::to_string(doc.hosts.size()));
+    add_fact(overview, "runs", std::to_string(doc.runs.size()));
+    add_fact(overview, "flagged runs", std::to_string(doc.flagged_runs));
+    add_fact(overview, "from", doc.started_utc + " to " + doc.ended_utc);
+    add_fact(overview, "unit", kUnit);
+    const std::string reasons = joined(doc.reportable_reasons);
+    add_fact(overview, "reportable", yes_no(reasons.empty()) + (reasons.empty() ? "" : ": " + reasons));
+    add_fact(overview, "citation", doc.citation.value_or(""));
+    return overview;
+}
+
+std::vector<Section> sections_of(const Document& doc, bool charts) {
+    std::vector<Section> sections{overview_of(doc)};
     std::set<std::pair<std::string, std::string>> series;
-    for (const SummaryFigure& s : summary_figures(doc)) series.emplace(s.host, s.build);
+    for (const SummaryFigure& s : doc.summary) series.emplace(s.host, s.build);
     if (series.size() > 1) sections.push_back(fleet_section(doc, charts));
 
-    for (const Json& host : doc["hosts"]) {
-        const std::string id = field(host, "id");
-        Section section{"Host " + id, {}, {}, {}};
-        add_fact(section, "hostname", field(host, "hostname"));
-        add_fact(section, "label", field(host, "label"));
-        machine_facts(section, host.is_object() ? host.value("machine", Json()) : Json());
-        std::set<std::string> used;
-        for (const Json& run : doc["runs"]) {
-            if (field(run, "host") == id) used.insert(field(run, "build"));
+    std::unordered_map<std::string, HostPart> parts = parts_of(doc);
+    std::unordered_map<std::string, std::size_t> build_at;
+    for (std::size_t i = 0; i < doc.builds.size(); ++i) build_at.emplace(doc.builds[i].id, i);
+    for (const Host& host : doc.hosts) {
+        const HostPart& part = parts[host.id];
+        Section section{"Host " + host.id, {}, {}, {}};
+        add_fact(section, "hostname", host.hostname);
+        add_fact(section, "label", host.label.value_or(""));
+        for (const CallRecord* call : part.calls) {
+            if (call->outcome == kNoResults) {
+                add_fact(section, "results",
+                         std::string(kNoResults) + " (" + call->no_results_reason.value_or("") + ")");
+            }
         }
-        if (charts) host_charts(section, doc, id);
-        for (Table table : {builds_table(doc.value("builds", Json::array()), used),
-                            calls_table(doc.value("calls", Json::array()), id), summary_table(doc["summary"], id),
-                            comparison_table(comparisons_of(doc, id)), flagged_table(doc["runs"], id)}) {
+        machine_facts(section, host);
+        if (charts) host_charts(section, part);
+        for (Table table : {builds_table(doc.builds, build_at, part.builds), calls_table(part.calls),
+                            summary_table(part.summary), comparison_table(part.comparisons),
+                            flagged_table(part.runs)}) {
             if (!table.rows.empty()) section.tables.push_back(std::move(table));
         }
         sections.push_back(std::move(section));
@@ -343,38 +343,40 @@ std::string md_cell(const std::string& text) {
 
 // A CSV field: quoted when it has to be; text that a spreadsheet would take
 // as a formula is led by an apostrophe.
-std::string csv_field(const Json& value) {
-    std::string text;
-    if (value.is_string()) {
-        text = value.get<std::string>();
-        if (!text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos) text = "'" + text;
-    } else if (!value.is_null()) {
-        text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
-    }
+std::string csv_field(std::string text, bool is_text = true) {
+    if (is_text && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos) text = "'" + text;
     if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
     std::string quoted = "\"";
     for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     return quoted + "\"";
 }
 
+std::string csv_number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
 constexpr const char* kStyle = R"(
 body{font:15px/1.4 system-ui,sans-serif;color:#111;background:#fff;margin:0 auto;max-width:1200px;padding:0 12px}
 h1{font-size:1.5em}h2{font-size:1.2em;border-bottom:1px solid #999;margin-top:1.6em}h3{font-size:1em}
+h2,dd,td,th,caption,figcaption{overflow-wrap:anywhere;word-break:break-word}
 dl{display:grid;grid-template-columns:max-content 1fr;gap:2px 12px;margin:8px 0}dt{font-weight:600}dd{margin:0;
-overflow-wrap:anywhere}
-.charts{display:flex;flex-wrap:wrap;gap:12px}figure{margin:0;flex:1 1 420px;max-width:620px}
+min-width:0}
+.charts{display:flex;flex-wrap:wrap;gap:12px}figure{margin:0;flex:1 1 420px;max-width:620px;min-width:0}
 figcaption{font-weight:600;font-size:.9em}
 svg{width:100%;height:auto}svg text{font:11px sans-serif;fill:#111}.grid{stroke:#ddd}
 .scroll{overflow-x:auto}table{border-collapse:collapse;margin:4px 0 12px;font-variant-numeric:tabular-nums}
 th,td{border:1px solid #bbb;padding:2px 6px;text-align:left;vertical-align:top}caption{text-align:left;font-weight:600}
-@media (max-width:600px){body{font-size:14px;padding:0 6px}dl{grid-template-columns:1fr}dt{margin-top:4px}}
+@media (max-width:600px){body{font-size:14px;padding:0 6px}dl{grid-template-columns:minmax(0,1fr)}dt{margin-top:4px}
+figure{flex-basis:100%}}
 @media print{body{max-width:none;font-size:9pt}section{break-before:auto}figure,table{break-inside:avoid}
 .scroll{overflow:visible}figure{max-width:48%}}
 )";
 
 }  // namespace
 
-std::string report_markdown(const Json& doc) {
+std::string report_markdown(const Document& doc) {
     std::string out = "# ptrun report\n";
     for (const Section& section : sections_of(doc, false)) {
         out += "\n## " + md_cell(section.title) + "\n\n";
@@ -394,26 +396,31 @@ std::string report_markdown(const Json& doc) {
     return out;
 }
 
-std::string report_csv(const Json& doc) {
-    std::vector<std::string> columns;
-    for (const Json& run : doc["runs"]) {
-        for (const auto& [key, value] : run.items()) {
-            if (std::find(columns.begin(), columns.end(), key) == columns.end()) columns.push_back(key);
-        }
+std::string report_csv(const Document& doc) {
+    std::string out =
+        "call_id,host,build,copies,round,copy,cpu,warmup,score,wall_s,share,involuntary_switches,exit_code,"
+        "flagged,low_share,speed_changed,started_utc,ended_utc,error,pt_messages,outcome\r\n";
+    for (const RunRecord& run : doc.runs) {
+        const std::vector<std::string> cells = {
+            csv_field(run.call_id), csv_field(run.host), csv_field(run.build), std::to_string(run.copies),
+            std::to_string(run.round), std::to_string(run.copy), std::to_string(run.cpu),
+            run.warmup ? "true" : "false", run.score ? csv_number(*run.score) : "", csv_number(run.wall_s),
+            csv_number(run.share), std::to_string(run.involuntary_switches), std::to_string(run.exit_code),
+            run.flagged ? "true" : "false", run.low_share ? "true" : "false", run.speed_changed ? "true" : "false",
+            csv_field(run.started_utc), csv_field(run.ended_utc), csv_field(run.error.value_or("")),
+            csv_field(joined(run.pt_messages, "\n")), ""};
+        out += joined(cells, ",") + "\r\n";
     }
-    std::string out;
-    for (std::size_t i = 0; i < columns.size(); ++i) out += (i ? "," : "") + csv_field(columns[i]);
-    out += "\r\n";
-    for (const Json& run : doc["runs"]) {
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            out += (i ? "," : "") + (run.contains(columns[i]) ? csv_field(run[columns[i]]) : std::string());
-        }
-        out += "\r\n";
+    // A host that produced nothing is a row too, or the table would hide it.
+    for (const CallRecord& call : doc.calls) {
+        if (call.outcome != kNoResults) continue;
+        out += csv_field(call.call_id) + "," + csv_field(call.host) + std::string(19, ',') +
+               csv_field(std::string(kNoResults) + " (" + call.no_results_reason.value_or("") + ")") + "\r\n";
     }
     return out;
 }
 
-std::string report_html(const Json& doc) {
+std::string report_html(const Document& doc) {
     std::string out =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
         "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'\">"
@@ -473,16 +480,16 @@ int report_command(const std::vector<std::string>& args) {
     std::string error;
     Target target;
     if (!resolve_target(out.empty() ? "-" : out, target, error)) usage_error(error);
-    const std::optional<std::vector<Json>> documents = load_all(paths, error);
-    if (!documents) {
+    const std::optional<std::vector<Source>> sources = load_all(paths, error);
+    if (!sources) {
         std::fprintf(stderr, "ptrun: %s\n", error.c_str());
         return 2;
     }
     std::string text;
     try {
-        const Json doc = merge_documents(*documents);
+        const Document doc = merge_documents(*sources);
         text = format == "md" ? report_markdown(doc) : format == "csv" ? report_csv(doc) : report_html(doc);
-    } catch (const Json::exception& e) {
+    } catch (const MergeConflict& e) {
         std::fprintf(stderr, "ptrun: cannot report on these files: %s\n", e.what());
         return 2;
     }

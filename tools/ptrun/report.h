@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "results.h"
+#include "model/document.h"
 
 namespace ptrun {
 
 // The document is one results document (merge several first).
-std::string report_markdown(const Json& document);
-std::string report_csv(const Json& document);
-std::string report_html(const Json& document);
+std::string report_markdown(const Document& document);
+std::string report_csv(const Document& document);
+std::string report_html(const Document& document);
 
 // `ptrun report [--format md|csv|html] [-o OUT] FILE...`; args start after
 // "report".

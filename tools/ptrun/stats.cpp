@@ -4,14 +4,11 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <set>
 #include <stdexcept>
 
 namespace ptrun {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 // How many ways n_pick of the values take each total of their doubled ranks
 // (doubled so that midranks stay whole): index = total.
@@ -302,129 +299,6 @@ SampleComparison compare_samples(const std::vector<double>& a, const std::vector
         c.verdict = Verdict::no_difference;
     }
     return c;
-}
-
-namespace {
-
-std::string text_of(const Json& object, const char* key) {
-    if (!object.is_object() || !object.contains(key) || !object[key].is_string()) return "";
-    return object[key].get<std::string>();
-}
-
-// The governors of the pinned processors where recorded, else the one a
-// schema 1 file gave for the machine.
-std::string governor_of(const Json& machine) {
-    if (machine.is_object() && machine.contains("environment") && machine["environment"].is_object()) {
-        const Json& environment = machine["environment"];
-        if (environment.contains("cpus") && environment["cpus"].is_array()) {
-            std::set<std::string> seen;
-            std::string governors;
-            for (const Json& cpu : environment["cpus"]) {
-                const std::string governor = text_of(cpu, "governor");
-                if (governor.empty() || !seen.insert(governor).second) continue;
-                governors += (governors.empty() ? "" : ",") + governor;
-            }
-            if (!governors.empty()) return governors;
-        }
-    }
-    return text_of(machine, "governor");
-}
-
-std::string environment_text(const Json& machine, const char* key) {
-    if (!machine.is_object() || !machine.contains("environment")) return "";
-    return text_of(machine["environment"], key);
-}
-
-}  // namespace
-
-std::vector<Difference> differences(const Json& build_a, const Json& machine_a, const Json& build_b,
-                                    const Json& machine_b) {
-    const std::vector<std::pair<std::string, std::pair<std::string, std::string>>> fields = {
-        {"build line", {text_of(build_a, "build"), text_of(build_b, "build")}},
-        {"binary sha256", {text_of(build_a, "sha256"), text_of(build_b, "sha256")}},
-        {"processor", {text_of(machine_a, "processor"), text_of(machine_b, "processor")}},
-        {"governor", {governor_of(machine_a), governor_of(machine_b)}},
-        {"SMT", {environment_text(machine_a, "smt"), environment_text(machine_b, "smt")}},
-        {"microcode", {environment_text(machine_a, "microcode"), environment_text(machine_b, "microcode")}},
-        {"kernel", {text_of(machine_a, "kernel"), text_of(machine_b, "kernel")}},
-    };
-    std::vector<Difference> found;
-    for (const auto& [what, values] : fields) {
-        const auto& [a, b] = values;
-        if (a == b) continue;
-        found.push_back({what, a.empty() ? "unknown" : a, b.empty() ? "unknown" : b});
-    }
-    return found;
-}
-
-namespace {
-
-// The entry of id in a document's list, else the fallback object.
-const Json& entry_of(const Json& doc, const char* list, const std::string& id, const char* fallback) {
-    static const Json none = Json::object();
-    if (doc.contains(list) && doc[list].is_array()) {
-        for (const Json& entry : doc[list]) {
-            if (text_of(entry, "id") == id) return entry;
-        }
-    }
-    return doc.contains(fallback) ? doc[fallback] : none;
-}
-
-const Json& machine_of(const Json& doc, const std::string& host) {
-    const Json& entry = entry_of(doc, "hosts", host, "machine");
-    return entry.contains("machine") ? entry["machine"] : entry;
-}
-
-// The rate scores outside warm-up by copy count, in the order first seen.
-std::vector<std::pair<int, std::vector<double>>> rates_of(const Json& doc, const std::string& host,
-                                                           const std::string& build) {
-    std::vector<std::pair<int, std::vector<double>>> rates;
-    if (!doc.contains("rounds") || !doc["rounds"].is_array()) return rates;
-    for (const Json& round : doc["rounds"]) {
-        if (text_of(round, "host") != host || text_of(round, "build") != build || round.value("warmup", false) ||
-            !round.contains("rate_score") || !round["rate_score"].is_number() || !round["copies"].is_number()) {
-            continue;
-        }
-        const int copies = round["copies"].get<int>();
-        auto it = std::find_if(rates.begin(), rates.end(), [copies](const auto& r) { return r.first == copies; });
-        if (it == rates.end()) {
-            rates.emplace_back(copies, std::vector<double>{});
-            it = rates.end() - 1;
-        }
-        it->second.push_back(round["rate_score"].get<double>());
-    }
-    return rates;
-}
-
-}  // namespace
-
-Json comparison_entries(const Json& doc_a, const std::string& host_a, const std::string& build_a, const Json& doc_b,
-                        const std::string& host_b, const std::string& build_b, double alpha) {
-    Json found = Json::array();
-    for (const Difference& d : differences(entry_of(doc_a, "builds", build_a, "pt"), machine_of(doc_a, host_a),
-                                           entry_of(doc_b, "builds", build_b, "pt"), machine_of(doc_b, host_b))) {
-        found.push_back({{"what", d.what}, {"a", d.a}, {"b", d.b}});
-    }
-    const auto rates_b = rates_of(doc_b, host_b, build_b);
-    Json entries = Json::array();
-    for (const auto& [copies, a] : rates_of(doc_a, host_a, build_a)) {
-        const int wanted = copies;
-        const auto b =
-            std::find_if(rates_b.begin(), rates_b.end(), [wanted](const auto& r) { return r.first == wanted; });
-        if (b == rates_b.end()) continue;
-        SampleComparison c;
-        try {
-            c = compare_samples(a, b->second, alpha);
-        } catch (const std::invalid_argument&) {
-            continue;  // a score of 0 or below is no score to compare
-        }
-        entries.push_back({{"copies", copies}, {"a", build_a}, {"b", build_b}, {"n_a", c.n_a}, {"n_b", c.n_b},
-                           {"median_a", c.median_a}, {"median_b", c.median_b}, {"ratio", c.ratio},
-                           {"ratio_low", c.ratio_low}, {"ratio_high", c.ratio_high}, {"confidence", c.confidence},
-                           {"p_value", c.p_value}, {"decidable", c.decidable}, {"verdict", verdict_text(c.verdict)},
-                           {"differences", found}});
-    }
-    return entries;
 }
 
 }  // namespace ptrun

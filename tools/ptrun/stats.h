@@ -3,8 +3,6 @@
 // comparison at the end of a call with several builds.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -42,26 +40,5 @@ struct SampleComparison {
 SampleComparison compare_samples(const std::vector<double>& a, const std::vector<double>& b, double alpha = 0.05);
 
 inline constexpr std::size_t kExactPooled = 60;
-
-// One thing two results differ in that can move a score.
-struct Difference {
-    std::string what, a, b;
-};
-
-// What differs between build a on machine a and build b on machine b (the
-// objects of a results file): build line, binary sha256, processor model,
-// governor, SMT, microcode, kernel. A value one side records and the other
-// does not counts as a difference: sameness cannot be shown.
-std::vector<Difference> differences(const nlohmann::ordered_json& build_a, const nlohmann::ordered_json& machine_a,
-                                    const nlohmann::ordered_json& build_b, const nlohmann::ordered_json& machine_b);
-
-// B (build_b of host_b in doc_b) against A (build_a of host_a in doc_a), in
-// the form of a results file's `comparison`: one entry per copy count both
-// have rounds of outside warm-up, in the order of A's. Reads the documents'
-// rounds, builds and hosts.
-nlohmann::ordered_json comparison_entries(const nlohmann::ordered_json& doc_a, const std::string& host_a,
-                                          const std::string& build_a, const nlohmann::ordered_json& doc_b,
-                                          const std::string& host_b, const std::string& build_b,
-                                          double alpha = 0.05);
 
 }  // namespace ptrun

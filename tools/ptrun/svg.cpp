@@ -225,8 +225,8 @@ std::string svg_spread(const std::vector<std::string>& series, const std::vector
         const double centre = category_x(counts, p.copies, kLeft, kWidth - kRight);
         const double px = centre + (p.series - (static_cast<double>(series.size()) - 1) / 2) * offset;
         out += "<g><title>" + escape_html(series[static_cast<std::size_t>(p.series)]) + ", " +
-               std::to_string(p.copies) + " copies: median " + number_text(p.median) + ", " + number_text(p.low) +
-               " to " + number_text(p.high) + "</title>";
+               std::to_string(p.copies) + (p.copies == 1 ? " copy" : " copies") + ": median " + number_text(p.median) +
+               ", " + number_text(p.low) + " to " + number_text(p.high) + "</title>";
         out += line(px, y.at(p.low), px, y.at(p.high), std::string("stroke=\"") + colour_of(p.series) + "\"");
         out += line(px - 4, y.at(p.low), px + 4, y.at(p.low), std::string("stroke=\"") + colour_of(p.series) + "\"");
         out += line(px - 4, y.at(p.high), px + 4, y.at(p.high), std::string("stroke=\"") + colour_of(p.series) + "\"");

@@ -1,78 +1,114 @@
 #include "table.h"
 
 #include <cmath>
+#include <set>
 #include <string>
 
 namespace ptrun {
 
 namespace {
 
-std::string flags_of(const Json& run) {
-    std::string flags = run.value("low_share", false) ? "share" : "";
-    if (run.value("speed_changed", false)) flags += flags.empty() ? "speed" : ",speed";
-    if (run.value("warmup", false)) flags += flags.empty() ? "warm-up" : ",warm-up";
+std::string flags_of(const RunRecord& run) {
+    std::string flags = run.low_share ? "share" : "";
+    if (run.speed_changed) flags += flags.empty() ? "speed" : ",speed";
+    if (run.warmup) flags += flags.empty() ? "warm-up" : ",warm-up";
     return flags;
 }
 
-double number_or(const Json& value, double otherwise) { return value.is_number() ? value.get<double>() : otherwise; }
-
-std::string said_or_unknown(const Json& object, const char* key) {
-    return object.contains(key) && object[key].is_string() ? object[key].get<std::string>() : "unknown";
-}
+std::string or_unknown(const std::optional<std::string>& text) { return text.value_or("unknown"); }
+std::string or_unknown(const std::string& text) { return text.empty() ? "unknown" : text; }
 
 // The settings that move a score, as the machine told them.
-std::string environment_line(const Json& environment) {
-    std::string line = "SMT " + said_or_unknown(environment, "smt") + ", boost " +
-                       said_or_unknown(environment, "boost") + ", hypervisor " +
-                       said_or_unknown(environment, "hypervisor") + ", microcode " +
-                       said_or_unknown(environment, "microcode");
-    const Json cpus = environment.value("cpus", Json::array());
-    if (!cpus.empty() && cpus[0]["frequency_khz"]["max"].is_number()) {
-        line += ", max " + std::to_string(cpus[0]["frequency_khz"]["max"].get<long long>() / 1000) + " MHz";
-    }
+std::string environment_line(const Environment& environment) {
+    std::string line = "SMT " + or_unknown(environment.smt) + ", boost " + or_unknown(environment.boost) +
+                       ", hypervisor " + or_unknown(environment.hypervisor) + ", microcode " +
+                       or_unknown(environment.microcode);
+    const std::vector<CpuState>& cpus = environment.now.cpus;
+    if (!cpus.empty() && cpus[0].max_khz) line += ", max " + std::to_string(*cpus[0].max_khz / 1000) + " MHz";
     return line;
 }
 
-std::string verdict_words(const Json& entry) {
-    const std::string verdict = entry.value("verdict", "");
-    const double ratio = number_or(entry["ratio"], 1);
+// The verdict with the estimate it rests on: "slower by 2.1 %".
+std::string verdict_words(const SampleComparison& c) {
     char text[64];
-    if (verdict == "faster" || verdict == "slower") {
-        std::snprintf(text, sizeof text, "%s by %.1f %%", verdict.c_str(), std::fabs(ratio - 1) * 100);
+    if (c.verdict == Verdict::faster || c.verdict == Verdict::slower) {
+        std::snprintf(text, sizeof text, "%s by %.1f %%", verdict_text(c.verdict), std::fabs(c.estimate - 1) * 100);
         return text;
     }
-    return verdict;
+    return verdict_text(c.verdict);
+}
+
+void print_machine(std::FILE* to, const Host& host) {
+    if (!host.machine) return;
+    const Machine& machine = *host.machine;
+    std::fprintf(to, "processor     %s, %ld online\n", or_unknown(machine.processor).c_str(), machine.online);
+    if (!machine.emulator.empty()) {
+        std::fprintf(to, "emulator      %s: measured under an emulator, the scores say nothing of this machine\n",
+                     machine.emulator.c_str());
+    }
+    std::fprintf(to, "kernel        %s\n", machine.kernel.c_str());
+    std::fprintf(to, "memory        %.1f GiB\n", static_cast<double>(machine.memory_bytes) / (1024.0 * 1024 * 1024));
+    std::fprintf(to, "governor      %s\n", machine.governor.c_str());
+    if (host.environment_recorded) {
+        std::fprintf(to, "environment   %s\n", environment_line(machine.environment).c_str());
+    }
+    std::fprintf(to, "load average  %.2f %.2f %.2f before the first run\n\n", machine.load[0], machine.load[1],
+                 machine.load[2]);
+}
+
+void print_runs(std::FILE* to, const Document& doc, bool several) {
+    const char* build_head = several ? "build  " : "";
+    std::fprintf(to, "%scopies  round  copy  cpu       score  wall s   share  invol. switches  flags\n", build_head);
+    for (const RunRecord& run : doc.runs) {
+        if (several) std::fprintf(to, "%5s  ", run.build.c_str());
+        std::fprintf(to, "%6d  %5d  %4d  %3d  %10.2f  %6.1f  %5.1f %%  %15lld  %s\n", run.copies, run.round,
+                     run.copy, run.cpu, run.score.value_or(0), run.wall_s, run.share * 100.0,
+                     run.involuntary_switches, flags_of(run).c_str());
+    }
+    for (const RoundFigure& round : doc.rounds) {
+        if (round.copies < 2) continue;
+        if (several) std::fprintf(to, "%5s  ", round.build.c_str());
+        std::fprintf(to, "%6d  %5d   sum       %10.2f  rate score%s\n", round.copies, round.round, round.rate,
+                     round.warmup ? " (warm-up)" : "");
+    }
+    std::fprintf(to, "\n%scopies  runs      median         min         max      cv  scaling  flagged\n", build_head);
+    for (const SummaryFigure& s : doc.summary) {
+        char efficiency[16] = "";
+        if (s.efficiency) std::snprintf(efficiency, sizeof efficiency, "%5.1f %%", *s.efficiency * 100);
+        bool validated = false;
+        for (const Build& build : doc.builds) validated = validated || (build.id == s.build && build.validated);
+        if (several) std::fprintf(to, "%5s  ", s.build.c_str());
+        std::fprintf(to, "%6d  %4zu  %10.2f  %10.2f  %10.2f  %4.1f %%  %7s  %7d%s\n", s.copies, s.rounds, s.median,
+                     s.min, s.max, s.cv * 100.0, efficiency, s.flagged, validated ? "" : "  unvalidated");
+    }
 }
 
 }  // namespace
 
-void print_comparison(std::FILE* to, const Json& entries) {
-    std::string said;
-    for (const Json& entry : entries) {
-        const std::string a = entry.value("a", ""), b = entry.value("b", "");
-        const std::string pair = a + "\n" + b + "\n";
-        if (said.find(pair) != std::string::npos) continue;
-        said += pair;
-        for (const Json& d : entry["differences"]) {
-            std::fprintf(to, "!! %s and %s differ in %s:\n!!   %-4s %s\n!!   %-4s %s\n", a.c_str(), b.c_str(),
-                         d.value("what", "").c_str(), a.c_str(), d.value("a", "").c_str(), b.c_str(),
-                         d.value("b", "").c_str());
+void print_comparison(std::FILE* to, const std::vector<ComparisonEntry>& entries) {
+    std::set<std::pair<std::string, std::string>> said;
+    for (const ComparisonEntry& entry : entries) {
+        if (!said.emplace(entry.a, entry.b).second) continue;
+        for (const Difference& d : entry.differences) {
+            std::fprintf(to, "!! %s and %s differ in %s:\n!!   %-4s %s\n!!   %-4s %s\n", entry.a.c_str(),
+                         entry.b.c_str(), d.what.c_str(), entry.a.c_str(), d.a.c_str(), entry.b.c_str(), d.b.c_str());
         }
     }
-    std::fprintf(to, "\nB against A: the ratio of medians, its interval with the coverage it has, the two-sided "
-                     "rank-sum test\n");
-    std::fprintf(to, "a     b     copies     runs    median a    median b   ratio  interval       coverage       p  "
-                     "verdict\n");
+    std::fprintf(to, "\nB against A: the estimate (median of the ratios of all pairs of rounds) with its interval and "
+                     "the coverage it has,\nthe ratio of medians, the two-sided rank-sum test; flagged: rounds with a "
+                     "flagged run, A/B\n");
+    std::fprintf(to, "a     b     copies     runs  flagged    median a    median b  medians  estimate  interval       "
+                     "coverage       p  verdict\n");
     bool too_few = false;
-    for (const Json& entry : entries) {
-        too_few = too_few || !entry.value("decidable", false);
-        const std::string runs = std::to_string(entry.value("n_a", 0)) + "/" + std::to_string(entry.value("n_b", 0));
-        std::fprintf(to, "%-4s  %-4s  %6d  %7s  %10.2f  %10.2f  %6.4f  %6.4f-%6.4f  %6.1f %%  %6.4f  %s\n",
-                     entry.value("a", "").c_str(), entry.value("b", "").c_str(), entry.value("copies", 0), runs.c_str(),
-                     number_or(entry["median_a"], 0), number_or(entry["median_b"], 0), number_or(entry["ratio"], 0),
-                     number_or(entry["ratio_low"], 0), number_or(entry["ratio_high"], 0),
-                     number_or(entry["confidence"], 0) * 100, number_or(entry["p_value"], 1),
-                     verdict_words(entry).c_str());
+    for (const ComparisonEntry& entry : entries) {
+        const SampleComparison& c = entry.figures;
+        too_few = too_few || !c.decidable;
+        const std::string runs = std::to_string(c.n_a) + "/" + std::to_string(c.n_b);
+        const std::string flagged = std::to_string(entry.flagged_a) + "/" + std::to_string(entry.flagged_b);
+        std::fprintf(to, "%-4s  %-4s  %6d  %7s  %7s  %10.2f  %10.2f  %7.4f  %8.4f  %6.4f-%6.4f  %6.1f %%  %6.4f  %s\n",
+                     entry.a.c_str(), entry.b.c_str(), entry.copies, runs.c_str(), flagged.c_str(), c.median_a,
+                     c.median_b, c.ratio, c.estimate, c.ratio_low, c.ratio_high, c.confidence * 100, c.p_value,
+                     verdict_words(c).c_str());
     }
     if (too_few) {
         std::fprintf(to, "too few runs to decide: no outcome of so few runs reaches p <= 0.05 (4 rounds of each "
@@ -80,90 +116,42 @@ void print_comparison(std::FILE* to, const Json& entries) {
     }
 }
 
-void print_table(std::FILE* to, const Json& doc) {
-    const Json& machine = doc["machine"];
-    const bool several = doc["builds"].size() > 1;
-    for (const Json& build : doc["builds"]) {
-        const std::string prefix = several ? build.value("id", "") + " " : "";
-        std::fprintf(to, "%-14s%s\n", (prefix + "pt").c_str(), build.value("path", "").c_str());
-        std::fprintf(to, "%-14s%s\n", (prefix + "sha256").c_str(), build.value("sha256", "").c_str());
-        std::fprintf(to, "%-14s%s\n", (prefix + "build").c_str(), build.value("build", "").c_str());
-        std::fprintf(to, "%-14s%s: %s\n", (prefix + "validated").c_str(),
-                     build.value("validated", false) ? "yes" : "NO", build.value("validation", "").c_str());
+void print_table(std::FILE* to, const Document& doc) {
+    const bool several = doc.builds.size() > 1;
+    for (const Build& build : doc.builds) {
+        const std::string prefix = several ? build.id + " " : "";
+        std::fprintf(to, "%-14s%s\n", (prefix + "pt").c_str(), build.path.c_str());
+        std::fprintf(to, "%-14s%s\n", (prefix + "sha256").c_str(), build.sha256.c_str());
+        std::fprintf(to, "%-14s%s\n", (prefix + "build").c_str(), build.line.c_str());
+        std::fprintf(to, "%-14s%s: %s\n", (prefix + "validated").c_str(), build.validated ? "yes" : "NO",
+                     build.validation.c_str());
     }
-    std::fprintf(to, "processor     %s, %ld online\n", machine.value("processor", "").c_str(),
-                 machine.value("processors_online", 0L));
-    std::fprintf(to, "kernel        %s\n", machine.value("kernel", "").c_str());
-    std::fprintf(to, "memory        %.1f GiB\n",
-                 static_cast<double>(machine.value("memory_bytes", 0ULL)) / (1024.0 * 1024 * 1024));
-    std::fprintf(to, "governor      %s\n", machine.value("governor", "").c_str());
-    if (machine.contains("environment")) {
-        std::fprintf(to, "environment   %s\n", environment_line(machine["environment"]).c_str());
-    }
-    const Json& load = machine["load_average"];
-    std::fprintf(to, "load average  %.2f %.2f %.2f before the first run\n\n", number_or(load[0], -1),
-                 number_or(load[1], -1), number_or(load[2], -1));
-
-    const char* build_head = several ? "build  " : "";
-    std::fprintf(to, "%scopies  round  copy  cpu       score  wall s   share  invol. switches  flags\n", build_head);
-    for (const Json& run : doc["runs"]) {
-        if (several) std::fprintf(to, "%5s  ", run.value("build", "").c_str());
-        std::fprintf(to, "%6d  %5d  %4d  %3d  %10.2f  %6.1f  %5.1f %%  %15ld  %s\n", run["copies"].get<int>(),
-                     run["round"].get<int>(), run["copy"].get<int>(), run.value("cpu", 0),
-                     number_or(run["score"], 0), number_or(run["wall_s"], 0), number_or(run["share"], 0) * 100.0,
-                     run.value("involuntary_switches", 0L), flags_of(run).c_str());
-    }
-    for (const Json& round : doc["rounds"]) {
-        if (round["copies"].get<int>() < 2) continue;
-        if (several) std::fprintf(to, "%5s  ", round.value("build", "").c_str());
-        std::fprintf(to, "%6d  %5d   sum       %10.2f  rate score%s\n", round["copies"].get<int>(),
-                     round["round"].get<int>(), round["rate_score"].get<double>(),
-                     round.value("warmup", false) ? " (warm-up)" : "");
-    }
-
-    std::fprintf(to, "\n%scopies  runs      median         min         max      cv  scaling  flagged\n", build_head);
-    for (const Json& summary : doc["summary"]) {
-        char efficiency[16] = "";
-        if (summary["scaling_efficiency"].is_number()) {
-            std::snprintf(efficiency, sizeof efficiency, "%5.1f %%", summary["scaling_efficiency"].get<double>() * 100);
-        }
-        if (several) std::fprintf(to, "%5s  ", summary.value("build", "").c_str());
-        std::fprintf(to, "%6d  %4d  %10.2f  %10.2f  %10.2f  %4.1f %%  %7s  %7d%s\n", summary["copies"].get<int>(),
-                     summary["runs"].get<int>(), summary["median"].get<double>(), summary["min"].get<double>(),
-                     summary["max"].get<double>(), summary["cv"].get<double>() * 100.0, efficiency,
-                     summary["flagged_runs"].get<int>(), summary.value("validated", true) ? "" : "  unvalidated");
-    }
-
-    if (doc.contains("comparison") && !doc["comparison"].empty()) {
+    if (!doc.hosts.empty()) print_machine(to, doc.hosts.front());
+    print_runs(to, doc, several);
+    if (!doc.comparisons.empty()) {
         std::fprintf(to, "\n");
-        print_comparison(to, doc["comparison"]);
+        print_comparison(to, doc.comparisons);
     }
-
     bool said = false;
-    for (const Json& run : doc["runs"]) {
-        for (const Json& message : run["pt_messages"]) {
+    for (const RunRecord& run : doc.runs) {
+        for (const std::string& message : run.pt_messages) {
             if (!said) std::fprintf(to, "\npt said:\n");
             said = true;
-            const std::string build = several ? "build " + run.value("build", "") + ", " : "";
-            std::fprintf(to, "  %scopies %d, round %d, copy %d: %s\n", build.c_str(), run["copies"].get<int>(),
-                         run["round"].get<int>(), run["copy"].get<int>(), message.get<std::string>().c_str());
+            const std::string build = several ? "build " + run.build + ", " : "";
+            std::fprintf(to, "  %scopies %d, round %d, copy %d: %s\n", build.c_str(), run.copies, run.round, run.copy,
+                         message.c_str());
         }
     }
-    const int flagged = doc["flagged_runs"].get<int>();
-    if (flagged > 0) {
+    if (doc.flagged_runs > 0) {
         std::fprintf(to,
                      "\n%d of %zu runs flagged (processor share below 95 %% or a change of speed): the machine was "
                      "not quiet. Re-run on a quiet machine.\n",
-                     flagged, doc["runs"].size());
+                     doc.flagged_runs, doc.runs.size());
     }
-    if (doc.contains("citation")) {
-        std::string reasons;
-        for (const Json& reason : doc.value("reportable_reasons", Json::array())) {
-            reasons += (reasons.empty() ? "" : "; ") + reason.get<std::string>();
-        }
-        std::fprintf(to, "\nreportable    %s\n", doc.value("reportable", false) ? "yes" : ("no: " + reasons).c_str());
-        std::fprintf(to, "citation      %s\n", doc["citation"].get<std::string>().c_str());
-    }
+    std::string reasons;
+    for (const std::string& reason : doc.reportable_reasons) reasons += (reasons.empty() ? "" : "; ") + reason;
+    std::fprintf(to, "\nreportable    %s\n", reasons.empty() ? "yes" : ("no: " + reasons).c_str());
+    if (doc.citation) std::fprintf(to, "citation      %s\n", doc.citation->c_str());
     std::fflush(to);
 }
 

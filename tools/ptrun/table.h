@@ -2,14 +2,15 @@
 #pragma once
 
 #include <cstdio>
+#include <vector>
 
-#include "results.h"
+#include "model/document.h"
 
 namespace ptrun {
 
-void print_table(std::FILE* to, const Json& document);
+void print_table(std::FILE* to, const Document& document);
 // What differs between the builds compared, loudly, and the verdict for each
-// entry of a `comparison`.
-void print_comparison(std::FILE* to, const Json& entries);
+// entry of a comparison.
+void print_comparison(std::FILE* to, const std::vector<ComparisonEntry>& entries);
 
 }  // namespace ptrun

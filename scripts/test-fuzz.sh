@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Fuzzes ptrun's results reader for a bounded time (90 s, or $1 seconds) with
+# Clang's libFuzzer under AddressSanitizer and UndefinedBehaviorSanitizer,
+# seeded with real results files of both schemas (tests/fuzz/corpus). An
+# input that crashes is kept in tests/fuzz/crashes, which the normal suite
+# reads (PtrunReader.ReadsEveryFuzzInput), and the script fails.
+# Installs what it needs from Debian's packages (as root, or with sudo).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-90}
+bash scripts/install-deps.sh clang-14 libclang-rt-14-dev cmake ninja-build nlohmann-json3-dev
+
+dir=build/fuzz
+cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DPT_FUZZ=ON -DPT_SANITIZE=ON -DPT_WERROR=ON -DPT_WITH_GUI=OFF -DPT_WITH_X11=OFF -DPT_BUILD_BENCH=OFF \
+    -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$dir" -j "$(nproc)" --target ptrun_reader_fuzz
+
+# The corpus grows in the build folder; the committed seeds stay as they are.
+mkdir -p "$dir/corpus" tests/fuzz/crashes
+status=0
+"$dir/tests/fuzz/ptrun_reader_fuzz" "$dir/corpus" tests/fuzz/corpus tests/fuzz/crashes \
+    -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix=tests/fuzz/crashes/ || status=$?
+if [ "$status" -ne 0 ]; then
+    echo "test-fuzz: the reader failed on an input, kept in tests/fuzz/crashes/: add it to the repository" >&2
+    ls -l tests/fuzz/crashes >&2
+fi
+exit "$status"

@@ -1,0 +1,31 @@
+// Fuzz target of ptrun's one results reader: whatever the bytes, reading
+// answers with a document or a message, never a crash; a document it accepts
+// is written and read back, merged and reported without a fault.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "ptrun/model/comparisons.h"
+#include "ptrun/merge.h"
+#include "ptrun/model/reader.h"
+#include "ptrun/model/writer.h"
+#include "ptrun/report.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    std::string error;
+    const std::optional<ptrun::Document> doc = ptrun::parse_results(text, "input", error);
+    if (!doc) return 0;
+    // What the writer writes, the reader reads.
+    const std::optional<ptrun::Document> again = ptrun::parse_results(ptrun::dump(*doc), "written", error);
+    if (!again) __builtin_trap();
+    try {
+        const ptrun::Document merged = ptrun::merge_documents({{"input", *doc}});
+        (void)ptrun::report_markdown(merged);
+        (void)ptrun::report_html(merged);
+        (void)ptrun::report_csv(merged);
+    } catch (const ptrun::MergeConflict&) {
+        // A file that gives one run twice with different contents: refused, as it should be.
+    }
+    return 0;
+}

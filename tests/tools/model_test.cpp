@@ -1,0 +1,242 @@
+// The results document's one reader, merge identity and the gate, on
+// hand-made files: hostile input, builds that are one binary, a call read
+// twice or changed, and slowdowns at exactly the gate's percentage.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ptrun/model/comparisons.h"
+#include "ptrun/gate.h"
+#include "ptrun/merge.h"
+#include "ptrun/model/reader.h"
+#include "ptrun/model/writer.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+using ptrun::Document;
+
+// One call on host `host` with a build per entry of `scores`, each with a
+// round per score (one copy), and a builds list naming the same binary.
+Json call(const std::string& id, const std::string& host, const std::string& hostname,
+          const std::vector<std::vector<double>>& scores) {
+    Json doc = {{"schema_version", 2}, {"call_id", id}, {"outcome", "completed"},
+                {"host", {{"id", host}, {"hostname", hostname}}}, {"runs", Json::array()}};
+    doc["hosts"] = {{{"id", host}, {"hostname", hostname}, {"machine", {{"processor", "P " + hostname}}}}};
+    for (std::size_t b = 0; b < scores.size(); ++b) {
+        const std::string build(1, static_cast<char>('A' + b));
+        doc["builds"].push_back({{"id", build}, {"path", "/pt"}, {"sha256", "same"}, {"validated", true}});
+        for (std::size_t r = 0; r < scores[b].size(); ++r) {
+            doc["runs"].push_back({{"copies", 1}, {"round", r + 1}, {"copy", 1}, {"score", scores[b][r]},
+                                   {"call_id", id}, {"host", host}, {"build", build}});
+        }
+    }
+    return doc;
+}
+
+Document read(const Json& doc, const std::string& name = "test.json") {
+    std::string error;
+    std::optional<Document> parsed = ptrun::parse_results(doc.dump(), name, error);
+    EXPECT_TRUE(parsed) << error;
+    return parsed.value_or(Document{});
+}
+
+TEST(PtrunReader, RefusesBadInputNamingTheFileAndTheField) {
+    const Json older = {{"outcome", "completed"}, {"machine", {{"processor", "Q"}}},
+                        {"pt", {{"path", "/pt"}, {"build", "unknown"}}},
+                        {"runs", {{{"copies", 1}, {"round", 1}, {"copy", 1}, {"score", 5}}}}};
+    auto with = [](Json doc, const Json::json_pointer& at, const Json& value) {
+        doc[at] = value;
+        return doc.dump();
+    };
+    const Json two = call("c1", "h", "h", {{10, 11}});
+    Json summed = call("c1", "h", "h", {{1e308}});
+    summed["runs"][0]["copies"] = 2;
+    summed["runs"].push_back(summed["runs"][0]);
+    summed["runs"][1]["copy"] = 2;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {with(older, "/pt"_json_pointer, "x"), "pt: not an object"},
+        {with(older, "/pt/build"_json_pointer, 7), "pt.build: not a text"},
+        {with(older, "/runs/0/flagged"_json_pointer, "yes"), "runs[0].flagged: not true or false"},
+        {with(older, "/runs/0/copy"_json_pointer, 2), "runs[0].copy: not from 1 to 1"},
+        {with(two, "/runs/1/score"_json_pointer, 0), "runs[1].score: not a number above 0"},
+        {with(two, "/runs/1/score"_json_pointer, -3), "runs[1].score: not a number above 0"},
+        {with(two, "/runs/1/host"_json_pointer, "elsewhere"), "runs[1].host: no host elsewhere in hosts"},
+        {with(two, "/hosts/0/machine/environment/cpus/0/cpu"_json_pointer, "0"),
+         "hosts[0].machine.environment.cpus[0].cpu: not a whole number"},
+        {with(two, "/outcome"_json_pointer, "no results"), "no_results_reason: not a text"},
+        {summed.dump(), "runs: the scores of round 1 of 2 copies sum to more than a number can hold"},
+        {std::string(100000, '[') + std::string(100000, ']'), "nested deeper than 64 levels"},
+    };
+    for (const auto& [text, message] : cases) {
+        std::string error;
+        EXPECT_FALSE(ptrun::parse_results(text, "f.json", error)) << message;
+        EXPECT_EQ(error, "f.json is not a ptrun results file: " + message);
+    }
+}
+
+// The fuzz target's seeds and every input it ever crashed on: seeds named
+// valid-* are real files and read; the rest read or are refused with a
+// message, and what is read writes and reads back.
+TEST(PtrunReader, ReadsEveryFuzzInput) {
+    std::size_t valid = 0;
+    for (const char* folder : {"/corpus", "/crashes"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(std::string(PT_FUZZ_INPUTS) + folder)) {
+            const std::string name = entry.path().filename().string();
+            std::ifstream in(entry.path(), std::ios::binary);
+            const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::string error;
+            const std::optional<Document> doc = ptrun::parse_results(text, name, error);
+            if (name.rfind("valid-", 0) == 0) {
+                ++valid;
+                EXPECT_TRUE(doc) << error;
+            }
+            EXPECT_TRUE(doc || error.rfind(name, 0) == 0) << name;
+            if (doc) {
+                EXPECT_TRUE(ptrun::parse_results(ptrun::dump(*doc), name, error)) << error;
+            }
+        }
+    }
+    EXPECT_GE(valid, 4u);
+}
+
+TEST(PtrunMerge, IdentifiesRunsByCallAndRecordedBuildAndStaysIdempotent) {
+    // Two builds of one call that are the same binary stay two builds.
+    Json same_binary = call("c1", "localhost", "one", {{10, 11, 12}, {20, 21, 22}});
+    // B's rounds ran first (as after an odd number of warm-up rounds): A stays the reference.
+    std::reverse(same_binary["runs"].begin(), same_binary["runs"].end());
+    // A second machine that calls itself localhost too, so its host is renamed.
+    const Json other_machine = call("c2", "localhost", "two", {{30, 31, 32}});
+    Json changed = other_machine;
+    changed["runs"][2]["score"] = 99;
+    const Document first = read(same_binary), second = read(other_machine);
+    const Document merged = ptrun::merge_documents({{"1.json", first}, {"2.json", second}});
+    // The second call's build is described exactly as the first's A: one build.
+    ASSERT_EQ(merged.builds.size(), 2u);
+    EXPECT_EQ(merged.summary.size(), 3u);
+    EXPECT_EQ(merged.hosts.at(1).id, "localhost-2");
+    ASSERT_EQ(merged.comparisons.size(), 1u);
+    EXPECT_EQ(merged.comparisons[0].figures.n_b, 3u);
+    EXPECT_EQ(merged.summary[0].build + merged.comparisons[0].a + merged.comparisons[0].b, "AAB");
+
+    struct Case {
+        std::vector<ptrun::Source> sources;
+        std::size_t runs, duplicates;
+    };
+    const std::vector<Case> cases = {
+        {{{"m.json", merged}, {"2.json", second}}, 9, 3},
+        {{{"m.json", merged}, {"m.json", merged}}, 9, 9},
+        {{{"m.json", merged}, {"1.json", first}, {"2.json", second}}, 9, 9},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        ptrun::MergeCount count;
+        const Document again = ptrun::merge_documents(cases[i].sources, &count);
+        EXPECT_EQ(count.runs, cases[i].runs) << i;
+        EXPECT_EQ(count.duplicates, cases[i].duplicates) << i;
+        EXPECT_EQ(ptrun::dump(again), ptrun::dump(merged)) << i;
+    }
+    // The same call with other runs is no duplicate: both files are named.
+    try {
+        ptrun::merge_documents({{"m.json", merged}, {"changed.json", read(changed)}});
+        ADD_FAILURE() << "a changed call merged";
+    } catch (const ptrun::MergeConflict& e) {
+        EXPECT_STREQ(e.what(), "call c2 is in m.json and in changed.json with different contents");
+    }
+}
+
+ptrun::ComparisonEntry entry(double ratio, double estimate, double low, double high, ptrun::Verdict verdict) {
+    ptrun::ComparisonEntry e;
+    e.figures = {10, 10, 100, 100 * ratio, ratio, low, high, estimate, 0.95, 0.01, true, verdict};
+    return e;
+}
+
+TEST(PtrunGate, FailsOnlyBeyondThePercentageAndAgreesWithTheEstimate) {
+    using ptrun::Gate;
+    using ptrun::Verdict;
+    // B a constant 6.1 % below A: the estimate and the whole interval at 0.939.
+    const Document doc = read(call("c1", "h", "h", {std::vector<double>(10, 1000), std::vector<double>(10, 939)}));
+    ASSERT_EQ(doc.comparisons.size(), 0u);  // the reader leaves the decisions to their module
+    const std::vector<ptrun::ComparisonEntry> exact = ptrun::compare_sides({&doc, "h", "A", "", nullptr},
+                                                                          {&doc, "h", "B", "", nullptr});
+    ASSERT_EQ(exact.size(), 1u);
+    struct Case {
+        ptrun::ComparisonEntry entry;
+        double percent;
+        bool strict;
+        Gate expected;
+    };
+    const std::vector<Case> cases = {
+        {exact[0], 6.1, false, Gate::pass},
+        {exact[0], 6.1, true, Gate::pass},
+        {exact[0], 6.0, false, Gate::fail},
+        {exact[0], 6.0, true, Gate::fail},
+        // Clustered rounds: the ratio of medians says faster, the test and its estimate slower.
+        {entry(1.077, 0.9705, 0.970, 0.971, Verdict::slower), 2, false, Gate::fail},
+        // The estimate beyond, the interval not wholly: only the usual form fails.
+        {entry(0.97, 0.97, 0.95, 0.99, Verdict::slower), 2, false, Gate::fail},
+        {entry(0.97, 0.97, 0.95, 0.99, Verdict::slower), 2, true, Gate::pass},
+        {entry(0.97, 0.97, 0.95, 1.01, Verdict::no_difference), 2, false, Gate::pass},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(ptrun::gate(cases[i].entry.figures, cases[i].percent, cases[i].strict), cases[i].expected) << i;
+    }
+    ptrun::ComparisonEntry few = exact[0];
+    few.figures.decidable = false;
+    EXPECT_EQ(ptrun::gate(few.figures, 50, false), Gate::undecided);
+
+    // Flagged rounds are counted per side, and can be left out.
+    Json flagged = call("c1", "h", "h", {{10, 11, 12, 13, 14}, {10.5, 11.5, 12.5, 1, 2}});
+    flagged["runs"][8]["flagged"] = flagged["runs"][9]["flagged"] = true;
+    const Document with_flags = read(flagged);
+    for (const bool exclude : {false, true}) {
+        const auto got =
+            ptrun::compare_sides({&with_flags, "h", "A", "", nullptr}, {&with_flags, "h", "B", "", nullptr}, exclude);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].flagged_b, exclude ? 0 : 2);
+        EXPECT_EQ(got[0].figures.n_b, exclude ? 3u : 5u);
+    }
+}
+
+TEST(PtrunVerdict, ReportableOnlyWithEveryConditionMet) {
+    Json quiet = Json::parse(R"({"schema_version": 2, "call_id": "c", "outcome": "completed",
+        "host": {"id": "h", "hostname": "h"}, "machine": {"processor": "Test CPU", "environment": {}},
+        "builds": [{"id": "A", "validated": true, "validation": "ok", "build": "b",
+                    "build_info": {"version": "1.0", "compiler": "GCC", "compiler_version": "12.2.0", "flags": "-O2"}}],
+        "runs": []})");
+    for (const double score : {100.0, 120.0, 110.0}) {
+        quiet["runs"].push_back({{"copies", 1}, {"round", quiet["runs"].size() + 1}, {"copy", 1}, {"score", score},
+                                 {"environment_before", Json::object()}, {"environment_after", Json::object()}});
+    }
+    const Document fine = read(quiet);
+    EXPECT_TRUE(fine.reportable_reasons.empty()) << fine.reportable_reasons.front();
+    EXPECT_EQ(fine.citation, "pt 1.0: 110.0 work units/s (median of 3, CV 9.1 %), 1 copy, GCC 12.2.0 -O2, Test CPU");
+
+    const std::vector<std::pair<std::function<void(Json&)>, std::string>> faults = {
+        {[](Json& d) { d["runs"].erase(2); }, "1 copy: 2 rounds, fewer than 3"},
+        {[](Json& d) { d["runs"][0]["flagged"] = true; }, "1 run flagged"},
+        {[](Json& d) { d["builds"][0]["validated"] = false; }, "build A not validated: ok"},
+        {[](Json& d) { d["runs"][1].erase("environment_after"); }, "environment was not recorded"},
+        {[](Json& d) { d["machine"].erase("environment"); }, "environment was not recorded"},
+        {[](Json& d) { d["machine"]["emulator"] = "qemu-user"; },
+         "measured under an emulator (qemu-user): the scores say nothing of this machine"},
+        {[](Json& d) { d["outcome"] = "interrupted"; }, "did not complete (interrupted)"},
+        {[](Json& d) { d["settings"] = {{"runs", 3}, {"copies", {1, 2}}, {"cpus", {0, 1}}}; },
+         "2 copies: no rounds outside warm-up"}};
+    for (const auto& [fault, reason] : faults) {
+        Json json = quiet;
+        fault(json);
+        const Document doc = read(json);
+        std::string reasons;
+        for (const std::string& r : doc.reportable_reasons) reasons += r + "\n";
+        EXPECT_NE(reasons.find(reason), std::string::npos) << reasons;
+        EXPECT_EQ(doc.citation->substr(doc.citation->size() - 16), "(not reportable)") << *doc.citation;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+#include "model/comparisons.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+namespace ptrun {
+
+namespace {
+
+// The governors of the pinned processors where recorded, else the one the
+// machine was described with.
+std::string governor_of(const Machine& machine) {
+    std::set<std::string> seen;
+    std::string governors;
+    for (const CpuState& cpu : machine.environment.now.cpus) {
+        if (!cpu.governor || cpu.governor->empty() || !seen.insert(*cpu.governor).second) continue;
+        governors += (governors.empty() ? "" : ",") + *cpu.governor;
+    }
+    return governors.empty() ? machine.governor : governors;
+}
+
+struct Said {
+    std::string processor, governor, smt, microcode, kernel;
+};
+
+Said said_of(const Host& host) {
+    if (!host.machine) return {};
+    const Machine& m = *host.machine;
+    return {m.processor, governor_of(m), m.environment.smt.value_or(""), m.environment.microcode.value_or(""),
+            m.kernel};
+}
+
+// Rate scores of one side per copy count, and how many of its rounds were
+// flagged.
+struct Sample {
+    std::vector<double> rates;
+    int flagged = 0;
+};
+
+std::map<int, Sample> samples_of(const SideChoice& side, bool exclude_flagged) {
+    std::map<int, Sample> samples;
+    std::vector<const RoundFigure*> all;
+    if (side.rounds == nullptr) {
+        for (const RoundFigure& round : side.document->rounds) all.push_back(&round);
+    }
+    for (const RoundFigure* at : side.rounds != nullptr ? *side.rounds : all) {
+        const RoundFigure& round = *at;
+        if (round.warmup || round.host != side.host || round.build != side.build) continue;
+        if (!side.call_id.empty() && round.call != side.call_id) continue;
+        if (round.flagged && exclude_flagged) continue;
+        Sample& sample = samples[round.copies];
+        sample.rates.push_back(round.rate);
+        sample.flagged += round.flagged ? 1 : 0;
+    }
+    return samples;
+}
+
+template <typename Item>
+const Item* by_id(const std::vector<Item>& items, const std::string& id) {
+    const auto it = std::find_if(items.begin(), items.end(), [&id](const Item& item) { return item.id == id; });
+    return it == items.end() ? nullptr : &*it;
+}
+
+}  // namespace
+
+std::vector<Difference> differences(const Build& build_a, const Host& host_a, const Build& build_b,
+                                    const Host& host_b) {
+    const Said a = said_of(host_a), b = said_of(host_b);
+    const std::vector<std::pair<const char*, std::pair<std::string, std::string>>> fields = {
+        {"build line", {build_a.line, build_b.line}},     {"binary sha256", {build_a.sha256, build_b.sha256}},
+        {"processor", {a.processor, b.processor}},        {"governor", {a.governor, b.governor}},
+        {"SMT", {a.smt, b.smt}},                          {"microcode", {a.microcode, b.microcode}},
+        {"kernel", {a.kernel, b.kernel}},
+    };
+    std::vector<Difference> found;
+    for (const auto& [what, values] : fields) {
+        const auto& [x, y] = values;
+        const auto unknown = [](const std::string& v) { return v.empty() || v == "unknown"; };
+        if (x == y || (unknown(x) && unknown(y))) continue;
+        found.push_back({what, unknown(x) ? "unknown" : x, unknown(y) ? "unknown" : y});
+    }
+    return found;
+}
+
+std::vector<ComparisonEntry> compare_sides(const SideChoice& a, const SideChoice& b, bool exclude_flagged,
+                                           double alpha) {
+    std::vector<ComparisonEntry> entries;
+    const Build* build_a = by_id(a.document->builds, a.build);
+    const Build* build_b = by_id(b.document->builds, b.build);
+    const Host* host_a = by_id(a.document->hosts, a.host);
+    const Host* host_b = by_id(b.document->hosts, b.host);
+    if (build_a == nullptr || build_b == nullptr || host_a == nullptr || host_b == nullptr) return entries;
+    const std::vector<Difference> found = differences(*build_a, *host_a, *build_b, *host_b);
+    const std::map<int, Sample> samples_b = samples_of(b, exclude_flagged);
+    for (const auto& [copies, sample_a] : samples_of(a, exclude_flagged)) {
+        const auto sample_b = samples_b.find(copies);
+        if (sample_b == samples_b.end()) continue;
+        ComparisonEntry entry;
+        entry.call_id = a.call_id;
+        entry.host = a.host;
+        entry.copies = copies;
+        entry.a = a.build;
+        entry.b = b.build;
+        entry.figures = compare_samples(sample_a.rates, sample_b->second.rates, alpha);
+        entry.flagged_a = sample_a.flagged;
+        entry.flagged_b = sample_b->second.flagged;
+        entry.differences = found;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+void add_comparisons(Document& doc) {
+    doc.comparisons.clear();
+    // The builds each call ran, in the document's order: one pass over the
+    // rounds, so that a fleet of many calls costs no more than its rounds.
+    std::unordered_map<std::string, std::set<std::string>> ran;
+    std::unordered_map<std::string, std::vector<const RoundFigure*>> rounds;
+    for (const RoundFigure& round : doc.rounds) {
+        ran[round.call].insert(round.build);
+        rounds[round.call].push_back(&round);
+    }
+    for (const CallRecord& call : doc.calls) {
+        const auto it = ran.find(call.call_id);
+        if (it == ran.end() || it->second.size() < 2) continue;
+        const std::vector<const RoundFigure*>* own = &rounds[call.call_id];
+        std::vector<std::string> builds;
+        for (const Build& build : doc.builds) {
+            if (it->second.count(build.id)) builds.push_back(build.id);
+        }
+        for (std::size_t i = 1; i < builds.size(); ++i) {
+            for (ComparisonEntry& entry : compare_sides({&doc, call.host, builds[0], call.call_id, own},
+                                                        {&doc, call.host, builds[i], call.call_id, own})) {
+                doc.comparisons.push_back(std::move(entry));
+            }
+        }
+    }
+}
+
+}  // namespace ptrun
