@@ -12,8 +12,6 @@
 #     one machine (ptrun_shared), a failing host; then a re-run in which the
 #     shared machine no longer answers and a fourth host never did; and an
 #     INI inventory that gives ptrun_arguments as text.
-# The checks of the reports' "no results" rows need a ptrun that reports a
-# stub (a host without results) so; with an earlier one they say skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 began=$SECONDS
@@ -41,21 +39,6 @@ cpus=$(nproc)
 calls=$((1 + cpus))   # pt calls of --copies 1,all --runs 1
 fail() { echo "FAILED: $*" >&2; exit 1; }
 check() { python3 "$root/scripts/fleet_check.py" "$@"; }
-
-# Whether this ptrun reports a stub (a host without results) with its reason.
-python3 -c 'import json, sys; json.dump({"schema_version": 2, "call_id": "0123456789abcdef",
-    "outcome": "no results", "no_results_reason": "unreachable", "runs": [],
-    "host": {"id": "probe", "hostname": "probe", "label": None}}, open(sys.argv[1], "w"))' "$work/probe.json"
-takes_stubs=0
-if (cd "$work" && "$ptrun" merge probe.json -o probe-merged.json && "$ptrun" report -o probe.md probe-merged.json &&
-    check listed probe.md probe unreachable) > /dev/null 2>&1; then
-    takes_stubs=1
-fi
-# without_results REPORT_MD HOST REASON: the report lists HOST so, where ptrun can.
-without_results() {
-    if [ "$takes_stubs" -eq 1 ]; then check listed "$@"
-    else echo "skipped: this ptrun does not take stubs yet ($2 in $(basename "$(dirname "$1")")/report.md)"; fi
-}
 
 echo "== Slurm"
 ssh_keys
@@ -152,7 +135,7 @@ for node in set(sys.argv[3:]) - {sys.argv[2]}:
     real = json.load(open(f"{sys.argv[1]}/{node}.json"))
     assert real["outcome"] == "failed" and real["runs"][0]["error"] == "out of memory", (node, real["runs"])
 PY
-without_results "$out/report.md" "$dying" "ptrun failed"
+check listed "$out/report.md" "$dying" "ptrun failed"
 
 echo "-- the real pt, validated, one run (in the background while Ansible is tried)"
 (unset PT_STAND_IN_PLAN && job real "$root/contrib/slurm/ptrun.sbatch" --nodes=1 -- --copies 1 --runs 1) \
@@ -279,15 +262,13 @@ assert not set(old.values()) & set(new.values()), "run 2 holds a file of run 1"
 PY
 for host_reason in gone:unreachable shared-a:unreachable shared-b:unreachable "slow:timed out"; do
     check stub "$second/${host_reason%%:*}.json" "${host_reason%%:*}" "${host_reason#*:}"
-    without_results "$second/report.md" "${host_reason%%:*}" "${host_reason#*:}"
+    check listed "$second/report.md" "${host_reason%%:*}" "${host_reason#*:}"
 done
-if [ "$takes_stubs" -eq 1 ]; then
-    python3 - "$second/merged.json" <<'PY'
+python3 - "$second/merged.json" <<'PY'
 import json, sys
 merged = json.load(open(sys.argv[1]))
 assert {r["host"] for r in merged["runs"]} == {"solo", "broken"} and merged["outcome"] == "failed", merged["outcome"]
 PY
-fi
 
 echo "-- ptrun_arguments as text, as an INI inventory keeps a YAML list"
 inventory "$work/inventory-3" "" 'ptrun_arguments=[--copies, "1", --runs, "1"]'
