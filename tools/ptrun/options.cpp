@@ -212,6 +212,43 @@ std::optional<double> parse_duration(const std::string& text) {
     return static_cast<double>(*count) * scale;
 }
 
+namespace {
+
+// The order of two or more builds: ABBA unless asked otherwise, and a new
+// seed, recorded, so that a shuffled order can be run again.
+void settle_order(Settings& settings, bool order_given) {
+    if (settings.pts.size() > 1) {
+        if (!order_given) settings.order = "abba";
+        if (settings.order != "random" && settings.seed) {
+            usage_error("--seed is the seed of --order random: give --order random too, or leave --seed out");
+        }
+        if (settings.order == "random" && !settings.seed) settings.seed = std::random_device{}() % 1000000000u;
+    } else if (order_given || settings.seed) {
+        usage_error("--order and --seed choose the order of two or more builds (--pt A --pt B)");
+    }
+}
+
+// Every file and folder the call will use, checked before anything runs.
+void check_paths(Settings& settings) {
+    for (std::string& pt : settings.pts) {
+        if (!is_executable_file(pt)) usage_error("no executable pt at " + pt);
+        if (const std::string problem = start_problem(pt); !problem.empty()) usage_error(problem);
+        pt = fs::canonical(pt).string();
+    }
+    if (!settings.json.empty()) check_writable(settings.json);
+    if (settings.keep.empty()) temporary_base();
+    if (!settings.keep.empty()) {
+        std::error_code error;
+        fs::create_directories(settings.keep, error);
+        if (!fs::is_directory(settings.keep) || access(settings.keep.c_str(), W_OK | X_OK) != 0) {
+            usage_error("cannot keep the files in " + settings.keep);
+        }
+        settings.keep = fs::canonical(settings.keep).string();
+    }
+}
+
+}  // namespace
+
 Settings parse_command_line(int argc, char** argv) {
     Settings settings;
     for (int i = 0; i < argc; ++i) settings.command_line.emplace_back(argv[i]);
@@ -278,31 +315,8 @@ Settings parse_command_line(int argc, char** argv) {
     if (settings.pts.size() > static_cast<std::size_t>(kMaxBuilds)) {
         usage_error("at most " + std::to_string(kMaxBuilds) + " builds in one call");
     }
-    if (settings.pts.size() > 1) {
-        if (!order_given) settings.order = "abba";
-        // A new seed, recorded, so that a shuffled order can be run again.
-        if (settings.order != "random" && settings.seed) {
-            usage_error("--seed is the seed of --order random: give --order random too, or leave --seed out");
-        }
-        if (settings.order == "random" && !settings.seed) settings.seed = std::random_device{}() % 1000000000u;
-    } else if (order_given || settings.seed) {
-        usage_error("--order and --seed choose the order of two or more builds (--pt A --pt B)");
-    }
-    for (std::string& pt : settings.pts) {
-        if (!is_executable_file(pt)) usage_error("no executable pt at " + pt);
-        if (const std::string problem = start_problem(pt); !problem.empty()) usage_error(problem);
-        pt = fs::canonical(pt).string();
-    }
-    if (!settings.json.empty()) check_writable(settings.json);
-    if (settings.keep.empty()) temporary_base();
-    if (!settings.keep.empty()) {
-        std::error_code error;
-        fs::create_directories(settings.keep, error);
-        if (!fs::is_directory(settings.keep) || access(settings.keep.c_str(), W_OK | X_OK) != 0) {
-            usage_error("cannot keep the files in " + settings.keep);
-        }
-        settings.keep = fs::canonical(settings.keep).string();
-    }
+    settle_order(settings, order_given);
+    check_paths(settings);
     return settings;
 }
 

@@ -324,6 +324,87 @@ std::string utc_now() {
     return text;
 }
 
+namespace {
+
+// The round's copies, queued in the session: the copy numbers in order, each
+// on its processor, with the time limit of its copy count.
+std::size_t queue_copies(const Settings& settings, const RoundPlan& plan, Session& session) {
+    const std::size_t first = session.runs.size();
+    for (int copy = 1; copy <= plan.copies; ++copy) {
+        Run run;
+        run.build = plan.build;
+        run.copies = plan.copies;
+        run.round = plan.round;
+        run.copy = copy;
+        run.warmup = plan.warmup;
+        run.cpu = settings.cpus[static_cast<std::size_t>(copy - 1) % settings.cpus.size()];
+        run.timeout_s = copy_limit_s(settings, plan.copies);
+        session.runs.push_back(run);
+    }
+    return first;
+}
+
+// Where the call stands, on one line of a terminal, from the rounds so far.
+void show_progress(const Session& session, int round_number, int total_rounds, int copies, double call_s,
+                   double round_s) {
+    double per_round = kExpectedRoundSeconds;
+    if (!session.round_seconds.empty()) {
+        per_round = 0;
+        for (double s : session.round_seconds) per_round += s;
+        per_round /= static_cast<double>(session.round_seconds.size());
+    }
+    const double left = per_round * (total_rounds - round_number + 1) - round_s;
+    std::fprintf(stderr, "\rptrun: run %d of %d (%d %s), %s elapsed, about %s left\033[K", round_number, total_rounds,
+                 copies, copies == 1 ? "copy" : "copies", duration(call_s).c_str(), duration(left).c_str());
+    std::fflush(stderr);
+}
+
+// A copy past its limit is asked to end, and made to after the grace.
+void enforce_limits(const std::vector<Run*>& running) {
+    for (Run* run : running) {
+        const double ran = seconds_since(run->started);
+        if (!run->timed_out && ran > run->timeout_s) {
+            run->timed_out = true;
+            kill(-run->pid, SIGTERM);
+        } else if (run->timed_out && ran > run->timeout_s + kGraceSeconds) {
+            kill(-run->pid, SIGKILL);
+        }
+    }
+}
+
+// Reaps the copies that ended, each looked at before it is reaped, so that
+// the copy's group still exists: whatever the copy left in it goes with it.
+void reap_ended(std::vector<Run*>& running, const std::string& dir, Session& session) {
+    rusage usage{};
+    int status = 0;
+    siginfo_t ended{};
+    while (waitid(P_ALL, 0, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid != 0) {
+        const pid_t pid = ended.si_pid;
+        const bool copy = std::ranges::any_of(running, [pid](Run* run) { return run->pid == pid; });
+        if (copy) kill(-pid, SIGKILL);
+        if (wait4(pid, &status, 0, &usage) != pid) break;
+        for (auto it = running.begin(); it != running.end(); ++it) {
+            if ((*it)->pid != pid) continue;
+            finish_copy(**it, status, usage, dir);
+            if (!(*it)->scored) session.outcome = Outcome::failed;
+            running.erase(it);
+            break;
+        }
+    }
+}
+
+// The stop signal among those read from the signal descriptor, or 0.
+int stop_signal_read(int signals) {
+    int sig = 0;
+    signalfd_siginfo info{};
+    while (read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        if (info.ssi_signo != SIGCHLD && sig == 0) sig = static_cast<int>(info.ssi_signo);
+    }
+    return sig == SIGINT || sig == SIGTERM || sig == SIGHUP ? sig : 0;
+}
+
+}  // namespace
+
 void run_all(const Settings& settings, const std::string& dir, Session& session) {
     // The stop signals and the copies' ends, read beside their messages.
     static const int signals = signalfd(-1, &watched_signals(), SFD_NONBLOCK | SFD_CLOEXEC);
@@ -344,18 +425,7 @@ void run_all(const Settings& settings, const std::string& dir, Session& session)
             return;
         }
         ++round_number;
-        const std::size_t first = session.runs.size();
-        for (int copy = 1; copy <= plan->copies; ++copy) {
-            Run run;
-            run.build = plan->build;
-            run.copies = plan->copies;
-            run.round = plan->round;
-            run.copy = copy;
-            run.warmup = plan->warmup;
-            run.cpu = settings.cpus[static_cast<std::size_t>(copy - 1) % settings.cpus.size()];
-            run.timeout_s = copy_limit_s(settings, plan->copies);
-            session.runs.push_back(run);
-        }
+        const std::size_t first = queue_copies(settings, *plan, session);
         record_environment(session.runs, first, true);
         std::vector<Run*> running;
         for (std::size_t i = first; i < session.runs.size(); ++i) {
@@ -365,61 +435,22 @@ void run_all(const Settings& settings, const std::string& dir, Session& session)
         const timespec round_start = session.runs[first].started;
         while (!running.empty()) {
             if (progress) {
-                double per_round = kExpectedRoundSeconds;
-                if (!session.round_seconds.empty()) {
-                    per_round = 0;
-                    for (double s : session.round_seconds) per_round += s;
-                    per_round /= static_cast<double>(session.round_seconds.size());
-                }
-                const int total_rounds = std::max(planner.expected_rounds(), round_number);
-                const double left = per_round * (total_rounds - round_number + 1) - seconds_since(round_start);
-                std::fprintf(stderr, "\rptrun: run %d of %d (%d %s), %s elapsed, about %s left\033[K", round_number,
-                             total_rounds, plan->copies, plan->copies == 1 ? "copy" : "copies",
-                             duration(seconds_since(call_start)).c_str(), duration(left).c_str());
-                std::fflush(stderr);
+                show_progress(session, round_number, std::max(planner.expected_rounds(), round_number), plan->copies,
+                              seconds_since(call_start), seconds_since(round_start));
             }
             std::vector<pollfd> waited{{signals, POLLIN, 0}};
             for (Run* run : running) waited.push_back({run->messages_fd, POLLIN, 0});
             poll(waited.data(), waited.size(), 1000);
-            int sig = 0;
-            signalfd_siginfo info{};
-            while (read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-                if (info.ssi_signo != SIGCHLD && sig == 0) sig = static_cast<int>(info.ssi_signo);
-            }
+            const int sig = stop_signal_read(signals);
             for (Run* run : running) read_messages(*run);
-            if (sig == SIGINT || sig == SIGTERM || sig == SIGHUP) {
+            if (sig != 0) {
                 session.outcome = Outcome::interrupted;
                 session.interrupt_signal = sig;
                 end_copies(running);
                 break;
             }
-            for (Run* run : running) {
-                const double ran = seconds_since(run->started);
-                if (!run->timed_out && ran > run->timeout_s) {
-                    run->timed_out = true;
-                    kill(-run->pid, SIGTERM);
-                } else if (run->timed_out && ran > run->timeout_s + kGraceSeconds) {
-                    kill(-run->pid, SIGKILL);
-                }
-            }
-            rusage usage{};
-            int status = 0;
-            siginfo_t ended{};
-            // Looked at before it is reaped, so that the copy's group still
-            // exists: whatever the copy left in it goes with it.
-            while (waitid(P_ALL, 0, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid != 0) {
-                const pid_t pid = ended.si_pid;
-                const bool copy = std::ranges::any_of(running, [pid](Run* run) { return run->pid == pid; });
-                if (copy) kill(-pid, SIGKILL);
-                if (wait4(pid, &status, 0, &usage) != pid) break;
-                for (auto it = running.begin(); it != running.end(); ++it) {
-                    if ((*it)->pid != pid) continue;
-                    finish_copy(**it, status, usage, dir);
-                    if (!(*it)->scored) session.outcome = Outcome::failed;
-                    running.erase(it);
-                    break;
-                }
-            }
+            enforce_limits(running);
+            reap_ended(running, dir, session);
             if (session.outcome == Outcome::failed) {
                 end_copies(running);
                 break;
