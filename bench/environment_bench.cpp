@@ -3,7 +3,7 @@
 // environment once per call.
 #include <benchmark/benchmark.h>
 
-#include "ptrun/environment.h"
+#include "ptrun/run/environment.h"
 
 namespace {
 

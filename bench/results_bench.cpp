@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "ptrun/model/comparisons.h"
-#include "ptrun/gate.h"
-#include "ptrun/merge.h"
+#include "ptrun/decide/gate.h"
+#include "ptrun/model/merge.h"
 #include "ptrun/model/model.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
-#include "ptrun/report.h"
+#include "ptrun/present/report.h"
 
 namespace {
 

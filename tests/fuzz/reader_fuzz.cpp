@@ -6,10 +6,10 @@
 #include <string>
 
 #include "ptrun/model/comparisons.h"
-#include "ptrun/merge.h"
+#include "ptrun/model/merge.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
-#include "ptrun/report.h"
+#include "ptrun/present/report.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -8,9 +8,9 @@
 #include <tuple>
 #include <vector>
 
-#include "ptrun/environment.h"
-#include "ptrun/machine.h"
-#include "ptrun/processor.h"
+#include "ptrun/run/environment.h"
+#include "ptrun/run/machine.h"
+#include "ptrun/run/processor.h"
 #include "support/test_support.h"
 
 using namespace ptrun;

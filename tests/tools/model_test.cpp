@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "ptrun/model/comparisons.h"
-#include "ptrun/gate.h"
-#include "ptrun/merge.h"
+#include "ptrun/decide/gate.h"
+#include "ptrun/model/merge.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "ptrun/planner.h"
+#include "ptrun/run/planner.h"
 
 namespace {
 

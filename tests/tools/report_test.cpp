@@ -1,6 +1,6 @@
 // ptrun merge and report on hand-made results files: two hosts, the older
 // schema, colliding ids, bad input, and untrusted text in every format.
-#include "ptrun/report.h"
+#include "ptrun/present/report.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "ptrun/merge.h"
+#include "ptrun/model/merge.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
-#include "ptrun/svg.h"
+#include "ptrun/present/svg.h"
 #include "support/test_support.h"
 
 namespace {

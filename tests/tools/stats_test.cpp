@@ -7,7 +7,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "ptrun/stats.h"
+#include "ptrun/decide/stats.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "build_info.h"
 #include "driver/pinned_digests.h"
-#include "ptrun/validation.h"
+#include "ptrun/run/validation.h"
 #include "support/test_support.h"
 
 using namespace ptrun;

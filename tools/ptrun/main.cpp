@@ -11,17 +11,16 @@
 #include <filesystem>
 #include <string>
 
-#include "compare.h"
-#include "machine.h"
-#include "merge.h"
+#include "commands/compare.h"
+#include "run/machine.h"
 #include "model/writer.h"
-#include "options.h"
-#include "output.h"
-#include "report.h"
-#include "results.h"
-#include "runner.h"
-#include "table.h"
-#include "validation.h"
+#include "commands/commands.h"
+#include "commands/spec.h"
+#include "system/output.h"
+#include "run/results.h"
+#include "run/runner.h"
+#include "present/terminal.h"
+#include "run/validation.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "environment.h"
-#include "figures.h"
-#include "machine.h"
-#include "stats.h"
+#include "decide/rounds.h"
+#include "decide/stats.h"
+#include "model/host.h"
+#include "model/limits.h"
 
 namespace ptrun {
 

@@ -6,7 +6,7 @@
 #include <tuple>
 #include <unordered_map>
 
-#include "model/verdict.h"
+#include "model/reportability.h"
 
 namespace ptrun {
 

@@ -13,7 +13,6 @@
 #include <stdexcept>
 
 #include "model/model.h"
-#include "options.h"
 
 namespace ptrun {
 

@@ -1,0 +1,228 @@
+#include "commands/compare.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+#include "decide/gate.h"
+#include "model/comparisons.h"
+#include "model/merge.h"
+#include "present/terminal.h"
+#include "model/reportability.h"
+
+namespace ptrun {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: ptrun compare A.json [B.json] [options]\n"
+    "B against A for every copy count both have: the estimate of the ratio (the median of the ratios of all pairs\n"
+    "of rounds) with its interval, the ratio of medians, the two-sided rank-sum test and a verdict. One file\n"
+    "compares each of its builds with its first.\n"
+    "  --a-build ID / --b-build ID  the build of A / of B (default: A's first; every build of B)\n"
+    "  --a-host ID / --b-host ID    the host of A / of B in a file of several hosts (default: the first)\n"
+    "  --exclude-flagged            leave out rounds with a flagged run\n"
+    "  --fail-above PCT             exit 1 when the test shows B slower and the estimate lies more than PCT percent\n"
+    "                               below A\n"
+    "  --fail-above-strict PCT      exit 1 only when the whole interval lies more than PCT percent below A\n"
+    "exit status: 0 compared (gate passed), 1 gate failed, 2 bad input or a gate that cannot decide\n";
+
+struct Options {
+    std::vector<std::string> files;
+    std::string a_build, b_build, a_host, b_host;
+    std::optional<double> fail_above;
+    bool strict = false, exclude_flagged = false;
+};
+
+int bad_input(const std::string& message) {
+    std::fprintf(stderr, "ptrun compare: %s\n", message.c_str());
+    return kCompareBadInput;
+}
+
+template <typename Item>
+std::vector<std::string> ids_of(const std::vector<Item>& items) {
+    std::vector<std::string> ids;
+    for (const Item& item : items) ids.push_back(item.id);
+    return ids;
+}
+
+std::string joined(const std::vector<std::string>& ids) {
+    std::string text;
+    for (const std::string& id : ids) text += (text.empty() ? "" : ", ") + id;
+    return text;
+}
+
+// The id asked for, else the first; empty (and why) when the file has no such id.
+std::string choose(const std::vector<std::string>& ids, const std::string& asked, const std::string& file,
+                   const char* what, std::string& error) {
+    if (ids.empty()) {
+        error = file + " names no " + what;
+        return "";
+    }
+    if (asked.empty()) return ids.front();
+    if (std::find(ids.begin(), ids.end(), asked) != ids.end()) return asked;
+    error = file + " has no " + what + " " + asked + " (it has " + joined(ids) + ")";
+    return "";
+}
+
+// Parses the arguments; a message when they are wrong, "" for --help.
+std::optional<std::string> parse(const std::vector<std::string>& args, Options& o) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") return "";
+        if (arg == "--exclude-flagged") {
+            o.exclude_flagged = true;
+            continue;
+        }
+        if (arg.rfind("--", 0) != 0) {
+            o.files.push_back(arg);
+            continue;
+        }
+        if (i + 1 >= args.size()) return arg + " needs a value\n" + kUsage;
+        const std::string& value = args[++i];
+        if (arg == "--a-build" || arg == "--b-build" || arg == "--a-host" || arg == "--b-host") {
+            (arg[2] == 'a' ? (arg[4] == 'b' ? o.a_build : o.a_host) : (arg[4] == 'b' ? o.b_build : o.b_host)) = value;
+        } else if (arg == "--fail-above" || arg == "--fail-above-strict") {
+            char* end = nullptr;
+            const double pct = std::strtod(value.c_str(), &end);
+            if (end == value.c_str() || *end != '\0' || !(pct >= 0 && pct < 100)) {
+                return "bad " + arg + " \"" + value + "\": a percentage from 0 to below 100";
+            }
+            if (o.fail_above && o.strict != (arg == "--fail-above-strict")) {
+                return "--fail-above and --fail-above-strict: give one";
+            }
+            o.fail_above = pct;
+            o.strict = arg == "--fail-above-strict";
+        } else {
+            return "unknown option " + arg + "\n" + kUsage;
+        }
+    }
+    if (o.files.empty() || o.files.size() > 2) return std::string("one or two results files\n") + kUsage;
+    return std::nullopt;
+}
+
+std::string who_of(const ComparisonEntry& entry) { return entry.b + ", " + copies_text(entry.copies); }
+
+int apply_gate(const std::vector<ComparisonEntry>& entries, const Options& o) {
+    const double pct = *o.fail_above;
+    bool failed = false, undecided = false;
+    for (const ComparisonEntry& entry : entries) {
+        const SampleComparison& c = entry.figures;
+        const Gate result = gate(entry.figures, pct, o.strict);
+        if (result == Gate::undecided) {
+            undecided = true;
+            std::fprintf(stderr, "ptrun compare: gate: %s: too few runs to decide (%zu against %zu)\n",
+                         who_of(entry).c_str(), c.n_a, c.n_b);
+        } else if (result == Gate::fail) {
+            failed = true;
+            std::fprintf(stderr, "ptrun compare: gate failed: %s: slower by %.1f %% (interval %.1f to %.1f %%), "
+                         "more than %g %% (p = %.4f)\n", who_of(entry).c_str(), (1 - c.estimate) * 100,
+                         (1 - c.ratio_high) * 100, (1 - c.ratio_low) * 100, pct, c.p_value);
+        }
+    }
+    if (failed) return kCompareGateFailed;
+    if (undecided) {
+        std::fprintf(stderr, "ptrun compare: the gate cannot decide: run at least 4 rounds of each build\n");
+        return kCompareBadInput;
+    }
+    std::fprintf(stderr, "ptrun compare: gate passed: B is not shown slower than A by more than %g %%%s\n", pct,
+                 o.strict ? " (strict: the whole interval)" : "");
+    const double bound = 1 - pct / 100;
+    for (const ComparisonEntry& entry : entries) {
+        // Passed, but not because the runs could have seen such a slowdown.
+        if (entry.figures.ratio_low < bound) {
+            std::fprintf(stderr, "ptrun compare: note: %s: the interval reaches %.1f %% below A, so these rounds "
+                         "cannot rule out a slowdown of more than %g %%\n",
+                         who_of(entry).c_str(), (1 - entry.figures.ratio_low) * 100, pct);
+        }
+    }
+    return kCompareOk;
+}
+
+void describe(const char* role, const Source& side, const std::string& host, const std::string& id) {
+    for (const Build& build : side.document.builds) {
+        if (build.id != id) continue;
+        std::printf("%-4s %s: build %s on %s\n     %s\n     sha256 %s\n", role, side.file.c_str(), id.c_str(),
+                    host.c_str(), build.line.c_str(), build.sha256.c_str());
+    }
+}
+
+int compare(const std::vector<std::string>& args) {
+    Options o;
+    if (const auto problem = parse(args, o)) {
+        if (problem->empty()) {
+            std::fputs(kUsage, stdout);
+            return kCompareOk;
+        }
+        return bad_input(*problem);
+    }
+    std::string error;
+    const std::optional<std::vector<Source>> sides = load_all(o.files, error);
+    if (!sides) return bad_input(error);
+    // One file: A and B are builds (or hosts) of it.
+    const Source& a = sides->front();
+    const Source& b = sides->back();
+    const std::string a_host = choose(ids_of(a.document.hosts), o.a_host, a.file, "host", error);
+    if (a_host.empty()) return bad_input(error);
+    const std::string b_host = choose(ids_of(b.document.hosts), o.b_host, b.file, "host", error);
+    if (b_host.empty()) return bad_input(error);
+    const std::vector<std::string> a_ids = ids_of(a.document.builds);
+    const std::string a_id = choose(a_ids, o.a_build, a.file, "build", error);
+    if (a_id.empty()) return bad_input(error);
+    std::vector<std::string> b_ids = ids_of(b.document.builds);
+    if (!o.b_build.empty()) {
+        const std::string b_id = choose(b_ids, o.b_build, b.file, "build", error);
+        if (b_id.empty()) return bad_input(error);
+        b_ids = {b_id};
+    }
+    const bool one_call = o.files.size() == 1 && a_host == b_host;
+    if (one_call) {
+        std::erase(b_ids, a_id);
+        if (b_ids.empty()) return bad_input(a.file + " holds one build: compare it with a second file");
+    } else if (o.a_build.empty() && a_ids.size() > 1) {
+        std::fprintf(stderr, "ptrun compare: %s holds builds %s: A is its build %s (choose with --a-build)\n",
+                     a.file.c_str(), joined(a_ids).c_str(), a_id.c_str());
+    }
+
+    // Two files may use the same build ids: there A and B name the files' sides.
+    const bool two_files = o.files.size() == 2;
+    auto label = [&](const char* side, const std::string& id) {
+        return !two_files ? id : b_ids.size() == 1 || side[0] == 'A' ? std::string(side) : side + (":" + id);
+    };
+    std::vector<ComparisonEntry> entries;
+    for (const std::string& b_id : b_ids) {
+        for (ComparisonEntry entry : compare_sides({&a.document, a_host, a_id, "", nullptr},
+                                                   {&b.document, b_host, b_id, "", nullptr}, o.exclude_flagged)) {
+            entry.a = label("A", a_id);
+            entry.b = label("B", b_id);
+            entries.push_back(std::move(entry));
+        }
+    }
+    if (entries.empty()) {
+        return bad_input("no copy count in common: " + a.file + " and " + b.file +
+                         " have no copy count with scored rounds (outside warm-up) of both builds");
+    }
+    describe(label("A", a_id).c_str(), a, a_host, a_id);
+    for (const std::string& b_id : b_ids) describe(label("B", b_id).c_str(), b, b_host, b_id);
+    std::vector<std::string> warned;
+    for (const ComparisonEntry& entry : entries) {
+        if (entry.differences.empty() || std::find(warned.begin(), warned.end(), entry.b) != warned.end()) continue;
+        warned.push_back(entry.b);
+        std::string what;
+        for (const Difference& d : entry.differences) what += (what.empty() ? "" : ", ") + d.what;
+        std::fprintf(stderr, "ptrun compare: warning: %s and %s differ in %s%s\n", entry.a.c_str(), entry.b.c_str(),
+                     what.c_str(), one_call ? " (builds of one call, meant to differ)" : "");
+    }
+    std::printf("\n");
+    print_comparison(stdout, entries);
+    if (o.exclude_flagged) std::printf("rounds with a flagged run left out (--exclude-flagged)\n");
+    std::fflush(stdout);
+    return o.fail_above ? apply_gate(entries, o) : kCompareOk;
+}
+
+}  // namespace
+
+int compare_command(const std::vector<std::string>& args) { return compare(args); }
+
+}  // namespace ptrun

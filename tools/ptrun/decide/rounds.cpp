@@ -1,0 +1,105 @@
+#include "decide/rounds.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+namespace ptrun {
+
+double median_of(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double cv_of(const std::vector<double>& values) {
+    const std::size_t n = values.size();
+    if (n < 2) return 0;
+    double mean = 0;
+    for (double value : values) mean += value;
+    mean /= static_cast<double>(n);
+    double squares = 0;
+    for (double value : values) squares += (value - mean) * (value - mean);
+    return mean != 0 ? std::sqrt(squares / static_cast<double>(n - 1)) / mean : 0;
+}
+
+namespace {
+
+// Keys of a round and of a summary, for the hash maps that keep both passes
+// linear in the runs.
+std::string round_key(const RunFigure& run) {
+    return run.call + '\n' + run.host + '\n' + run.build + '\n' + std::to_string(run.copies) + '\n' +
+           std::to_string(run.round);
+}
+
+std::string series_key(const std::string& host, const std::string& build, int copies) {
+    return host + '\n' + build + '\n' + std::to_string(copies);
+}
+
+}  // namespace
+
+std::vector<RoundFigure> rounds_of(const std::vector<RunFigure>& runs) {
+    std::vector<RoundFigure> rounds;
+    std::vector<int> scored;
+    std::unordered_map<std::string, std::size_t> index;
+    for (const RunFigure& run : runs) {
+        const auto [it, added] = index.try_emplace(round_key(run), rounds.size());
+        if (added) {
+            rounds.push_back({run.call, run.host, run.build, run.copies, run.round, run.warmup, false, 0});
+            scored.push_back(0);
+        }
+        RoundFigure& round = rounds[it->second];
+        round.flagged = round.flagged || run.flagged;
+        if (run.score) {
+            round.rate += *run.score;
+            ++scored[it->second];
+        }
+    }
+    std::vector<RoundFigure> complete;
+    for (std::size_t i = 0; i < rounds.size(); ++i) {
+        if (scored[i] == rounds[i].copies) complete.push_back(std::move(rounds[i]));
+    }
+    return complete;
+}
+
+std::vector<SummaryFigure> summarise(const std::vector<RunFigure>& runs, const std::vector<RoundFigure>& rounds) {
+    std::vector<SummaryFigure> summaries;
+    std::vector<std::vector<double>> rates;
+    std::unordered_map<std::string, std::size_t> index;
+    for (const RoundFigure& round : rounds) {
+        if (round.warmup) continue;
+        const auto [it, added] = index.try_emplace(series_key(round.host, round.build, round.copies), summaries.size());
+        if (added) {
+            SummaryFigure summary;
+            summary.host = round.host;
+            summary.build = round.build;
+            summary.copies = round.copies;
+            summaries.push_back(summary);
+            rates.emplace_back();
+        }
+        rates[it->second].push_back(round.rate);
+    }
+    for (std::size_t i = 0; i < summaries.size(); ++i) {
+        SummaryFigure& summary = summaries[i];
+        summary.rounds = rates[i].size();
+        summary.min = *std::min_element(rates[i].begin(), rates[i].end());
+        summary.max = *std::max_element(rates[i].begin(), rates[i].end());
+        summary.cv = cv_of(rates[i]);
+        summary.median = median_of(std::move(rates[i]));
+    }
+    for (const RunFigure& run : runs) {
+        if (run.warmup || !run.flagged) continue;
+        const auto it = index.find(series_key(run.host, run.build, run.copies));
+        if (it != index.end()) ++summaries[it->second].flagged;
+    }
+    for (SummaryFigure& summary : summaries) {
+        const auto single = index.find(series_key(summary.host, summary.build, 1));
+        if (summary.copies > 1 && single != index.end() && summaries[single->second].median > 0) {
+            summary.efficiency = summary.median / (summary.copies * summaries[single->second].median);
+        }
+    }
+    return summaries;
+}
+
+}  // namespace ptrun

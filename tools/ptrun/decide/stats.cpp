@@ -1,0 +1,304 @@
+#include "decide/stats.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <stdexcept>
+
+namespace ptrun {
+
+namespace {
+
+// How many ways n_pick of the values take each total of their doubled ranks
+// (doubled so that midranks stay whole): index = total.
+std::vector<double> rank_sum_counts(const std::vector<long long>& doubled_ranks, std::size_t n_pick) {
+    long long total = 0;
+    for (long long r : doubled_ranks) total += r;
+    const std::size_t width = static_cast<std::size_t>(total) + 1;
+    std::vector<double> ways((n_pick + 1) * width, 0.0);
+    ways[0] = 1;
+    std::size_t seen = 0;
+    for (long long r : doubled_ranks) {
+        ++seen;
+        const std::size_t rank = static_cast<std::size_t>(r);
+        for (std::size_t k = std::min(seen, n_pick); k >= 1; --k) {
+            double* row = &ways[k * width];
+            const double* below = &ways[(k - 1) * width];
+            for (std::size_t s = width - 1; s >= rank; --s) row[s] += below[s - rank];
+        }
+    }
+    return {ways.begin() + static_cast<std::ptrdiff_t>(n_pick * width), ways.end()};
+}
+
+double normal_upper_tail(double z) { return 0.5 * std::erfc(z / std::sqrt(2.0)); }
+
+void check_sample(const std::vector<double>& values, const char* name) {
+    if (values.empty()) throw std::invalid_argument(std::string("no scores for ") + name);
+    for (double v : values) {
+        if (!std::isfinite(v) || v <= 0) {
+            throw std::invalid_argument(std::string("a score of ") + name + " that is not a number above 0");
+        }
+    }
+}
+
+// P(U <= u) for the Mann-Whitney U of b without ties.
+class UDistribution {
+public:
+    UDistribution(std::size_t n_a, std::size_t n_b) : n_a_(n_a), n_b_(n_b) {
+        if (n_a + n_b > kExactPooled) return;
+        std::vector<long long> ranks;
+        for (std::size_t i = 1; i <= n_a + n_b; ++i) ranks.push_back(2 * static_cast<long long>(i));
+        const std::vector<double> ways = rank_sum_counts(ranks, n_b);
+        // 2W = 2U + n_b (n_b + 1): cumulate by U.
+        const std::size_t offset = n_b * (n_b + 1);
+        double total = 0;
+        for (double w : ways) total += w;
+        double running = 0;
+        for (std::size_t u = 0; u <= n_a * n_b; ++u) {
+            running += ways[offset + 2 * u];
+            cumulative_.push_back(running / total);
+        }
+    }
+    double at_most(std::uint64_t u) const {
+        if (!cumulative_.empty()) return cumulative_[static_cast<std::size_t>(u)];
+        const double m = static_cast<double>(n_a_) * static_cast<double>(n_b_);
+        const double sd = std::sqrt(m * static_cast<double>(n_a_ + n_b_ + 1) / 12.0);
+        return normal_upper_tail((m / 2 - (static_cast<double>(u) + 0.5)) / sd);
+    }
+
+private:
+    std::size_t n_a_, n_b_;
+    std::vector<double> cumulative_;
+};
+
+// The order k of the interval's bounds (k-th smallest and k-th largest pair
+// ratio): the first k from 1 up whose tail 2 P(U <= k) exceeds alpha, at most
+// mn / 2. The tail grows with k, so bisection finds it in O(log mn) steps
+// where walking k up would take O(mn) at 10,000 rounds a side.
+std::uint64_t interval_order(const UDistribution& u, std::uint64_t pairs, double alpha) {
+    std::uint64_t low = 1, high = std::max<std::uint64_t>(1, pairs / 2);
+    while (low < high) {
+        const std::uint64_t mid = low + (high - low) / 2;
+        if (2 * u.at_most(mid) > alpha) {
+            high = mid;
+        } else {
+            low = mid + 1;
+        }
+    }
+    return low;
+}
+
+// The log-ratios log b_j - log a_i of all pairs, never held: with both
+// samples' logs sorted ascending they form a matrix sorted along both axes.
+// How many are at most t is counted in O(m + n) by walking its staircase
+// (for a larger b_j the a_i it exceeds by at most t start no earlier). The
+// k-th smallest is the least double t with count(t) >= k, narrowed by
+// bisection of a bracket: halving its values (scores' log-ratios cluster, so
+// a step drops about half the pairs in it) and, past 64 such steps, halving
+// its bit patterns (doubles order as their sign-adjusted bits do), so at most
+// 128 counts are ever made. Once no more than m + n pairs lie in the bracket
+// they are collected and the k-th picked among them. Time O((m + n) log(m + n))
+// to sort and O(m + n) per count, about log2(mn / (m + n)) counts per order
+// statistic; memory O(m + n).
+class PairwiseLogRatios {
+public:
+    PairwiseLogRatios(const std::vector<double>& a, const std::vector<double>& b)
+        : log_a_(sorted_logs(a)), log_b_(sorted_logs(b)) {}
+
+    std::uint64_t pairs() const { return std::uint64_t{log_a_.size()} * log_b_.size(); }
+
+    // The k-th smallest, k from 1 to pairs().
+    double kth(std::uint64_t k) const {
+        std::uint64_t low = key(log_b_.front() - log_a_.back()), high = key(log_b_.back() - log_a_.front());
+        // Pairs at most value(low - 1), and at most value(high): k lies between.
+        std::uint64_t below = 0, through = pairs();
+        const std::uint64_t few = log_a_.size() + log_b_.size();
+        for (int step = 0; low < high && through - below > few; ++step) {
+            // Halving the values narrows a bracket of scores' log-ratios far
+            // sooner than halving the keys, which spends its first steps on
+            // the exponent; the keys' halving bounds the steps in any case.
+            std::uint64_t mid = low + (high - low) / 2;
+            const std::uint64_t halfway = key(value(low) + (value(high) - value(low)) / 2);
+            if (step < 64 && halfway >= low && halfway < high) mid = halfway;
+            const std::uint64_t count = count_at_most(value(mid));
+            if (count >= k) {
+                high = mid;
+                through = count;
+            } else {
+                low = mid + 1;
+                below = count;
+            }
+        }
+        if (low == high) return value(low);
+        std::vector<double> between = pairs_between(value(low - 1), value(high));
+        const auto at = between.begin() + static_cast<std::ptrdiff_t>(k - below - 1);
+        std::nth_element(between.begin(), at, between.end());
+        return *at;
+    }
+
+    double median() const {
+        const std::uint64_t n = pairs();
+        return n % 2 == 1 ? kth(n / 2 + 1) : (kth(n / 2) + kth(n / 2 + 1)) / 2;
+    }
+
+private:
+    static std::vector<double> sorted_logs(const std::vector<double>& values) {
+        std::vector<double> logs(values.size());
+        std::transform(values.begin(), values.end(), logs.begin(), [](double v) { return std::log(v); });
+        std::sort(logs.begin(), logs.end());
+        return logs;
+    }
+    // Keys in the order of the values, one per value: -0.0 shares 0.0's key,
+    // or a bracket's "one key below" would be a value equal to its own.
+    static constexpr std::uint64_t kSign = std::uint64_t{1} << 63;
+    static std::uint64_t key(double x) {
+        const auto bits = std::bit_cast<std::uint64_t>(x);
+        return (bits & kSign) != 0 ? ~bits + 1 : bits | kSign;
+    }
+    static double value(std::uint64_t key) {
+        return std::bit_cast<double>((key & kSign) != 0 ? key & ~kSign : ~(key - 1));
+    }
+    // The log-ratios above above and at most through.
+    std::vector<double> pairs_between(double above, double through) const {
+        std::vector<double> found;
+        std::size_t first = 0, last = 0;  // the first a_i at most through, the first at most above
+        for (double lb : log_b_) {
+            while (first < log_a_.size() && lb - log_a_[first] > through) ++first;
+            while (last < log_a_.size() && lb - log_a_[last] > above) ++last;
+            for (std::size_t i = first; i < last; ++i) found.push_back(lb - log_a_[i]);
+        }
+        return found;
+    }
+    std::uint64_t count_at_most(double t) const {
+        std::uint64_t count = 0;
+        std::size_t first = 0;  // the first a_i with log b_j - log a_i <= t
+        for (double lb : log_b_) {
+            while (first < log_a_.size() && lb - log_a_[first] > t) ++first;
+            count += log_a_.size() - first;
+        }
+        return count;
+    }
+
+    std::vector<double> log_a_, log_b_;
+};
+
+// The median, without the overflow of (x + y) / 2 for scores near the largest double.
+double median_in_range(std::vector<double> values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    if (values.size() % 2 == 1) return *middle;
+    const double below = *std::max_element(values.begin(), middle);
+    return below + (*middle - below) / 2;
+}
+
+// Whether the most extreme outcome, all of b above all of a, would be
+// significant under the test that is used for these sizes: exact, p = 2 /
+// C(n, n_b); normal, z of mn / 2 less the continuity half (ties, which only
+// an actual outcome has, left out).
+bool could_decide(std::size_t n_a, std::size_t n_b, double alpha) {
+    const double n = static_cast<double>(n_a + n_b);
+    if (n_a + n_b <= kExactPooled) {
+        const double log_choose = std::lgamma(n + 1) - std::lgamma(static_cast<double>(n_a) + 1) -
+                                  std::lgamma(static_cast<double>(n_b) + 1);
+        return std::log(2.0) - log_choose <= std::log(alpha);
+    }
+    const double pairs = static_cast<double>(n_a) * static_cast<double>(n_b);
+    return 2 * normal_upper_tail((pairs / 2 - 0.5) / std::sqrt(pairs * (n + 1) / 12.0)) <= alpha;
+}
+
+// The two-sided p-value of b's doubled rank sum, and whether b ranks above
+// its mean.
+struct RankTest {
+    double p_value = 1;
+    int direction = 0;  // +1: b ranks high, -1: low
+};
+
+RankTest rank_test(const std::vector<double>& a, const std::vector<double>& b) {
+    const std::size_t n = a.size() + b.size();
+    // Midranks of the pooled values, doubled.
+    std::vector<std::pair<double, bool>> pooled;  // value, from b
+    pooled.reserve(n);
+    for (double v : a) pooled.emplace_back(v, false);
+    for (double v : b) pooled.emplace_back(v, true);
+    std::sort(pooled.begin(), pooled.end());
+    std::vector<long long> doubled(n);
+    double ties = 0;  // sum of t^3 - t over the groups of equal values
+    for (std::size_t i = 0; i < n;) {
+        std::size_t j = i;
+        while (j < n && pooled[j].first == pooled[i].first) ++j;
+        for (std::size_t k = i; k < j; ++k) doubled[k] = static_cast<long long>(i + j + 1);
+        const double t = static_cast<double>(j - i);
+        ties += t * t * t - t;
+        i = j;
+    }
+    long long observed = 0;
+    for (std::size_t i = 0; i < n; ++i) observed += pooled[i].second ? doubled[i] : 0;
+    const long long mean = static_cast<long long>(b.size() * (n + 1));  // doubled
+    RankTest test;
+    test.direction = observed > mean ? 1 : observed < mean ? -1 : 0;
+    if (n <= kExactPooled) {
+        const std::vector<double> ways = rank_sum_counts(doubled, b.size());
+        const long long distance = std::llabs(observed - mean);
+        double extreme = 0, total = 0;
+        for (std::size_t s = 0; s < ways.size(); ++s) {
+            total += ways[s];
+            if (std::llabs(static_cast<long long>(s) - mean) >= distance) extreme += ways[s];
+        }
+        test.p_value = std::min(1.0, extreme / total);
+    } else {
+        const double nd = static_cast<double>(n);
+        const double pairs = static_cast<double>(a.size()) * static_cast<double>(b.size());
+        const double variance = pairs / 12.0 * (nd + 1 - ties / (nd * (nd - 1)));
+        const double distance = std::max(0.0, std::fabs(static_cast<double>(observed - mean) / 2) - 0.5);
+        test.p_value = variance > 0 ? std::min(1.0, 2 * normal_upper_tail(distance / std::sqrt(variance))) : 1.0;
+    }
+    return test;
+}
+
+}  // namespace
+
+const char* verdict_text(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::faster: return "faster";
+        case Verdict::slower: return "slower";
+        case Verdict::no_difference: return "no difference shown";
+        case Verdict::too_few: break;
+    }
+    return "too few runs to decide";
+}
+
+SampleComparison compare_samples(const std::vector<double>& a, const std::vector<double>& b, double alpha) {
+    check_sample(a, "A");
+    check_sample(b, "B");
+    SampleComparison c;
+    c.n_a = a.size();
+    c.n_b = b.size();
+    c.median_a = median_in_range(a);
+    c.median_b = median_in_range(b);
+    c.ratio = std::exp(std::log(c.median_b) - std::log(c.median_a));
+    const RankTest test = rank_test(a, b);
+    c.p_value = test.p_value;
+    c.decidable = could_decide(c.n_a, c.n_b, alpha);
+
+    const PairwiseLogRatios ratios(a, b);
+    const UDistribution u(c.n_a, c.n_b);
+    const std::uint64_t k = interval_order(u, ratios.pairs(), alpha);
+    c.ratio_low = std::exp(ratios.kth(k));
+    c.ratio_high = std::exp(ratios.kth(ratios.pairs() + 1 - k));
+    c.confidence = 1 - 2 * u.at_most(k - 1);
+    c.estimate = std::clamp(std::exp(ratios.median()), c.ratio_low, c.ratio_high);
+
+    if (!c.decidable) {
+        c.verdict = Verdict::too_few;
+    } else if (c.p_value <= alpha && test.direction > 0 && c.estimate > 1) {
+        c.verdict = Verdict::faster;
+    } else if (c.p_value <= alpha && test.direction < 0 && c.estimate < 1) {
+        c.verdict = Verdict::slower;
+    } else {
+        c.verdict = Verdict::no_difference;
+    }
+    return c;
+}
+
+}  // namespace ptrun

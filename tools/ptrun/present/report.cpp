@@ -1,0 +1,459 @@
+#include "present/report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <unordered_map>
+
+#include "model/model.h"
+#include "present/svg.h"
+#include "model/reportability.h"
+
+namespace ptrun {
+
+namespace {
+
+// A table as both formats draw it.
+struct Table {
+    std::string caption;
+    std::vector<std::string> head;
+    std::vector<std::vector<std::string>> rows;
+};
+
+struct Section {
+    std::string title;
+    std::vector<std::pair<std::string, std::string>> facts;
+    std::vector<std::pair<std::string, std::string>> charts;  // title and SVG, for the page only
+    std::vector<Table> tables;
+};
+
+// What belongs to one host, gathered in one pass over the document, so that
+// a report of many hosts costs no more than its runs.
+struct HostPart {
+    std::vector<const RunRecord*> runs;
+    std::vector<const SummaryFigure*> summary;
+    std::vector<const CallRecord*> calls;
+    std::vector<const ComparisonEntry*> comparisons;
+    std::set<std::string> builds;
+};
+
+std::unordered_map<std::string, HostPart> parts_of(const Document& doc) {
+    std::unordered_map<std::string, HostPart> parts;
+    for (const RunRecord& run : doc.runs) {
+        HostPart& part = parts[run.host];
+        part.runs.push_back(&run);
+        part.builds.insert(run.build);
+    }
+    for (const SummaryFigure& s : doc.summary) parts[s.host].summary.push_back(&s);
+    for (const CallRecord& call : doc.calls) parts[call.host].calls.push_back(&call);
+    for (const ComparisonEntry& e : doc.comparisons) parts[e.host].comparisons.push_back(&e);
+    return parts;
+}
+
+std::string joined(const std::vector<std::string>& texts, const char* separator = ", ") {
+    std::string out;
+    for (const std::string& text : texts) out += (out.empty() ? "" : separator) + text;
+    return out;
+}
+
+std::string yes_no(bool value) { return value ? "yes" : "no"; }
+
+std::string percent(double fraction) { return number_text(fraction * 100, 1) + " %"; }
+
+void add_fact(Section& section, const std::string& name, const std::string& value) {
+    if (!value.empty()) section.facts.emplace_back(name, value);
+}
+
+void environment_facts(Section& section, const Environment& environment) {
+    add_fact(section, "smt", environment.smt.value_or(""));
+    add_fact(section, "microcode", environment.microcode.value_or(""));
+    add_fact(section, "boost", environment.boost.value_or(""));
+    add_fact(section, "hypervisor", environment.hypervisor.value_or(""));
+    std::vector<std::string> temperatures, cpus, vulnerabilities;
+    for (const auto& [name, value] : environment.now.temperatures_c) {
+        temperatures.push_back(name + ": " + number_text(value, 1) + " \u00b0C");
+    }
+    for (const CpuState& cpu : environment.now.cpus) {
+        cpus.push_back(std::to_string(cpu.cpu) + ": " + cpu.governor.value_or("") +
+                       (cpu.current_khz ? " " + number_text(static_cast<double>(*cpu.current_khz) / 1000, 0) + " MHz"
+                                        : ""));
+    }
+    for (const auto& [name, text] : environment.vulnerabilities) vulnerabilities.push_back(name + ": " + text);
+    add_fact(section, "temperatures", joined(temperatures, "; "));
+    add_fact(section, "processors used", joined(cpus, "; "));
+    add_fact(section, "vulnerabilities", joined(vulnerabilities, "; "));
+}
+
+void machine_facts(Section& section, const Host& host) {
+    if (!host.machine) return;
+    const Machine& machine = *host.machine;
+    add_fact(section, "processor", machine.processor.empty() ? "unknown" : machine.processor);
+    add_fact(section, "processor ids", machine.processor_ids);
+    add_fact(section, "emulator", machine.emulator);
+    add_fact(section, "processors online", std::to_string(machine.online));
+    add_fact(section, "kernel", machine.kernel);
+    add_fact(section, "memory", number_text(static_cast<double>(machine.memory_bytes) / (1u << 30), 1) + " GiB");
+    add_fact(section, "governor", machine.governor);
+    std::vector<std::string> load;
+    for (const double value : machine.load) load.push_back(value >= 0 ? number_text(value) : "?");
+    add_fact(section, "load average", joined(load, " "));
+    if (host.environment_recorded) environment_facts(section, machine.environment);
+}
+
+// The builds a host ran, in the document's order: looked up, not scanned,
+// so that a fleet of many hosts and builds costs no more than its hosts.
+Table builds_table(const std::vector<Build>& builds, const std::unordered_map<std::string, std::size_t>& at,
+                   const std::set<std::string>& used) {
+    Table table{"Builds", {"id", "version", "compiler", "flags", "target", "sha256", "path", "validated"}, {}};
+    std::vector<std::size_t> places;
+    for (const std::string& id : used) {
+        if (const auto it = at.find(id); it != at.end()) places.push_back(it->second);
+    }
+    std::sort(places.begin(), places.end());
+    for (const std::size_t place : places) {
+        const Build& build = builds[place];
+        const BuildInfo& info = build.info;
+        table.rows.push_back({build.id, info.version, info.compiler + " " + info.compiler_version, info.flags,
+                              info.target, build.sha256.substr(0, 16), build.path,
+                              yes_no(build.validated) + (build.validation.empty() ? "" : ": " + build.validation)});
+    }
+    return table;
+}
+
+Table calls_table(const std::vector<const CallRecord*>& calls) {
+    Table table{"Calls", {"call", "started", "ended", "outcome", "stopped because", "reportable", "citation"}, {}};
+    for (const CallRecord* call : calls) {
+        std::string outcome = call->outcome;
+        if (call->no_results_reason) outcome += " (" + *call->no_results_reason + ")";
+        std::string reportable = call->reportable ? yes_no(*call->reportable) : "";
+        const std::string reasons = joined(call->reportable_reasons);
+        if (!reasons.empty()) reportable += (reportable.empty() ? "" : ": ") + reasons;
+        table.rows.push_back({call->call_id, call->started_utc, call->ended_utc, outcome, call->stopped_because,
+                              reportable, call->citation.value_or("")});
+    }
+    return table;
+}
+
+Table summary_table(const std::vector<const SummaryFigure*>& summary) {
+    Table table{"Summary (rate score per round; warm-up rounds left out)",
+                {"build", "copies", "rounds", "median", "min", "max", "cv", "scaling", "flagged"},
+                {}};
+    for (const SummaryFigure* s : summary) {
+        table.rows.push_back({s->build, std::to_string(s->copies), std::to_string(s->rounds), number_text(s->median),
+                              number_text(s->min), number_text(s->max), percent(s->cv),
+                              s->efficiency ? percent(*s->efficiency) : "", std::to_string(s->flagged)});
+    }
+    return table;
+}
+
+std::string interval_text(const SampleComparison& c) {
+    return number_text(c.ratio_low, 3) + " to " + number_text(c.ratio_high, 3) + " (" + percent(c.confidence) + ")";
+}
+
+Table comparison_table(const std::vector<const ComparisonEntry*>& entries) {
+    Table table{"Builds compared (B against A)",
+                {"copies", "A", "B", "n", "flagged", "median A", "median B", "ratio of medians", "estimate",
+                 "interval", "p", "verdict"},
+                {}};
+    for (const ComparisonEntry* e : entries) {
+        const SampleComparison& c = e->figures;
+        std::string verdict = verdict_text(c.verdict);
+        for (const Difference& d : e->differences) verdict += "; " + d.what + ": " + d.a + " / " + d.b;
+        table.rows.push_back({std::to_string(e->copies), e->a, e->b,
+                              std::to_string(c.n_a) + " / " + std::to_string(c.n_b),
+                              std::to_string(e->flagged_a) + " / " + std::to_string(e->flagged_b),
+                              number_text(c.median_a), number_text(c.median_b), number_text(c.ratio, 3),
+                              number_text(c.estimate, 3), interval_text(c), number_text(c.p_value, 4), verdict});
+    }
+    return table;
+}
+
+Table flagged_table(const std::vector<const RunRecord*>& runs) {
+    Table table{"Flagged runs", {"build", "copies", "round", "copy", "share", "speed changed", "pt said"}, {}};
+    for (const RunRecord* run : runs) {
+        if (!run->flagged) continue;
+        table.rows.push_back({run->build, std::to_string(run->copies), std::to_string(run->round),
+                              std::to_string(run->copy), percent(run->share), yes_no(run->speed_changed),
+                              joined(run->pt_messages)});
+    }
+    return table;
+}
+
+std::string series_name(const std::string& build, int copies) { return build + ", " + copies_text(copies); }
+
+// The charts of one host: its runs, and its summary per build.
+void host_charts(Section& section, const HostPart& part) {
+    std::vector<std::string> run_series;
+    std::unordered_map<std::string, int> series_at;
+    std::vector<RunPoint> points;
+    for (const RunRecord* run : part.runs) {
+        if (!run->score) continue;
+        const std::string name = series_name(run->build, run->copies);
+        const auto [at, added] = series_at.try_emplace(name, static_cast<int>(run_series.size()));
+        if (added) run_series.push_back(name);
+        points.push_back({at->second, *run->score, run->warmup, run->flagged});
+    }
+    if (!points.empty()) section.charts.emplace_back("Score per run", svg_runs(run_series, points));
+
+    std::vector<std::string> builds;
+    std::vector<SpreadPoint> spread;
+    std::set<int> counts;
+    for (const SummaryFigure* s : part.summary) {
+        auto at = std::find(builds.begin(), builds.end(), s->build);
+        if (at == builds.end()) at = builds.insert(builds.end(), s->build);
+        spread.push_back({static_cast<int>(at - builds.begin()), s->copies, s->median, s->min, s->max, s->efficiency});
+        counts.insert(s->copies);
+    }
+    if (spread.empty()) return;
+    section.charts.emplace_back("Median and spread per copy count", svg_spread(builds, spread));
+    if (counts.size() > 1) section.charts.emplace_back("Scaling over copy counts", svg_scaling(builds, spread));
+    std::vector<Row> rows;
+    for (const ComparisonEntry* e : part.comparisons) {
+        const SampleComparison& c = e->figures;
+        rows.push_back({e->b + " / " + e->a + ", " + copies_text(e->copies), 0, c.estimate, c.ratio_low,
+                        c.ratio_high, verdict_text(c.verdict)});
+    }
+    if (!rows.empty()) {
+        section.charts.emplace_back("Builds compared",
+                                    svg_rows("estimate of B over A, with its interval", rows, 1.0));
+    }
+}
+
+Section fleet_section(const Document& doc, bool charts) {
+    Section section{"Side by side", {}, {}, {}};
+    std::set<std::string> hosts, builds;
+    std::set<int> counts;
+    for (const SummaryFigure& s : doc.summary) {
+        hosts.insert(s.host);
+        builds.insert(s.build);
+        counts.insert(s.copies);
+    }
+    auto label = [&](const SummaryFigure& s) {
+        if (builds.size() == 1) return s.host;
+        return hosts.size() == 1 ? s.build : s.host + " / " + s.build;
+    };
+    Table table{"Median rate score per copy count, with min and max",
+                {"host", "build", "copies", "rounds", "median", "min", "max", "scaling", "against the first",
+                 "verdict"},
+                {}};
+    // Each series' rate scores, gathered once, for the rank test against the
+    // first series (the first host's first build) of the same copy count.
+    std::unordered_map<std::string, std::vector<double>> rates;
+    auto key = [](const std::string& host, const std::string& build, int copies) {
+        return host + '\n' + build + '\n' + std::to_string(copies);
+    };
+    for (const RoundFigure& r : doc.rounds) {
+        if (!r.warmup) rates[key(r.host, r.build, r.copies)].push_back(r.rate);
+    }
+    for (int copies : counts) {
+        std::vector<Row> rows;
+        const std::vector<double>* first = nullptr;
+        for (const SummaryFigure& s : doc.summary) {
+            if (s.copies != copies) continue;
+            const std::vector<double>& own = rates[key(s.host, s.build, s.copies)];
+            std::string against, verdict;
+            if (first == nullptr) {
+                first = &own;
+            } else {
+                const SampleComparison c = compare_samples(*first, own);
+                against = number_text(c.estimate, 3) + " (" + number_text(c.ratio_low, 3) + " to " +
+                          number_text(c.ratio_high, 3) + ")";
+                verdict = verdict_text(c.verdict);
+            }
+            table.rows.push_back({s.host, s.build, std::to_string(s.copies), std::to_string(s.rounds),
+                                  number_text(s.median), number_text(s.min), number_text(s.max),
+                                  s.efficiency ? percent(*s.efficiency) : "", against, verdict});
+            rows.push_back({label(s), static_cast<int>(rows.size()), s.median, s.min, s.max, verdict});
+        }
+        if (charts) {
+            section.charts.emplace_back(copies_text(copies),
+                                        svg_rows("median rate score (bar: min to max)", rows, std::nullopt));
+        }
+    }
+    section.tables.push_back(table);
+    return section;
+}
+
+Section overview_of(const Document& doc) {
+    Section overview{"Results", {}, {}, {}};
+    add_fact(overview, "calls", std::to_string(doc.calls.size()));
+    add_fact(overview, "hosts", std::to_string(doc.hosts.size()));
+    add_fact(overview, "runs", std::to_string(doc.runs.size()));
+    add_fact(overview, "flagged runs", std::to_string(doc.flagged_runs));
+    add_fact(overview, "from", doc.started_utc + " to " + doc.ended_utc);
+    add_fact(overview, "unit", kUnit);
+    const std::string reasons = joined(doc.reportable_reasons);
+    add_fact(overview, "reportable", yes_no(reasons.empty()) + (reasons.empty() ? "" : ": " + reasons));
+    add_fact(overview, "citation", doc.citation.value_or(""));
+    return overview;
+}
+
+std::vector<Section> sections_of(const Document& doc, bool charts) {
+    std::vector<Section> sections{overview_of(doc)};
+    std::set<std::pair<std::string, std::string>> series;
+    for (const SummaryFigure& s : doc.summary) series.emplace(s.host, s.build);
+    if (series.size() > 1) sections.push_back(fleet_section(doc, charts));
+
+    std::unordered_map<std::string, HostPart> parts = parts_of(doc);
+    std::unordered_map<std::string, std::size_t> build_at;
+    for (std::size_t i = 0; i < doc.builds.size(); ++i) build_at.emplace(doc.builds[i].id, i);
+    for (const Host& host : doc.hosts) {
+        const HostPart& part = parts[host.id];
+        Section section{"Host " + host.id, {}, {}, {}};
+        add_fact(section, "hostname", host.hostname);
+        add_fact(section, "label", host.label.value_or(""));
+        for (const CallRecord* call : part.calls) {
+            if (call->outcome == kNoResults) {
+                add_fact(section, "results",
+                         std::string(kNoResults) + " (" + call->no_results_reason.value_or("") + ")");
+            }
+        }
+        machine_facts(section, host);
+        if (charts) host_charts(section, part);
+        for (Table table : {builds_table(doc.builds, build_at, part.builds), calls_table(part.calls),
+                            summary_table(part.summary), comparison_table(part.comparisons),
+                            flagged_table(part.runs)}) {
+            if (!table.rows.empty()) section.tables.push_back(std::move(table));
+        }
+        sections.push_back(std::move(section));
+    }
+    return sections;
+}
+
+// A Markdown cell: one line, no column break, no markup taken as HTML.
+std::string md_cell(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '|' || c == '\\' || c == '*' || c == '_' || c == '`' || c == '[' || c == ']') out += '\\';
+        if (c == '<') {
+            out += "&lt;";
+        } else if (c == '&') {
+            out += "&amp;";
+        } else if (c == '\n' || c == '\r' || c == '\t') {
+            out += ' ';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// A CSV field: quoted when it has to be; text that a spreadsheet would take
+// as a formula is led by an apostrophe.
+std::string csv_field(std::string text, bool is_text = true) {
+    if (is_text && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos) text = "'" + text;
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+std::string csv_number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+constexpr const char* kStyle = R"(
+body{font:15px/1.4 system-ui,sans-serif;color:#111;background:#fff;margin:0 auto;max-width:1200px;padding:0 12px}
+h1{font-size:1.5em}h2{font-size:1.2em;border-bottom:1px solid #999;margin-top:1.6em}h3{font-size:1em}
+h2,dd,td,th,caption,figcaption{overflow-wrap:anywhere;word-break:break-word}
+dl{display:grid;grid-template-columns:max-content 1fr;gap:2px 12px;margin:8px 0}dt{font-weight:600}dd{margin:0;
+min-width:0}
+.charts{display:flex;flex-wrap:wrap;gap:12px}figure{margin:0;flex:1 1 420px;max-width:620px;min-width:0}
+figcaption{font-weight:600;font-size:.9em}
+svg{width:100%;height:auto}svg text{font:11px sans-serif;fill:#111}.grid{stroke:#ddd}
+.scroll{overflow-x:auto}table{border-collapse:collapse;margin:4px 0 12px;font-variant-numeric:tabular-nums}
+th,td{border:1px solid #bbb;padding:2px 6px;text-align:left;vertical-align:top}caption{text-align:left;font-weight:600}
+@media (max-width:600px){body{font-size:14px;padding:0 6px}dl{grid-template-columns:minmax(0,1fr)}dt{margin-top:4px}
+figure{flex-basis:100%}}
+@media print{body{max-width:none;font-size:9pt}section{break-before:auto}figure,table{break-inside:avoid}
+.scroll{overflow:visible}figure{max-width:48%}}
+)";
+
+}  // namespace
+
+std::string report_markdown(const Document& doc) {
+    std::string out = "# ptrun report\n";
+    for (const Section& section : sections_of(doc, false)) {
+        out += "\n## " + md_cell(section.title) + "\n\n";
+        for (const auto& [name, value] : section.facts) out += "- **" + md_cell(name) + "**: " + md_cell(value) + "\n";
+        for (const Table& table : section.tables) {
+            out += "\n**" + md_cell(table.caption) + "**\n\n|";
+            for (const std::string& head : table.head) out += " " + md_cell(head) + " |";
+            out += "\n|";
+            for (std::size_t i = 0; i < table.head.size(); ++i) out += "---|";
+            for (const std::vector<std::string>& row : table.rows) {
+                out += "\n|";
+                for (const std::string& cell : row) out += " " + md_cell(cell) + " |";
+            }
+            out += "\n";
+        }
+    }
+    return out;
+}
+
+std::string report_csv(const Document& doc) {
+    std::string out =
+        "call_id,host,build,copies,round,copy,cpu,warmup,score,wall_s,share,involuntary_switches,exit_code,"
+        "flagged,low_share,speed_changed,started_utc,ended_utc,error,pt_messages,outcome\r\n";
+    for (const RunRecord& run : doc.runs) {
+        const std::vector<std::string> cells = {
+            csv_field(run.call_id), csv_field(run.host), csv_field(run.build), std::to_string(run.copies),
+            std::to_string(run.round), std::to_string(run.copy), std::to_string(run.cpu),
+            run.warmup ? "true" : "false", run.score ? csv_number(*run.score) : "", csv_number(run.wall_s),
+            csv_number(run.share), std::to_string(run.involuntary_switches), std::to_string(run.exit_code),
+            run.flagged ? "true" : "false", run.low_share ? "true" : "false", run.speed_changed ? "true" : "false",
+            csv_field(run.started_utc), csv_field(run.ended_utc), csv_field(run.error.value_or("")),
+            csv_field(joined(run.pt_messages, "\n")), ""};
+        out += joined(cells, ",") + "\r\n";
+    }
+    // A host that produced nothing is a row too, or the table would hide it.
+    for (const CallRecord& call : doc.calls) {
+        if (call.outcome != kNoResults) continue;
+        out += csv_field(call.call_id) + "," + csv_field(call.host) + std::string(19, ',') +
+               csv_field(std::string(kNoResults) + " (" + call.no_results_reason.value_or("") + ")") + "\r\n";
+    }
+    return out;
+}
+
+std::string report_html(const Document& doc) {
+    std::string out =
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'\">"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>ptrun report</title><style>";
+    out += kStyle;
+    out += "</style></head><body><h1>ptrun report</h1>\n";
+    for (const Section& section : sections_of(doc, true)) {
+        out += "<section><h2>" + escape_html(section.title) + "</h2>\n";
+        if (!section.facts.empty()) {
+            out += "<dl>";
+            for (const auto& [name, value] : section.facts) {
+                out += "<dt>" + escape_html(name) + "</dt><dd>" + escape_html(value) + "</dd>";
+            }
+            out += "</dl>\n";
+        }
+        if (!section.charts.empty()) {
+            out += "<div class=\"charts\">";
+            for (const auto& [title, chart] : section.charts) {
+                out += "<figure><figcaption>" + escape_html(title) + "</figcaption>" + chart + "</figure>\n";
+            }
+            out += "</div>\n";
+        }
+        for (const Table& table : section.tables) {
+            out += "<div class=\"scroll\"><table><caption>" + escape_html(table.caption) + "</caption><tr>";
+            for (const std::string& head : table.head) out += "<th>" + escape_html(head) + "</th>";
+            out += "</tr>";
+            for (const std::vector<std::string>& row : table.rows) {
+                out += "\n<tr>";
+                for (const std::string& cell : row) out += "<td>" + escape_html(cell) + "</td>";
+                out += "</tr>";
+            }
+            out += "</table></div>\n";
+        }
+        out += "</section>\n";
+    }
+    return out + "</body></html>\n";
+}
+
+}  // namespace ptrun

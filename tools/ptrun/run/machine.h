@@ -1,0 +1,29 @@
+// The machine the copies run on and the builds they run: what a figure must
+// be read together with.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/host.h"
+#include "run/environment.h"
+
+namespace ptrun {
+
+std::string read_text(const std::string& path);
+
+// Standard output of a program, when it ends well within seconds_allowed
+// with exit code 0. Its standard input is the file input, or empty.
+std::optional<std::string> output_of(const std::vector<std::string>& command, int seconds_allowed,
+                                     const std::string& input = "/dev/null");
+
+// The SHA-256 of a file's contents in hex, or "unknown".
+std::string sha256_of(const std::string& path);
+
+// programs: the pt builds the copies run, for the emulator a program of
+// another family would run under.
+Machine describe_machine(const std::vector<int>& cpus, const std::vector<std::string>& programs = {});
+Build describe_build(const std::string& id, const std::string& pt);
+
+}  // namespace ptrun

@@ -1,0 +1,118 @@
+#include "run/results.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "build_info.h"
+#include "model/comparisons.h"
+#include "model/model.h"
+
+namespace ptrun {
+
+namespace {
+
+std::string hex_of(const unsigned char* bytes, std::size_t n) {
+    std::string hex;
+    char pair[3];
+    for (std::size_t i = 0; i < n; ++i) {
+        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
+        hex += pair;
+    }
+    return hex;
+}
+
+RunRecord run_record(const Run& run, const Call& call, const std::string& host, const std::vector<Build>& builds) {
+    RunRecord r;
+    r.call_id = call.id;
+    r.host = host;
+    r.build = builds.at(run.build).id;
+    r.copies = run.copies;
+    r.round = run.round;
+    r.copy = run.copy;
+    r.cpu = run.cpu;
+    r.warmup = run.warmup;
+    r.started_utc = run.started_utc;
+    r.ended_utc = run.ended_utc;
+    if (run.scored) r.score = run.score;
+    r.wall_s = run.wall_s;
+    r.share = run.share;
+    r.involuntary_switches = run.involuntary_switches;
+    r.exit_code = run.exit_code;
+    if (!run.error.empty()) r.error = run.error;
+    r.pt_messages = run.messages;
+    r.messages_cut = run.messages_cut;
+    r.low_share = run.low_share;
+    r.speed_changed = run.speed_changed;
+    r.flagged = run.flagged();
+    r.environment_before = run.environment_before;
+    r.environment_after = run.environment_after;
+    return r;
+}
+
+CallSettings call_settings(const Settings& settings) {
+    CallSettings s;
+    s.runs = settings.runs;
+    s.copies = settings.copies;
+    s.cpus = settings.cpus;
+    s.warmup_rounds = settings.warmup_rounds;
+    s.until_cv = settings.until_cv;
+    if (settings.max_runs > 0) s.max_runs = settings.max_runs;
+    if (settings.max_time_s > 0) s.max_time_s = settings.max_time_s;
+    s.timeout_s = settings.timeout_s > 0 ? settings.timeout_s : kDefaultTimeoutSeconds;
+    s.order = settings.order;
+    if (settings.seed) s.seed = *settings.seed;
+    return s;
+}
+
+}  // namespace
+
+std::string new_call_id() {
+    unsigned char bytes[8] = {};
+    const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    bool read_all = false;
+    if (fd >= 0) {
+        read_all = read(fd, bytes, sizeof bytes) == static_cast<ssize_t>(sizeof bytes);
+        close(fd);
+    }
+    if (!read_all) {
+        // Time and process id, mixed, where there is no random source.
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        std::uint64_t mix = static_cast<std::uint64_t>(now.tv_sec) * 1000000007ull ^
+                            static_cast<std::uint64_t>(now.tv_nsec) << 20 ^ static_cast<std::uint64_t>(getpid());
+        for (unsigned char& byte : bytes) {
+            mix = mix * 6364136223846793005ull + 1442695040888963407ull;
+            byte = static_cast<unsigned char>(mix >> 56);
+        }
+    }
+    return hex_of(bytes, sizeof bytes);
+}
+
+Document results_document(const Settings& settings, const Call& call, const Machine& machine,
+                          const std::vector<Build>& builds, const Session& session) {
+    Document doc;
+    const std::string host_id = settings.label.empty() ? machine.hostname : settings.label;
+    doc.call_id = call.id;
+    doc.ptrun_version = PT_VERSION;
+    doc.pt_version = builds.empty() || builds[0].info.version.empty() ? "unknown" : builds[0].info.version;
+    doc.outcome = outcome_name(session.outcome);
+    doc.started_utc = call.started_utc;
+    doc.ended_utc = call.ended_utc;
+    doc.command_line = settings.command_line;
+    doc.settings = call_settings(settings);
+    Host host{host_id, machine.hostname, std::nullopt, machine, true};
+    if (!settings.label.empty()) host.label = settings.label;
+    doc.hosts.push_back(host);
+    doc.builds = builds;
+    for (const Run& run : session.runs) doc.runs.push_back(run_record(run, call, host_id, builds));
+    doc.stopped_because = session.stopped_because;
+    doc.calls.push_back(call_record(doc));
+    compute_figures(doc);
+    add_comparisons(doc);
+    return doc;
+}
+
+}  // namespace ptrun
