@@ -153,7 +153,7 @@ TEST(Ptrun, RefusesBadInputBeforeAnyRunAndStopsAtAFailedRun) {
         {{"--copies", "2,all,2"}, "ptrun: copy count 2 is given twice"},
         {{"--cpus", "0-99999"}, "is not online or not available to ptrun"},
         {{"--json", dir.file("no/such/dir/out.json")}, "ptrun: cannot write --json "},
-        {{"--runs"}, "ptrun: unknown option or missing value: --runs"},
+        {{"--runs"}, "ptrun: --runs needs a value"},
         {{"--json", "/dev/null"}, "ptrun: --json /dev/null is a device"},
         {{"--json", dir.file("fifo")}, " is a FIFO"},
         {{"--json", dir.path()}, " is a folder"},

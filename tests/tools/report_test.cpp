@@ -126,7 +126,7 @@ TEST(PtrunMerge, RefusesBadInputAndLeavesTheOutputAlone) {
     for (const auto& args : calls) {
         const ChildResult child = run_child(PTRUN_BINARY, args, dir.path());
         EXPECT_EQ(child.exit_code, 2) << args[1] << " " << args[2];
-        EXPECT_NE(child.err.find("ptrun: "), std::string::npos);
+        EXPECT_EQ(child.err.rfind("ptrun", 0), 0u) << child.err;
         EXPECT_EQ(read_file(dir.file("out.json")), "before");
     }
     EXPECT_EQ(run_child(PTRUN_BINARY, {"merge", "good.json", "good.json", "-o", "out.json"}, dir.path()).exit_code, 0);

@@ -1,120 +1,73 @@
 // ptrun: the waiting parent program. Runs pt unattended several times, one or
 // more copies at once, each pinned to a processor of its own, and reports the
-// scores with their spread, how much of a processor every copy got, what pt
-// itself warned about, and the machine and build they came from.
-#include <unistd.h>
-
-#include <cerrno>
+// scores with their spread; compares, reports and merges what it wrote. This
+// file is the table of its commands, and the one place a call ends.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <string>
+#include <vector>
 
-#include "commands/compare.h"
-#include "run/machine.h"
-#include "model/writer.h"
 #include "commands/commands.h"
 #include "commands/spec.h"
-#include "system/output.h"
-#include "run/results.h"
-#include "run/runner.h"
-#include "present/terminal.h"
-#include "run/validation.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using namespace ptrun;
+struct Command {
+    const char* name;
+    const char* summary;
+    int (*run)(const ptrun::Arguments& arguments);
+};
 
-// Says so on standard error when what the user asked for could not be
-// written: every such loss makes the call fail.
-bool written(bool ok, const std::string& error) {
-    if (!ok) std::fprintf(stderr, "ptrun: %s\n", error.c_str());
-    return ok;
+// The first is what ptrun does when no command is named.
+constexpr Command kCommands[] = {
+    {"run", "run pt repeatedly and in several copies (what ptrun does when no command is named)",
+     ptrun::run_command},
+    {"compare", "compare builds or hosts in results files: estimate, interval, verdict, and a gate",
+     ptrun::compare_command},
+    {"report", "results files as Markdown, a terminal table, CSV, an HTML page with charts, or JSON",
+     ptrun::report_command},
+    {"merge", "the results of many calls or hosts as one results file", ptrun::merge_command},
+};
+
+std::string overview() {
+    std::string text = "Usage: ptrun [COMMAND] [OPTION]... [FILE]...\nCommands (ptrun COMMAND --help lists the "
+                       "options of one):\n";
+    for (const Command& command : kCommands) {
+        text += "  " + std::string(command.name) + std::string(10 - std::string(command.name).size(), ' ') +
+                command.summary + "\n";
+    }
+    return text + "\n" + ptrun::run_help();
 }
 
-int run_command(int argc, char** argv) {
-    const Settings settings = parse_command_line(argc, argv);
-    Call call;
-    call.id = new_call_id();
-    call.started_utc = utc_now();
-    for (int copies : settings.copies) {
-        if (copies > static_cast<int>(settings.cpus.size())) {
-            std::fprintf(stderr,
-                         "ptrun: note: %d copies on %zu processors: copies share processors, so each scores less "
-                         "and the rate score says little about the machine\n",
-                         copies, settings.cpus.size());
-        }
+const Command* find_command(const std::string& name) {
+    for (const Command& command : kCommands) {
+        if (name == command.name) return &command;
     }
-    const Machine machine = describe_machine(settings.cpus, settings.pts);
-    std::vector<Build> builds;
-    for (std::size_t i = 0; i < settings.pts.size(); ++i) {
-        builds.push_back(describe_build(build_id(i), settings.pts[i]));
-    }
-    if (!validate_builds(builds, settings.allow_unvalidated)) return 2;
-
-    std::string dir = settings.keep;
-    if (dir.empty()) {
-        std::string pattern = (fs::path(temporary_base()) / "ptrun-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            std::fprintf(stderr, "ptrun: cannot make a temporary folder: %s\n", std::strerror(errno));
-            return 1;
-        }
-        dir = pattern;
-    }
-    Session session;
-    run_all(settings, dir, session);
-    if (settings.keep.empty()) {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
-    call.ended_utc = utc_now();
-    const Document doc = results_document(settings, call, machine, builds, session);
-
-    // The figures first: nothing that happens to the terminal loses them.
-    int code = 0;
-    std::string error;
-    Target target;
-    if (!settings.json.empty()) {
-        if (!written(resolve_target(settings.json, target, error) && write_output(target, dump(doc), error), error)) {
-            code = 1;
-        }
-    }
-    // With the figures on standard output, the table goes to standard error.
-    std::FILE* table = target.standard_output ? stderr : stdout;
-    print_table(table, doc);
-    if (table == stdout && (std::ferror(stdout) != 0 || std::fflush(stdout) != 0)) {
-        written(false, std::string("cannot write the table to standard output: ") + std::strerror(errno));
-        code = 1;
-    }
-    if (session.outcome == Outcome::failed) {
-        for (const Run& run : session.runs) {
-            if (run.scored) continue;
-            std::fprintf(stderr, "ptrun: copies %d, round %d, copy %d failed: ", run.copies, run.round, run.copy);
-            if (run.signal != 0) {
-                std::fprintf(stderr, "ended by signal %d", run.signal);
-            } else {
-                std::fprintf(stderr, "exit code %d", run.exit_code);
-            }
-            std::fprintf(stderr, ": %s\n", run.error.c_str());
-        }
-        code = 1;
-    } else if (session.outcome == Outcome::interrupted) {
-        std::fprintf(stderr, "ptrun: interrupted; every copy has been ended\n");
-        code = 128 + session.interrupt_signal;
-    }
-    return code;
+    return nullptr;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "compare") == 0) return compare_command({argv + 2, argv + argc});
-    if (argc > 1 && (std::strcmp(argv[1], "report") == 0 || std::strcmp(argv[1], "merge") == 0)) {
-        const std::vector<std::string> args(argv + 2, argv + argc);
-        return argv[1][0] == 'r' ? report_command(args) : merge_command(args);
+    ptrun::Arguments arguments{{argv, argv + argc}, {}};
+    arguments.args.assign(arguments.command_line.begin() + (argc > 0 ? 1 : 0), arguments.command_line.end());
+    const Command* command = &kCommands[0];
+    std::string named;
+    if (!arguments.args.empty() && !arguments.args[0].empty() && arguments.args[0][0] != '-') {
+        named = arguments.args[0];
+        command = find_command(named);
+        arguments.args.erase(arguments.args.begin());
+    } else if (!arguments.args.empty() && (arguments.args[0] == "--help" || arguments.args[0] == "-h")) {
+        return ptrun::print_help(overview());
     }
-    ptrun::take_signals();
-    return run_command(argc, argv);
+    if (command == nullptr) {
+        std::fprintf(stderr, "ptrun: unknown command %s (ptrun --help lists the commands)\n", named.c_str());
+        return 2;
+    }
+    try {
+        return command->run(arguments);
+    } catch (const ptrun::UsageError& e) {
+        const std::string who = named.empty() ? "ptrun" : "ptrun " + named;
+        std::fprintf(stderr, "%s: %s (%s --help lists the options)\n", who.c_str(), e.what(), who.c_str());
+        return 2;
+    }
 }

@@ -1,10 +1,11 @@
-#include "commands/compare.h"
+#include "commands/commands.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 
+#include "commands/spec.h"
 #include "decide/gate.h"
 #include "model/comparisons.h"
 #include "model/merge.h"
@@ -15,18 +16,10 @@ namespace ptrun {
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: ptrun compare A.json [B.json] [options]\n"
-    "B against A for every copy count both have: the estimate of the ratio (the median of the ratios of all pairs\n"
-    "of rounds) with its interval, the ratio of medians, the two-sided rank-sum test and a verdict. One file\n"
-    "compares each of its builds with its first.\n"
-    "  --a-build ID / --b-build ID  the build of A / of B (default: A's first; every build of B)\n"
-    "  --a-host ID / --b-host ID    the host of A / of B in a file of several hosts (default: the first)\n"
-    "  --exclude-flagged            leave out rounds with a flagged run\n"
-    "  --fail-above PCT             exit 1 when the test shows B slower and the estimate lies more than PCT percent\n"
-    "                               below A\n"
-    "  --fail-above-strict PCT      exit 1 only when the whole interval lies more than PCT percent below A\n"
-    "exit status: 0 compared (gate passed), 1 gate failed, 2 bad input or a gate that cannot decide\n";
+// Exit statuses of ptrun compare.
+constexpr int kCompareOk = 0;
+constexpr int kCompareGateFailed = 1;
+constexpr int kCompareBadInput = 2;
 
 struct Options {
     std::vector<std::string> files;
@@ -66,40 +59,34 @@ std::string choose(const std::vector<std::string>& ids, const std::string& asked
     return "";
 }
 
-// Parses the arguments; a message when they are wrong, "" for --help.
-std::optional<std::string> parse(const std::vector<std::string>& args, Options& o) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") return "";
-        if (arg == "--exclude-flagged") {
-            o.exclude_flagged = true;
-            continue;
-        }
-        if (arg.rfind("--", 0) != 0) {
-            o.files.push_back(arg);
-            continue;
-        }
-        if (i + 1 >= args.size()) return arg + " needs a value\n" + kUsage;
-        const std::string& value = args[++i];
-        if (arg == "--a-build" || arg == "--b-build" || arg == "--a-host" || arg == "--b-host") {
-            (arg[2] == 'a' ? (arg[4] == 'b' ? o.a_build : o.a_host) : (arg[4] == 'b' ? o.b_build : o.b_host)) = value;
-        } else if (arg == "--fail-above" || arg == "--fail-above-strict") {
-            char* end = nullptr;
-            const double pct = std::strtod(value.c_str(), &end);
-            if (end == value.c_str() || *end != '\0' || !(pct >= 0 && pct < 100)) {
-                return "bad " + arg + " \"" + value + "\": a percentage from 0 to below 100";
-            }
-            if (o.fail_above && o.strict != (arg == "--fail-above-strict")) {
-                return "--fail-above and --fail-above-strict: give one";
-            }
+CommandSpec compare_spec(Options& o) {
+    auto keep = [](std::string& into) { return [&into](const std::string& value) { into = value; }; };
+    auto gate = [&o](bool strict) {
+        return [&o, strict](const std::string& value) {
+            const char* name = strict ? "--fail-above-strict" : "--fail-above";
+            const double pct = percent_option(name, value, 0, true);
+            if (o.fail_above && o.strict != strict) throw UsageError("--fail-above and --fail-above-strict: give one");
             o.fail_above = pct;
-            o.strict = arg == "--fail-above-strict";
-        } else {
-            return "unknown option " + arg + "\n" + kUsage;
-        }
-    }
-    if (o.files.empty() || o.files.size() > 2) return std::string("one or two results files\n") + kUsage;
-    return std::nullopt;
+            o.strict = strict;
+        };
+    };
+    return {"compare", "A.json [B.json]",
+            "B against A for every copy count both have: the estimate of the ratio (the median of the ratios of all\n"
+            "pairs of rounds) with its interval, the ratio of medians, the two-sided rank-sum test and a verdict.\n"
+            "One file compares each of its builds with its first.\n",
+            {
+                {{"--a-build"}, "ID", "the build of A (default: A's first)", keep(o.a_build)},
+                {{"--b-build"}, "ID", "the build of B (default: every build of B)", keep(o.b_build)},
+                {{"--a-host"}, "ID", "the host of A in a file of several hosts (default: the first)", keep(o.a_host)},
+                {{"--b-host"}, "ID", "the host of B in a file of several hosts (default: the first)", keep(o.b_host)},
+                {{"--exclude-flagged"}, "", "leave out rounds with a flagged run",
+                 [&o](const std::string&) { o.exclude_flagged = true; }},
+                {{"--fail-above"}, "PCT", "exit 1 when the test shows B slower and the estimate lies more than\n"
+                                          "PCT percent below A", gate(false)},
+                {{"--fail-above-strict"}, "PCT", "exit 1 only when the whole interval lies more than PCT percent\n"
+                                                 "below A", gate(true)},
+            },
+            "Exit status: 0 compared (gate passed), 1 gate failed, 2 bad input or a gate that cannot decide.\n"};
 }
 
 std::string who_of(const ComparisonEntry& entry) { return entry.b + ", " + copies_text(entry.copies); }
@@ -148,15 +135,7 @@ void describe(const char* role, const Source& side, const std::string& host, con
     }
 }
 
-int compare(const std::vector<std::string>& args) {
-    Options o;
-    if (const auto problem = parse(args, o)) {
-        if (problem->empty()) {
-            std::fputs(kUsage, stdout);
-            return kCompareOk;
-        }
-        return bad_input(*problem);
-    }
+int compare(const Options& o) {
     std::string error;
     const std::optional<std::vector<Source>> sides = load_all(o.files, error);
     if (!sides) return bad_input(error);
@@ -223,6 +202,14 @@ int compare(const std::vector<std::string>& args) {
 
 }  // namespace
 
-int compare_command(const std::vector<std::string>& args) { return compare(args); }
+int compare_command(const Arguments& arguments) {
+    Options o;
+    const CommandSpec spec = compare_spec(o);
+    const std::optional<std::vector<std::string>> files = parse_options(spec, arguments.args);
+    if (!files) return print_help(help_text(spec));
+    if (files->empty() || files->size() > 2) throw UsageError("one or two results files");
+    o.files = *files;
+    return compare(o);
+}
 
 }  // namespace ptrun

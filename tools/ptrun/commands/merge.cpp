@@ -1,7 +1,6 @@
-#include "commands/commands.h"
-
 #include <cstdio>
 
+#include "commands/commands.h"
 #include "commands/spec.h"
 #include "model/merge.h"
 #include "model/writer.h"
@@ -9,41 +8,48 @@
 
 namespace ptrun {
 
-int merge_command(const std::vector<std::string>& args) {
-    std::vector<std::string> paths;
+namespace {
+
+CommandSpec merge_spec(std::string& out) {
+    return {"merge", "FILE...",
+            "The results of many calls (many hosts, or many calls on one host) as one results file: every run\n"
+            "keeps its call, host and build; a call read twice counts once; every figure is recomputed.\n",
+            {
+                {{"-o", "--output"}, "OUT", "the merged results file, replaced whole (needed)",
+                 [&out](const std::string& value) { out = value; }},
+            },
+            "Exit status: 0 merged, 2 bad input, files that disagree, or the file could not be written.\n"};
+}
+
+int failed(const std::string& message) {
+    std::fprintf(stderr, "ptrun: %s\n", message.c_str());
+    return 2;
+}
+
+std::string counted(std::size_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); }
+
+}  // namespace
+
+int merge_command(const Arguments& arguments) {
     std::string out;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "-o" || args[i] == "--output") {
-            if (i + 1 == args.size()) usage_error("merge: " + args[i] + " needs a file");
-            out = args[++i];
-        } else if (args[i].size() > 1 && args[i][0] == '-') {
-            usage_error("merge: unknown option " + args[i]);
-        } else {
-            paths.push_back(args[i]);
-        }
-    }
-    if (paths.empty() || out.empty()) usage_error("merge: usage: ptrun merge FILE... -o OUT");
+    const CommandSpec spec = merge_spec(out);
+    const std::optional<std::vector<std::string>> paths = parse_options(spec, arguments.args);
+    if (!paths) return print_help(help_text(spec));
+    if (paths->empty()) throw UsageError("no results file named");
+    if (out.empty()) throw UsageError("no file to write: name it with -o OUT");
     std::string error;
     Target target;
-    if (!resolve_target(out, target, error)) usage_error(error);
-    const std::optional<std::vector<Source>> sources = load_all(paths, error);
-    if (!sources) {
-        std::fprintf(stderr, "ptrun: %s\n", error.c_str());
-        return 2;
-    }
+    if (!resolve_target(out, target, error)) throw UsageError(error);
+    const std::optional<std::vector<Source>> sources = load_all(*paths, error);
+    if (!sources) return failed(error);
     MergeCount count;
     Document merged;
     try {
         merged = merge_documents(*sources, &count);
     } catch (const MergeConflict& e) {
-        std::fprintf(stderr, "ptrun: cannot merge these files: %s\n", e.what());
-        return 2;
+        return failed(std::string("cannot merge these files: ") + e.what());
     }
-    if (!write_output(target, dump(merged), error)) {
-        std::fprintf(stderr, "ptrun: %s\n", error.c_str());
-        return 2;
-    }
-    auto counted = [](std::size_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
+    if (!write_output(target, dump(merged), error)) return failed(error);
     std::fprintf(stderr, "ptrun: %s of %s from %s into %s", counted(count.runs, "run").c_str(),
                  counted(merged.calls.size(), "call").c_str(), counted(merged.hosts.size(), "host").c_str(),
                  out.c_str());

@@ -1,18 +1,53 @@
+// A command's options, each named once with the value it takes, its help and
+// what it does with the value: one table reads the command line and prints
+// the command's --help, so the two cannot disagree.
 #pragma once
 
+#include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "run/settings.h"
-
 namespace ptrun {
 
-[[noreturn]] void usage_error(const std::string& message);
+// Bad input on a command line. Thrown from wherever it is found; main says
+// so, naming the command's --help, and ends the call with exit status 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Option {
+    std::vector<std::string> names;  // "--output", "-o": every spelling it answers to
+    std::string value;               // the value's name in the help ("N"); empty for a switch
+    std::string help;                // one line or more, separated by '\n'
+    std::function<void(const std::string& value)> take;  // checks and keeps the value; throws UsageError
+};
+
+struct CommandSpec {
+    std::string name;      // as typed after ptrun; empty for ptrun itself
+    std::string operands;  // after the options in the usage line ("FILE..."); empty: none taken
+    std::string about;     // what the command does, above its options
+    std::vector<Option> options;
+    std::string after;     // below the options: exit statuses and the like
+};
+
+// The arguments that are no option, in order (after "--" every argument is
+// one); nothing when --help or -h was asked for. Throws UsageError.
+std::optional<std::vector<std::string>> parse_options(const CommandSpec& spec, const std::vector<std::string>& args);
+
+std::string help_text(const CommandSpec& spec);
+// Prints the help on standard output: 0, or 1 when it could not be written.
+int print_help(const std::string& text);
+
+// Shared checks of values, each throwing UsageError that names the option.
+int whole_option(const std::string& option, const std::string& value, long low, long high);
+// A percentage in [low, 100), or in (low, 100) when low itself is not allowed.
+double percent_option(const std::string& option, const std::string& value, double low, bool low_allowed);
+
 std::optional<long> whole_number(const std::string& text);
 std::vector<std::string> split(const std::string& text, char separator);
+// A duration such as 90, 90s, 15m or 2h, in seconds.
 std::optional<double> parse_duration(const std::string& text);
-std::string temporary_base();
-Settings parse_command_line(int argc, char** argv);
 
 }  // namespace ptrun

@@ -1,0 +1,119 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "commands/commands.h"
+#include "commands/run_options.h"
+#include "model/writer.h"
+#include "present/terminal.h"
+#include "run/machine.h"
+#include "run/results.h"
+#include "run/runner.h"
+#include "run/validation.h"
+#include "system/host.h"
+#include "system/output.h"
+
+namespace ptrun {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Says so on standard error when what the user asked for could not be
+// written: every such loss makes the call fail.
+bool written(bool ok, const std::string& error) {
+    if (!ok) std::fprintf(stderr, "ptrun: %s\n", error.c_str());
+    return ok;
+}
+
+int run(const Settings& settings) {
+    Call call;
+    call.id = new_call_id();
+    call.started_utc = utc_now();
+    for (int copies : settings.copies) {
+        if (copies > static_cast<int>(settings.cpus.size())) {
+            std::fprintf(stderr,
+                         "ptrun: note: %d copies on %zu processors: copies share processors, so each scores less "
+                         "and the rate score says little about the machine\n",
+                         copies, settings.cpus.size());
+        }
+    }
+    const Machine machine = describe_machine(settings.cpus, settings.pts);
+    std::vector<Build> builds;
+    for (std::size_t i = 0; i < settings.pts.size(); ++i) {
+        builds.push_back(describe_build(build_id(i), settings.pts[i]));
+    }
+    if (!validate_builds(builds, settings.allow_unvalidated)) return 2;
+
+    std::string error;
+    std::string dir = settings.keep;
+    if (dir.empty()) {
+        std::string pattern = (fs::path(temporary_base(error)) / "ptrun-XXXXXX").string();
+        if (!error.empty() || mkdtemp(pattern.data()) == nullptr) {
+            std::fprintf(stderr, "ptrun: cannot make a temporary folder: %s\n", std::strerror(errno));
+            return 1;
+        }
+        dir = pattern;
+    }
+    Session session;
+    run_all(settings, dir, session);
+    if (settings.keep.empty()) {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+    call.ended_utc = utc_now();
+    const Document doc = results_document(settings, call, machine, builds, session);
+
+    // The figures first: nothing that happens to the terminal loses them.
+    int code = 0;
+    Target target;
+    if (!settings.json.empty()) {
+        if (!written(resolve_target(settings.json, target, error) && write_output(target, dump(doc), error), error)) {
+            code = 1;
+        }
+    }
+    // With the figures on standard output, the table goes to standard error.
+    std::FILE* table = target.standard_output ? stderr : stdout;
+    print_table(table, doc);
+    if (table == stdout && (std::ferror(stdout) != 0 || std::fflush(stdout) != 0)) {
+        written(false, std::string("cannot write the table to standard output: ") + std::strerror(errno));
+        code = 1;
+    }
+    if (session.outcome == Outcome::failed) {
+        for (const Run& run : session.runs) {
+            if (run.scored) continue;
+            std::fprintf(stderr, "ptrun: copies %d, round %d, copy %d failed: ", run.copies, run.round, run.copy);
+            if (run.signal != 0) {
+                std::fprintf(stderr, "ended by signal %d", run.signal);
+            } else {
+                std::fprintf(stderr, "exit code %d", run.exit_code);
+            }
+            std::fprintf(stderr, ": %s\n", run.error.c_str());
+        }
+        code = 1;
+    } else if (session.outcome == Outcome::interrupted) {
+        std::fprintf(stderr, "ptrun: interrupted; every copy has been ended\n");
+        code = 128 + session.interrupt_signal;
+    }
+    return code;
+}
+
+}  // namespace
+
+int run_command(const Arguments& arguments) {
+    const std::optional<Settings> settings = read_run_settings(arguments.args, arguments.command_line);
+    if (!settings) return print_help(run_help());
+    take_signals();
+    return run(*settings);
+}
+
+std::string run_help() {
+    RunInput ignored;
+    return help_text(run_spec(ignored));
+}
+
+}  // namespace ptrun
