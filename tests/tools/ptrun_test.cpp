@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -64,6 +65,46 @@ pid_t start_ptrun(const TempDir& dir, const std::vector<std::string>& args, cons
     if (!freopen(dir.file("stdout").c_str(), "w", stdout) || chdir(dir.path().c_str()) != 0) _exit(127);
     execv(PTRUN_BINARY, argv.data());
     _exit(127);
+}
+
+
+// The options named in text: -x and --name-of-it.
+std::set<std::string> options_in(const std::string& text) {
+    static const std::regex option(R"((?:^|[\s,\[])(--?[a-z][a-z-]*))");
+    std::set<std::string> found;
+    for (std::sregex_iterator it(text.begin(), text.end(), option), end; it != end; ++it) found.insert((*it)[1]);
+    return found;
+}
+
+// The options a --help lists: those in its option column, help itself aside.
+std::set<std::string> help_options(const std::string& help) {
+    std::set<std::string> found;
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("  -", 0) == 0) found.merge(options_in(line.substr(0, line.find("   ", 2))));
+    }
+    found.erase("-h");
+    found.erase("--help");
+    return found;
+}
+
+// The options a part of a manual page describes: those its items (.TP) are
+// tagged with, roff's \\- read as a hyphen. A part runs from its heading to
+// the next section's or to the next of the other parts' headings.
+std::set<std::string> manual_options(std::string page, const std::string& heading,
+                                     const std::vector<std::string>& headings) {
+    page = std::regex_replace(page, std::regex(R"(\\-)"), "-");
+    const std::size_t from = page.find("\n" + heading + "\n");
+    std::size_t to = page.find("\n.SH ", from + 1);
+    for (const std::string& other : headings) {
+        if (const std::size_t at = page.find("\n" + other + "\n"); at > from && at < to) to = at;
+    }
+    const std::string part = page.substr(from, to - from);
+    std::set<std::string> found;
+    for (std::size_t at = part.find(".TP\n"); at != std::string::npos; at = part.find(".TP\n", at + 1)) {
+        found.merge(options_in(part.substr(at + 4, part.find('\n', at + 4) - at - 4)));
+    }
+    return found;
 }
 
 }  // namespace
@@ -415,4 +456,36 @@ TEST(Ptrun, RefusesAResultBeyondWhatItCanSumAndBadSeedOrTemporaryFolderBeforeAny
         EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
     }
     EXPECT_EQ(calls(dir).size(), 3u) << "bad input started a run";
+}
+
+TEST(Ptrun, EveryCommandsHelpAndTheManualNameTheSameOptions) {
+    // The part of the manual that describes each command's options.
+    const std::vector<std::pair<std::string, std::vector<std::string>>> sections = {
+        {".SH OPTIONS", {"", "run"}},
+        {".SH COMPARING RESULTS", {"compare"}},
+        {".SH REPORTS AND MERGED RESULTS", {"report"}},
+        {".SS Merging results files", {"merge"}},
+    };
+    std::vector<std::string> headings;
+    for (const auto& section : sections) headings.push_back(section.first);
+    const std::string page = read_file(PT_MANUALS "/ptrun.1");
+    for (const auto& [section, commands] : sections) {
+        std::set<std::string> in_help;
+        for (const std::string& command : commands) {
+            std::vector<std::string> args{"--help"};
+            if (!command.empty()) args.insert(args.begin(), command);
+            const ChildResult child = run_child(PTRUN_BINARY, args, ".");
+            EXPECT_EQ(child.exit_code, 0) << command;
+            EXPECT_EQ(child.out.rfind("Usage: ptrun", 0), 0u) << child.out;
+            EXPECT_EQ(child.err, "");
+            in_help.merge(help_options(child.out));
+            if (command.empty()) {
+                for (const char* name : {"  run ", "  compare ", "  report ", "  merge "}) {
+                    EXPECT_NE(child.out.find(name), std::string::npos) << "ptrun --help lists no" << name;
+                }
+            }
+        }
+        EXPECT_FALSE(in_help.empty()) << section;
+        EXPECT_EQ(in_help, manual_options(page, section, headings)) << "ptrun(1) " << section << " and --help differ";
+    }
 }
