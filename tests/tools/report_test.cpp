@@ -1,6 +1,6 @@
 // ptrun merge and report on hand-made results files: two hosts, the older
 // schema, colliding ids, bad input, and untrusted text in every format.
-#include "ptrun/present/report.h"
+#include "ptrun/present/formats.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

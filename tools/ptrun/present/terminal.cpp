@@ -5,6 +5,8 @@
 #include <set>
 #include <string>
 
+#include "present/page.h"
+
 namespace ptrun {
 
 namespace {
@@ -174,8 +176,7 @@ std::string terminal_table(const Document& doc) {
                 "not quiet. Re-run on a quiet machine.\n",
                 doc.flagged_runs, doc.runs.size());
     }
-    std::string reasons;
-    for (const std::string& reason : doc.reportable_reasons) reasons += (reasons.empty() ? "" : "; ") + reason;
+    const std::string reasons = joined(doc.reportable_reasons, "; ");
     appendf(to, "\nreportable    %s\n", reasons.empty() ? "yes" : ("no: " + reasons).c_str());
     if (doc.citation) appendf(to, "citation      %s\n", doc.citation->c_str());
     return to;
