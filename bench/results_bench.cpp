@@ -15,7 +15,7 @@
 #include "ptrun/model/model.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
-#include "ptrun/present/report.h"
+#include "ptrun/present/formats.h"
 
 namespace {
 

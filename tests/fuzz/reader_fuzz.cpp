@@ -9,7 +9,7 @@
 #include "ptrun/model/merge.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
-#include "ptrun/present/report.h"
+#include "ptrun/present/formats.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

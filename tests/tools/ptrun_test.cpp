@@ -482,6 +482,14 @@ TEST(Ptrun, EveryCommandsHelpAndTheManualNameTheSameOptions) {
             EXPECT_EQ(child.out.rfind("Usage: ptrun", 0), 0u) << child.out;
             EXPECT_EQ(child.err, "");
             in_help.merge(help_options(child.out));
+            // Every format report lists is an item of the manual.
+            std::smatch formats;
+            if (command == "report" && std::regex_search(child.out, formats, std::regex(R"(--format ([a-z|]+))"))) {
+                std::istringstream names(formats[1].str());
+                for (std::string name; std::getline(names, name, '|');) {
+                    EXPECT_NE(page.find(".B \\-\\-format " + name + "\n"), std::string::npos) << name;
+                }
+            }
             if (command.empty()) {
                 for (const char* name : {"  run ", "  compare ", "  report ", "  merge "}) {
                     EXPECT_NE(child.out.find(name), std::string::npos) << "ptrun --help lists no" << name;

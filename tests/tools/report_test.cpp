@@ -1,12 +1,14 @@
 // ptrun merge and report on hand-made results files: two hosts, the older
 // schema, colliding ids, bad input, and untrusted text in every format.
-#include "ptrun/present/report.h"
+#include "ptrun/present/formats.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <clocale>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ptrun/model/merge.h"
@@ -192,6 +194,30 @@ TEST(PtrunReport, CsvHasARowPerRunAndQuotesWhatNeedsIt) {
     EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"x\"\")\""), std::string::npos) << csv;
 }
 
+// The list the command line chooses from: in --help's order, the default
+// first, each name finding its own format, which begins its own way.
+TEST(PtrunReport, FindsEveryFormatByItsNameAndEachDrawsTheDocument) {
+    const Document doc = hostile();
+    const std::vector<std::pair<std::string_view, std::string_view>> begins = {
+        {"md", "# ptrun report\n"}, {"table", "A pt "}, {"csv", "call_id,host,"}, {"html", "<!DOCTYPE html>"},
+        {"json", "{"}};
+    ASSERT_EQ(ptrun::formats().size(), begins.size());
+    for (std::size_t i = 0; i < begins.size(); ++i) {
+        const ptrun::Format& format = ptrun::formats()[i];
+        EXPECT_EQ(format.name, begins[i].first);
+        EXPECT_EQ(ptrun::find_format(format.name), &format);
+        EXPECT_FALSE(format.help.empty() || format.help.back() == '.') << format.name;
+        const std::string text = format.render(doc);
+        EXPECT_TRUE(text.starts_with(begins[i].second)) << format.name << ": " << text.substr(0, 80);
+    }
+    for (const char* unknown : {"pdf", "", "MD", "md "}) EXPECT_EQ(ptrun::find_format(unknown), nullptr) << unknown;
+    // JSON is a results file: read back, it holds the same runs, field for field as the CSV lists them.
+    std::string error;
+    const auto back = ptrun::parse_results(ptrun::find_format("json")->render(doc), "json", error);
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(ptrun::report_csv(*back), ptrun::report_csv(doc));
+}
+
 TEST(PtrunReport, ListsAHostThatProducedNothingInEveryFormat) {
     const std::string stub = R"({"schema_version": 2, "call_id": "00000000000000f1", "outcome": "no results",
         "no_results_reason": "unreachable", "host": {"id": "far", "hostname": "far", "label": null}, "runs": []})";
@@ -207,9 +233,8 @@ TEST(PtrunReport, ListsAHostThatProducedNothingInEveryFormat) {
     // Written and read back, it still says so.
     const auto again = ptrun::parse_results(ptrun::dump(merged), "merged.json", error);
     ASSERT_TRUE(again) << error;
-    for (const std::string& text : {ptrun::report_markdown(*again), ptrun::report_html(*again),
-                                    ptrun::report_csv(*again)}) {
-        EXPECT_NE(text.find("no results (unreachable)"), std::string::npos) << text;
+    for (const ptrun::Format& format : ptrun::formats()) {
+        EXPECT_NE(format.render(*again).find("no results (unreachable)"), std::string::npos) << format.name;
     }
 }
 

@@ -3,43 +3,28 @@
 #include "commands/commands.h"
 #include "commands/spec.h"
 #include "model/merge.h"
-#include "present/report.h"
+#include "present/formats.h"
 #include "system/output.h"
 
 namespace ptrun {
 
 namespace {
 
-struct Format {
-    std::string_view name, help;
-    std::string (*render)(const Document&);
-};
-constexpr Format kFormats[] = {{"md", "Markdown tables (the default)", report_markdown},
-                               {"csv", "one row per run, for spreadsheets", report_csv},
-                               {"html", "one self-contained page with SVG charts", report_html}};
-
-const Format* find_format(std::string_view name) {
-    for (const Format& format : kFormats) {
-        if (format.name == name) return &format;
-    }
-    return nullptr;
-}
-
 struct ReportOptions {
-    const Format* format = &kFormats[0];
+    const Format* format = &formats().front();
     std::string out;
 };
 
 CommandSpec report_spec(ReportOptions& o) {
-    std::string names, formats;
-    for (const Format& format : kFormats) {
+    std::string names, listed;
+    for (const Format& format : formats()) {
         names += (names.empty() ? "" : "|") + std::string(format.name);
-        formats += "\n" + std::string(format.name) + ": " + std::string(format.help);
+        listed += "\n" + std::string(format.name) + ": " + std::string(format.help);
     }
     return {"report", "FILE...",
             "One or more results files, merged as ptrun merge would, every figure recomputed from the runs.\n",
             {
-                {{"--format"}, names, "what to write:" + formats,
+                {{"--format"}, names, "what to write:" + listed,
                  [&o, names](const std::string& value) {
                      o.format = find_format(value);
                      if (o.format == nullptr) throw UsageError("bad --format \"" + value + "\": " + names);

@@ -78,7 +78,7 @@ int run(const Settings& settings) {
     }
     // With the figures on standard output, the table goes to standard error.
     std::FILE* table = target.standard_output ? stderr : stdout;
-    print_table(table, doc);
+    std::fputs(terminal_table(doc).c_str(), table);
     if (table == stdout && (std::ferror(stdout) != 0 || std::fflush(stdout) != 0)) {
         written(false, std::string("cannot write the table to standard output: ") + std::strerror(errno));
         code = 1;

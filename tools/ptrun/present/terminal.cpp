@@ -1,12 +1,33 @@
 #include "present/terminal.h"
 
 #include <cmath>
+#include <cstdarg>
 #include <set>
 #include <string>
+
+#include "present/page.h"
 
 namespace ptrun {
 
 namespace {
+
+// printf's formatting, appended to text: the table's columns are printf's
+// widths, and a string keeps a %s argument's text up to its first NUL as
+// printing it did.
+[[gnu::format(printf, 2, 3)]] void appendf(std::string& text, const char* format, ...) {
+    std::va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    const int size = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (size > 0) {
+        const std::size_t at = text.size();
+        text.resize(at + static_cast<std::size_t>(size) + 1);
+        std::vsnprintf(text.data() + at, static_cast<std::size_t>(size) + 1, format, again);
+        text.resize(at + static_cast<std::size_t>(size));
+    }
+    va_end(again);
+}
 
 std::string flags_of(const RunRecord& run) {
     std::string flags = run.low_share ? "share" : "";
@@ -38,121 +59,127 @@ std::string verdict_words(const SampleComparison& c) {
     return verdict_text(c.verdict);
 }
 
-void print_machine(std::FILE* to, const Host& host) {
+void machine_lines(std::string& to, const Host& host) {
     if (!host.machine) return;
     const Machine& machine = *host.machine;
-    std::fprintf(to, "processor     %s, %ld online\n", or_unknown(machine.processor).c_str(), machine.online);
+    appendf(to, "processor     %s, %ld online\n", or_unknown(machine.processor).c_str(), machine.online);
     if (!machine.emulator.empty()) {
-        std::fprintf(to, "emulator      %s: measured under an emulator, the scores say nothing of this machine\n",
-                     machine.emulator.c_str());
+        appendf(to, "emulator      %s: measured under an emulator, the scores say nothing of this machine\n",
+                machine.emulator.c_str());
     }
-    std::fprintf(to, "kernel        %s\n", machine.kernel.c_str());
-    std::fprintf(to, "memory        %.1f GiB\n", static_cast<double>(machine.memory_bytes) / (1024.0 * 1024 * 1024));
-    std::fprintf(to, "governor      %s\n", machine.governor.c_str());
+    appendf(to, "kernel        %s\n", machine.kernel.c_str());
+    appendf(to, "memory        %.1f GiB\n", static_cast<double>(machine.memory_bytes) / (1024.0 * 1024 * 1024));
+    appendf(to, "governor      %s\n", machine.governor.c_str());
     if (host.environment_recorded) {
-        std::fprintf(to, "environment   %s\n", environment_line(machine.environment).c_str());
+        appendf(to, "environment   %s\n", environment_line(machine.environment).c_str());
     }
-    std::fprintf(to, "load average  %.2f %.2f %.2f before the first run\n\n", machine.load[0], machine.load[1],
-                 machine.load[2]);
+    appendf(to, "load average  %.2f %.2f %.2f before the first run\n\n", machine.load[0], machine.load[1],
+            machine.load[2]);
 }
 
-void print_runs(std::FILE* to, const Document& doc, bool several) {
+void run_lines(std::string& to, const Document& doc, bool several) {
     const char* build_head = several ? "build  " : "";
-    std::fprintf(to, "%scopies  round  copy  cpu       score  wall s   share  invol. switches  flags\n", build_head);
+    appendf(to, "%scopies  round  copy  cpu       score  wall s   share  invol. switches  flags\n", build_head);
     for (const RunRecord& run : doc.runs) {
-        if (several) std::fprintf(to, "%5s  ", run.build.c_str());
-        std::fprintf(to, "%6d  %5d  %4d  %3d  %10.2f  %6.1f  %5.1f %%  %15lld  %s\n", run.copies, run.round,
-                     run.copy, run.cpu, run.score.value_or(0), run.wall_s, run.share * 100.0,
-                     run.involuntary_switches, flags_of(run).c_str());
+        if (several) appendf(to, "%5s  ", run.build.c_str());
+        appendf(to, "%6d  %5d  %4d  %3d  %10.2f  %6.1f  %5.1f %%  %15lld  %s\n", run.copies, run.round,
+                run.copy, run.cpu, run.score.value_or(0), run.wall_s, run.share * 100.0,
+                run.involuntary_switches, flags_of(run).c_str());
     }
     for (const RoundFigure& round : doc.rounds) {
         if (round.copies < 2) continue;
-        if (several) std::fprintf(to, "%5s  ", round.build.c_str());
-        std::fprintf(to, "%6d  %5d   sum       %10.2f  rate score%s\n", round.copies, round.round, round.rate,
-                     round.warmup ? " (warm-up)" : "");
+        if (several) appendf(to, "%5s  ", round.build.c_str());
+        appendf(to, "%6d  %5d   sum       %10.2f  rate score%s\n", round.copies, round.round, round.rate,
+                round.warmup ? " (warm-up)" : "");
     }
-    std::fprintf(to, "\n%scopies  runs      median         min         max      cv  scaling  flagged\n", build_head);
+    appendf(to, "\n%scopies  runs      median         min         max      cv  scaling  flagged\n", build_head);
     for (const SummaryFigure& s : doc.summary) {
         char efficiency[16] = "";
         if (s.efficiency) std::snprintf(efficiency, sizeof efficiency, "%5.1f %%", *s.efficiency * 100);
         bool validated = false;
         for (const Build& build : doc.builds) validated = validated || (build.id == s.build && build.validated);
-        if (several) std::fprintf(to, "%5s  ", s.build.c_str());
-        std::fprintf(to, "%6d  %4zu  %10.2f  %10.2f  %10.2f  %4.1f %%  %7s  %7d%s\n", s.copies, s.rounds, s.median,
-                     s.min, s.max, s.cv * 100.0, efficiency, s.flagged, validated ? "" : "  unvalidated");
+        if (several) appendf(to, "%5s  ", s.build.c_str());
+        appendf(to, "%6d  %4zu  %10.2f  %10.2f  %10.2f  %4.1f %%  %7s  %7d%s\n", s.copies, s.rounds, s.median,
+                s.min, s.max, s.cv * 100.0, efficiency, s.flagged, validated ? "" : "  unvalidated");
     }
 }
 
-}  // namespace
-
-void print_comparison(std::FILE* to, const std::vector<ComparisonEntry>& entries) {
+void comparison_lines(std::string& to, const std::vector<ComparisonEntry>& entries) {
     std::set<std::pair<std::string, std::string>> said;
     for (const ComparisonEntry& entry : entries) {
         if (!said.emplace(entry.a, entry.b).second) continue;
         for (const Difference& d : entry.differences) {
-            std::fprintf(to, "!! %s and %s differ in %s:\n!!   %-4s %s\n!!   %-4s %s\n", entry.a.c_str(),
-                         entry.b.c_str(), d.what.c_str(), entry.a.c_str(), d.a.c_str(), entry.b.c_str(), d.b.c_str());
+            appendf(to, "!! %s and %s differ in %s:\n!!   %-4s %s\n!!   %-4s %s\n", entry.a.c_str(),
+                    entry.b.c_str(), d.what.c_str(), entry.a.c_str(), d.a.c_str(), entry.b.c_str(), d.b.c_str());
         }
     }
-    std::fprintf(to, "\nB against A: the estimate (median of the ratios of all pairs of rounds) with its interval and "
-                     "the coverage it has,\nthe ratio of medians, the two-sided rank-sum test; flagged: rounds with a "
-                     "flagged run, A/B\n");
-    std::fprintf(to, "a     b     copies     runs  flagged    median a    median b  medians  estimate  interval       "
-                     "coverage       p  verdict\n");
+    appendf(to, "\nB against A: the estimate (median of the ratios of all pairs of rounds) with its interval and "
+                "the coverage it has,\nthe ratio of medians, the two-sided rank-sum test; flagged: rounds with a "
+                "flagged run, A/B\n");
+    appendf(to, "a     b     copies     runs  flagged    median a    median b  medians  estimate  interval       "
+                "coverage       p  verdict\n");
     bool too_few = false;
     for (const ComparisonEntry& entry : entries) {
         const SampleComparison& c = entry.figures;
         too_few = too_few || !c.decidable;
         const std::string runs = std::to_string(c.n_a) + "/" + std::to_string(c.n_b);
         const std::string flagged = std::to_string(entry.flagged_a) + "/" + std::to_string(entry.flagged_b);
-        std::fprintf(to, "%-4s  %-4s  %6d  %7s  %7s  %10.2f  %10.2f  %7.4f  %8.4f  %6.4f-%6.4f  %6.1f %%  %6.4f  %s\n",
-                     entry.a.c_str(), entry.b.c_str(), entry.copies, runs.c_str(), flagged.c_str(), c.median_a,
-                     c.median_b, c.ratio, c.estimate, c.ratio_low, c.ratio_high, c.confidence * 100, c.p_value,
-                     verdict_words(c).c_str());
+        appendf(to, "%-4s  %-4s  %6d  %7s  %7s  %10.2f  %10.2f  %7.4f  %8.4f  %6.4f-%6.4f  %6.1f %%  %6.4f  %s\n",
+                entry.a.c_str(), entry.b.c_str(), entry.copies, runs.c_str(), flagged.c_str(), c.median_a,
+                c.median_b, c.ratio, c.estimate, c.ratio_low, c.ratio_high, c.confidence * 100, c.p_value,
+                verdict_words(c).c_str());
     }
     if (too_few) {
-        std::fprintf(to, "too few runs to decide: no outcome of so few runs reaches p <= 0.05 (4 rounds of each "
-                         "are the fewest that can)\n");
+        appendf(to, "too few runs to decide: no outcome of so few runs reaches p <= 0.05 (4 rounds of each "
+                    "are the fewest that can)\n");
     }
 }
 
-void print_table(std::FILE* to, const Document& doc) {
+}  // namespace
+
+void print_comparison(std::FILE* to, const std::vector<ComparisonEntry>& entries) {
+    std::string text;
+    comparison_lines(text, entries);
+    std::fputs(text.c_str(), to);
+}
+
+std::string terminal_table(const Document& doc) {
+    std::string to;
     const bool several = doc.builds.size() > 1;
     for (const Build& build : doc.builds) {
         const std::string prefix = several ? build.id + " " : "";
-        std::fprintf(to, "%-14s%s\n", (prefix + "pt").c_str(), build.path.c_str());
-        std::fprintf(to, "%-14s%s\n", (prefix + "sha256").c_str(), build.sha256.c_str());
-        std::fprintf(to, "%-14s%s\n", (prefix + "build").c_str(), build.line.c_str());
-        std::fprintf(to, "%-14s%s: %s\n", (prefix + "validated").c_str(), build.validated ? "yes" : "NO",
-                     build.validation.c_str());
+        appendf(to, "%-14s%s\n", (prefix + "pt").c_str(), build.path.c_str());
+        appendf(to, "%-14s%s\n", (prefix + "sha256").c_str(), build.sha256.c_str());
+        appendf(to, "%-14s%s\n", (prefix + "build").c_str(), build.line.c_str());
+        appendf(to, "%-14s%s: %s\n", (prefix + "validated").c_str(), build.validated ? "yes" : "NO",
+                build.validation.c_str());
     }
-    if (!doc.hosts.empty()) print_machine(to, doc.hosts.front());
-    print_runs(to, doc, several);
+    if (!doc.hosts.empty()) machine_lines(to, doc.hosts.front());
+    run_lines(to, doc, several);
     if (!doc.comparisons.empty()) {
-        std::fprintf(to, "\n");
-        print_comparison(to, doc.comparisons);
+        appendf(to, "\n");
+        comparison_lines(to, doc.comparisons);
     }
     bool said = false;
     for (const RunRecord& run : doc.runs) {
         for (const std::string& message : run.pt_messages) {
-            if (!said) std::fprintf(to, "\npt said:\n");
+            if (!said) appendf(to, "\npt said:\n");
             said = true;
             const std::string build = several ? "build " + run.build + ", " : "";
-            std::fprintf(to, "  %scopies %d, round %d, copy %d: %s\n", build.c_str(), run.copies, run.round, run.copy,
-                         message.c_str());
+            appendf(to, "  %scopies %d, round %d, copy %d: %s\n", build.c_str(), run.copies, run.round, run.copy,
+                    message.c_str());
         }
     }
     if (doc.flagged_runs > 0) {
-        std::fprintf(to,
-                     "\n%d of %zu runs flagged (processor share below 95 %% or a change of speed): the machine was "
-                     "not quiet. Re-run on a quiet machine.\n",
-                     doc.flagged_runs, doc.runs.size());
+        appendf(to,
+                "\n%d of %zu runs flagged (processor share below 95 %% or a change of speed): the machine was "
+                "not quiet. Re-run on a quiet machine.\n",
+                doc.flagged_runs, doc.runs.size());
     }
-    std::string reasons;
-    for (const std::string& reason : doc.reportable_reasons) reasons += (reasons.empty() ? "" : "; ") + reason;
-    std::fprintf(to, "\nreportable    %s\n", reasons.empty() ? "yes" : ("no: " + reasons).c_str());
-    if (doc.citation) std::fprintf(to, "citation      %s\n", doc.citation->c_str());
-    std::fflush(to);
+    const std::string reasons = joined(doc.reportable_reasons, "; ");
+    appendf(to, "\nreportable    %s\n", reasons.empty() ? "yes" : ("no: " + reasons).c_str());
+    if (doc.citation) appendf(to, "citation      %s\n", doc.citation->c_str());
+    return to;
 }
 
 }  // namespace ptrun

@@ -2,13 +2,14 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "model/document.h"
 
 namespace ptrun {
 
-void print_table(std::FILE* to, const Document& document);
+std::string terminal_table(const Document& document);
 // What differs between the builds compared, loudly, and the verdict for each
 // entry of a comparison.
 void print_comparison(std::FILE* to, const std::vector<ComparisonEntry>& entries);

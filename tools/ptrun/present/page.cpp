@@ -1,31 +1,21 @@
-#include "present/report.h"
+#include "present/page.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <set>
 #include <unordered_map>
 
-#include "model/model.h"
-#include "present/svg.h"
 #include "model/reportability.h"
+#include "present/svg.h"
 
 namespace ptrun {
 
+std::string joined(const std::vector<std::string>& texts, const char* separator) {
+    std::string out;
+    for (const std::string& text : texts) out += (out.empty() ? "" : separator) + text;
+    return out;
+}
+
 namespace {
-
-// A table as both formats draw it.
-struct Table {
-    std::string caption;
-    std::vector<std::string> head;
-    std::vector<std::vector<std::string>> rows;
-};
-
-struct Section {
-    std::string title;
-    std::vector<std::pair<std::string, std::string>> facts;
-    std::vector<std::pair<std::string, std::string>> charts;  // title and SVG, for the page only
-    std::vector<Table> tables;
-};
 
 // What belongs to one host, gathered in one pass over the document, so that
 // a report of many hosts costs no more than its runs.
@@ -48,12 +38,6 @@ std::unordered_map<std::string, HostPart> parts_of(const Document& doc) {
     for (const CallRecord& call : doc.calls) parts[call.host].calls.push_back(&call);
     for (const ComparisonEntry& e : doc.comparisons) parts[e.host].comparisons.push_back(&e);
     return parts;
-}
-
-std::string joined(const std::vector<std::string>& texts, const char* separator = ", ") {
-    std::string out;
-    for (const std::string& text : texts) out += (out.empty() ? "" : separator) + text;
-    return out;
 }
 
 std::string yes_no(bool value) { return value ? "yes" : "no"; }
@@ -288,6 +272,29 @@ Section overview_of(const Document& doc) {
     return overview;
 }
 
+// Who a host is, what it ran on and what it ran; its builds looked up in
+// build_at, the document's builds by id.
+Section host_section(const Document& doc, const Host& host, const HostPart& part,
+                     const std::unordered_map<std::string, std::size_t>& build_at, bool charts) {
+    Section section{"Host " + host.id, {}, {}, {}};
+    add_fact(section, "hostname", host.hostname);
+    add_fact(section, "label", host.label.value_or(""));
+    for (const CallRecord* call : part.calls) {
+        if (call->outcome == kNoResults) {
+            add_fact(section, "results", std::string(kNoResults) + " (" + call->no_results_reason.value_or("") + ")");
+        }
+    }
+    machine_facts(section, host);
+    if (charts) host_charts(section, part);
+    for (Table table : {builds_table(doc.builds, build_at, part.builds), calls_table(part.calls),
+                        summary_table(part.summary), comparison_table(part.comparisons), flagged_table(part.runs)}) {
+        if (!table.rows.empty()) section.tables.push_back(std::move(table));
+    }
+    return section;
+}
+
+}  // namespace
+
 std::vector<Section> sections_of(const Document& doc, bool charts) {
     std::vector<Section> sections{overview_of(doc)};
     std::set<std::pair<std::string, std::string>> series;
@@ -297,163 +304,8 @@ std::vector<Section> sections_of(const Document& doc, bool charts) {
     std::unordered_map<std::string, HostPart> parts = parts_of(doc);
     std::unordered_map<std::string, std::size_t> build_at;
     for (std::size_t i = 0; i < doc.builds.size(); ++i) build_at.emplace(doc.builds[i].id, i);
-    for (const Host& host : doc.hosts) {
-        const HostPart& part = parts[host.id];
-        Section section{"Host " + host.id, {}, {}, {}};
-        add_fact(section, "hostname", host.hostname);
-        add_fact(section, "label", host.label.value_or(""));
-        for (const CallRecord* call : part.calls) {
-            if (call->outcome == kNoResults) {
-                add_fact(section, "results",
-                         std::string(kNoResults) + " (" + call->no_results_reason.value_or("") + ")");
-            }
-        }
-        machine_facts(section, host);
-        if (charts) host_charts(section, part);
-        for (Table table : {builds_table(doc.builds, build_at, part.builds), calls_table(part.calls),
-                            summary_table(part.summary), comparison_table(part.comparisons),
-                            flagged_table(part.runs)}) {
-            if (!table.rows.empty()) section.tables.push_back(std::move(table));
-        }
-        sections.push_back(std::move(section));
-    }
+    for (const Host& host : doc.hosts) sections.push_back(host_section(doc, host, parts[host.id], build_at, charts));
     return sections;
-}
-
-// A Markdown cell: one line, no column break, no markup taken as HTML.
-std::string md_cell(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '|' || c == '\\' || c == '*' || c == '_' || c == '`' || c == '[' || c == ']') out += '\\';
-        if (c == '<') {
-            out += "&lt;";
-        } else if (c == '&') {
-            out += "&amp;";
-        } else if (c == '\n' || c == '\r' || c == '\t') {
-            out += ' ';
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-// A CSV field: quoted when it has to be; text that a spreadsheet would take
-// as a formula is led by an apostrophe.
-std::string csv_field(std::string text, bool is_text = true) {
-    if (is_text && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos) text = "'" + text;
-    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
-
-std::string csv_number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-}
-
-constexpr const char* kStyle = R"(
-body{font:15px/1.4 system-ui,sans-serif;color:#111;background:#fff;margin:0 auto;max-width:1200px;padding:0 12px}
-h1{font-size:1.5em}h2{font-size:1.2em;border-bottom:1px solid #999;margin-top:1.6em}h3{font-size:1em}
-h2,dd,td,th,caption,figcaption{overflow-wrap:anywhere;word-break:break-word}
-dl{display:grid;grid-template-columns:max-content 1fr;gap:2px 12px;margin:8px 0}dt{font-weight:600}dd{margin:0;
-min-width:0}
-.charts{display:flex;flex-wrap:wrap;gap:12px}figure{margin:0;flex:1 1 420px;max-width:620px;min-width:0}
-figcaption{font-weight:600;font-size:.9em}
-svg{width:100%;height:auto}svg text{font:11px sans-serif;fill:#111}.grid{stroke:#ddd}
-.scroll{overflow-x:auto}table{border-collapse:collapse;margin:4px 0 12px;font-variant-numeric:tabular-nums}
-th,td{border:1px solid #bbb;padding:2px 6px;text-align:left;vertical-align:top}caption{text-align:left;font-weight:600}
-@media (max-width:600px){body{font-size:14px;padding:0 6px}dl{grid-template-columns:minmax(0,1fr)}dt{margin-top:4px}
-figure{flex-basis:100%}}
-@media print{body{max-width:none;font-size:9pt}section{break-before:auto}figure,table{break-inside:avoid}
-.scroll{overflow:visible}figure{max-width:48%}}
-)";
-
-}  // namespace
-
-std::string report_markdown(const Document& doc) {
-    std::string out = "# ptrun report\n";
-    for (const Section& section : sections_of(doc, false)) {
-        out += "\n## " + md_cell(section.title) + "\n\n";
-        for (const auto& [name, value] : section.facts) out += "- **" + md_cell(name) + "**: " + md_cell(value) + "\n";
-        for (const Table& table : section.tables) {
-            out += "\n**" + md_cell(table.caption) + "**\n\n|";
-            for (const std::string& head : table.head) out += " " + md_cell(head) + " |";
-            out += "\n|";
-            for (std::size_t i = 0; i < table.head.size(); ++i) out += "---|";
-            for (const std::vector<std::string>& row : table.rows) {
-                out += "\n|";
-                for (const std::string& cell : row) out += " " + md_cell(cell) + " |";
-            }
-            out += "\n";
-        }
-    }
-    return out;
-}
-
-std::string report_csv(const Document& doc) {
-    std::string out =
-        "call_id,host,build,copies,round,copy,cpu,warmup,score,wall_s,share,involuntary_switches,exit_code,"
-        "flagged,low_share,speed_changed,started_utc,ended_utc,error,pt_messages,outcome\r\n";
-    for (const RunRecord& run : doc.runs) {
-        const std::vector<std::string> cells = {
-            csv_field(run.call_id), csv_field(run.host), csv_field(run.build), std::to_string(run.copies),
-            std::to_string(run.round), std::to_string(run.copy), std::to_string(run.cpu),
-            run.warmup ? "true" : "false", run.score ? csv_number(*run.score) : "", csv_number(run.wall_s),
-            csv_number(run.share), std::to_string(run.involuntary_switches), std::to_string(run.exit_code),
-            run.flagged ? "true" : "false", run.low_share ? "true" : "false", run.speed_changed ? "true" : "false",
-            csv_field(run.started_utc), csv_field(run.ended_utc), csv_field(run.error.value_or("")),
-            csv_field(joined(run.pt_messages, "\n")), ""};
-        out += joined(cells, ",") + "\r\n";
-    }
-    // A host that produced nothing is a row too, or the table would hide it.
-    for (const CallRecord& call : doc.calls) {
-        if (call.outcome != kNoResults) continue;
-        out += csv_field(call.call_id) + "," + csv_field(call.host) + std::string(19, ',') +
-               csv_field(std::string(kNoResults) + " (" + call.no_results_reason.value_or("") + ")") + "\r\n";
-    }
-    return out;
-}
-
-std::string report_html(const Document& doc) {
-    std::string out =
-        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'\">"
-        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>ptrun report</title><style>";
-    out += kStyle;
-    out += "</style></head><body><h1>ptrun report</h1>\n";
-    for (const Section& section : sections_of(doc, true)) {
-        out += "<section><h2>" + escape_html(section.title) + "</h2>\n";
-        if (!section.facts.empty()) {
-            out += "<dl>";
-            for (const auto& [name, value] : section.facts) {
-                out += "<dt>" + escape_html(name) + "</dt><dd>" + escape_html(value) + "</dd>";
-            }
-            out += "</dl>\n";
-        }
-        if (!section.charts.empty()) {
-            out += "<div class=\"charts\">";
-            for (const auto& [title, chart] : section.charts) {
-                out += "<figure><figcaption>" + escape_html(title) + "</figcaption>" + chart + "</figure>\n";
-            }
-            out += "</div>\n";
-        }
-        for (const Table& table : section.tables) {
-            out += "<div class=\"scroll\"><table><caption>" + escape_html(table.caption) + "</caption><tr>";
-            for (const std::string& head : table.head) out += "<th>" + escape_html(head) + "</th>";
-            out += "</tr>";
-            for (const std::vector<std::string>& row : table.rows) {
-                out += "\n<tr>";
-                for (const std::string& cell : row) out += "<td>" + escape_html(cell) + "</td>";
-                out += "</tr>";
-            }
-            out += "</table></div>\n";
-        }
-        out += "</section>\n";
-    }
-    return out + "</body></html>\n";
 }
 
 }  // namespace ptrun

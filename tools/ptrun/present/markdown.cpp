@@ -1,0 +1,52 @@
+// Markdown: the page as tables, readable as plain text and wherever Markdown is shown.
+#include "present/formats.h"
+
+#include <string>
+
+#include "present/page.h"
+
+namespace ptrun {
+
+namespace {
+
+// A Markdown cell: one line, no column break, no markup taken as HTML.
+std::string md_cell(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '|' || c == '\\' || c == '*' || c == '_' || c == '`' || c == '[' || c == ']') out += '\\';
+        if (c == '<') {
+            out += "&lt;";
+        } else if (c == '&') {
+            out += "&amp;";
+        } else if (c == '\n' || c == '\r' || c == '\t') {
+            out += ' ';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string report_markdown(const Document& doc) {
+    std::string out = "# ptrun report\n";
+    for (const Section& section : sections_of(doc, false)) {
+        out += "\n## " + md_cell(section.title) + "\n\n";
+        for (const auto& [name, value] : section.facts) out += "- **" + md_cell(name) + "**: " + md_cell(value) + "\n";
+        for (const Table& table : section.tables) {
+            out += "\n**" + md_cell(table.caption) + "**\n\n|";
+            for (const std::string& head : table.head) out += " " + md_cell(head) + " |";
+            out += "\n|";
+            for (std::size_t i = 0; i < table.head.size(); ++i) out += "---|";
+            for (const std::vector<std::string>& row : table.rows) {
+                out += "\n|";
+                for (const std::string& cell : row) out += " " + md_cell(cell) + " |";
+            }
+            out += "\n";
+        }
+    }
+    return out;
+}
+
+}  // namespace ptrun

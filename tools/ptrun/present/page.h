@@ -1,0 +1,36 @@
+// The page a report shows, apart from how it is drawn: sections of facts,
+// tables and charts built from the typed document, which the Markdown and the
+// HTML page both draw, so that the two always say the same.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "model/document.h"
+
+namespace ptrun {
+
+// A table as both formats draw it.
+struct Table {
+    std::string caption;
+    std::vector<std::string> head;
+    std::vector<std::vector<std::string>> rows;
+};
+
+struct Section {
+    std::string title;
+    std::vector<std::pair<std::string, std::string>> facts;   // name and value; none empty
+    std::vector<std::pair<std::string, std::string>> charts;  // title and SVG, for the page only
+    std::vector<Table> tables;                                // none empty
+};
+
+// The overview, the hosts side by side (when there is more than one series)
+// and one section per host. Charts cost most of a page's time: only a format
+// that draws them asks for them.
+std::vector<Section> sections_of(const Document& document, bool charts);
+
+// The texts with the separator between them.
+std::string joined(const std::vector<std::string>& texts, const char* separator = ", ");
+
+}  // namespace ptrun
