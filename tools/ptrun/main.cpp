@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "commands/commands.h"
-#include "commands/spec.h"
+#include "commands/option_table.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// ptrun's commands. Each reads its arguments with its option spec, prints its
+// ptrun's commands. Each reads its arguments with its option table, prints its
 // own --help, and returns the call's exit status; bad input it throws as
 // UsageError, which main reports.
 #pragma once

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "commands/spec.h"
+#include "commands/option_table.h"
 #include "decide/gate.h"
 #include "model/comparisons.h"
 #include "model/merge.h"
@@ -59,7 +59,7 @@ std::string choose(const std::vector<std::string>& ids, const std::string& asked
     return "";
 }
 
-CommandSpec compare_spec(Options& o) {
+OptionTable compare_table(Options& o) {
     auto keep = [](std::string& into) { return [&into](const std::string& value) { into = value; }; };
     auto gate = [&o](bool strict) {
         return [&o, strict](const std::string& value) {
@@ -204,9 +204,9 @@ int compare(const Options& o) {
 
 int compare_command(const Arguments& arguments) {
     Options o;
-    const CommandSpec spec = compare_spec(o);
-    const std::optional<std::vector<std::string>> files = parse_options(spec, arguments.args);
-    if (!files) return print_help(help_text(spec));
+    const OptionTable table = compare_table(o);
+    const std::optional<std::vector<std::string>> files = parse_options(table, arguments.args);
+    if (!files) return print_help(help_text(table));
     if (files->empty() || files->size() > 2) throw UsageError("one or two results files");
     o.files = *files;
     return compare(o);

@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "commands/commands.h"
-#include "commands/spec.h"
+#include "commands/option_table.h"
 #include "model/merge.h"
 #include "model/writer.h"
 #include "system/output.h"
@@ -10,7 +10,7 @@ namespace ptrun {
 
 namespace {
 
-CommandSpec merge_spec(std::string& out) {
+OptionTable merge_table(std::string& out) {
     return {"merge", "FILE...",
             "The results of many calls (many hosts, or many calls on one host) as one results file: every run\n"
             "keeps its call, host and build; a call read twice counts once; every figure is recomputed.\n",
@@ -32,9 +32,9 @@ std::string counted(std::size_t n, const char* what) { return std::to_string(n) 
 
 int merge_command(const Arguments& arguments) {
     std::string out;
-    const CommandSpec spec = merge_spec(out);
-    const std::optional<std::vector<std::string>> paths = parse_options(spec, arguments.args);
-    if (!paths) return print_help(help_text(spec));
+    const OptionTable table = merge_table(out);
+    const std::optional<std::vector<std::string>> paths = parse_options(table, arguments.args);
+    if (!paths) return print_help(help_text(table));
     if (paths->empty()) throw UsageError("no results file named");
     if (out.empty()) throw UsageError("no file to write: name it with -o OUT");
     std::string error;

@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "commands/commands.h"
-#include "commands/spec.h"
+#include "commands/option_table.h"
 #include "model/merge.h"
 #include "present/formats.h"
 #include "system/output.h"
@@ -15,7 +15,7 @@ struct ReportOptions {
     std::string out;
 };
 
-CommandSpec report_spec(ReportOptions& o) {
+OptionTable report_table(ReportOptions& o) {
     std::string names, listed;
     for (const Format& format : formats()) {
         names += (names.empty() ? "" : "|") + std::string(format.name);
@@ -45,9 +45,9 @@ int failed(const std::string& message) {
 
 int report_command(const Arguments& arguments) {
     ReportOptions o;
-    const CommandSpec spec = report_spec(o);
-    const std::optional<std::vector<std::string>> paths = parse_options(spec, arguments.args);
-    if (!paths) return print_help(help_text(spec));
+    const OptionTable table = report_table(o);
+    const std::optional<std::vector<std::string>> paths = parse_options(table, arguments.args);
+    if (!paths) return print_help(help_text(table));
     if (paths->empty()) throw UsageError("no results file named");
     std::string error;
     Target target;

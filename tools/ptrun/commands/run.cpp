@@ -113,7 +113,7 @@ int run_command(const Arguments& arguments) {
 
 std::string run_help() {
     RunInput ignored;
-    return help_text(run_spec(ignored));
+    return help_text(run_table(ignored));
 }
 
 }  // namespace ptrun

@@ -144,7 +144,7 @@ double duration_option(const std::string& option, const std::string& value) {
 
 }  // namespace
 
-CommandSpec run_spec(RunInput& in) {
+OptionTable run_table(RunInput& in) {
     Settings& s = in.settings;
     auto keep = [](std::string& into) { return [&into](const std::string& value) { into = value; }; };
     return {"run", "",
@@ -191,7 +191,7 @@ CommandSpec run_spec(RunInput& in) {
 std::optional<Settings> read_run_settings(const std::vector<std::string>& args,
                                           const std::vector<std::string>& command_line) {
     RunInput in;
-    if (!parse_options(run_spec(in), args)) return std::nullopt;
+    if (!parse_options(run_table(in), args)) return std::nullopt;
     Settings& settings = in.settings;
     settings.command_line = command_line;
     if (settings.until_cv && settings.max_runs == 0 && settings.max_time_s == 0) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/spec.h"
+#include "commands/option_table.h"
 #include "run/settings.h"
 
 namespace ptrun {
@@ -18,7 +18,7 @@ struct RunInput {
     bool order_given = false;
 };
 
-CommandSpec run_spec(RunInput& into);
+OptionTable run_table(RunInput& into);
 
 // Nothing when --help was asked for; throws UsageError on bad input.
 std::optional<Settings> read_run_settings(const std::vector<std::string>& args,

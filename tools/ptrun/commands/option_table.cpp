@@ -1,4 +1,4 @@
-#include "commands/spec.h"
+#include "commands/option_table.h"
 
 #include <cerrno>
 #include <cmath>
@@ -11,8 +11,8 @@ namespace {
 
 constexpr std::size_t kHelpColumn = 28;
 
-const Option* find_option(const CommandSpec& spec, const std::string& name) {
-    for (const Option& option : spec.options) {
+const Option* find_option(const OptionTable& table, const std::string& name) {
+    for (const Option& option : table.options) {
         for (const std::string& spelling : option.names) {
             if (spelling == name) return &option;
         }
@@ -37,7 +37,7 @@ std::string help_entry(const std::string& names, const std::string& help) {
 
 }  // namespace
 
-std::optional<std::vector<std::string>> parse_options(const CommandSpec& spec, const std::vector<std::string>& args) {
+std::optional<std::vector<std::string>> parse_options(const OptionTable& table, const std::vector<std::string>& args) {
     std::vector<std::string> operands;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -53,7 +53,7 @@ std::optional<std::vector<std::string>> parse_options(const CommandSpec& spec, c
         // --name=value is --name value.
         const std::size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
         const std::string name = arg.substr(0, equals);
-        const Option* option = find_option(spec, name);
+        const Option* option = find_option(table, name);
         if (option == nullptr) throw UsageError("unknown option " + name);
         if (option->value.empty()) {
             if (equals != std::string::npos) throw UsageError(name + " takes no value");
@@ -66,16 +66,16 @@ std::optional<std::vector<std::string>> parse_options(const CommandSpec& spec, c
             throw UsageError(name + " needs a value (" + option->value + ")");
         }
     }
-    if (spec.operands.empty() && !operands.empty()) throw UsageError("unexpected argument " + operands.front());
+    if (table.operands.empty() && !operands.empty()) throw UsageError("unexpected argument " + operands.front());
     return operands;
 }
 
-std::string help_text(const CommandSpec& spec) {
-    std::string text = "Usage: ptrun" + (spec.name.empty() ? "" : " " + spec.name) + " [OPTION]..." +
-                       (spec.operands.empty() ? "" : " " + spec.operands) + "\n" + spec.about + "\nOptions:\n";
-    for (const Option& option : spec.options) text += help_entry(option_names(option), option.help);
+std::string help_text(const OptionTable& table) {
+    std::string text = "Usage: ptrun" + (table.name.empty() ? "" : " " + table.name) + " [OPTION]..." +
+                       (table.operands.empty() ? "" : " " + table.operands) + "\n" + table.about + "\nOptions:\n";
+    for (const Option& option : table.options) text += help_entry(option_names(option), option.help);
     text += help_entry("-h, --help", "this help");
-    return spec.after.empty() ? text : text + "\n" + spec.after;
+    return table.after.empty() ? text : text + "\n" + table.after;
 }
 
 int print_help(const std::string& text) {

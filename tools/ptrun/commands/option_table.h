@@ -24,7 +24,7 @@ struct Option {
     std::function<void(const std::string& value)> take;  // checks and keeps the value; throws UsageError
 };
 
-struct CommandSpec {
+struct OptionTable {
     std::string name;      // as typed after ptrun; empty for ptrun itself
     std::string operands;  // after the options in the usage line ("FILE..."); empty: none taken
     std::string about;     // what the command does, above its options
@@ -34,9 +34,9 @@ struct CommandSpec {
 
 // The arguments that are no option, in order (after "--" every argument is
 // one); nothing when --help or -h was asked for. Throws UsageError.
-std::optional<std::vector<std::string>> parse_options(const CommandSpec& spec, const std::vector<std::string>& args);
+std::optional<std::vector<std::string>> parse_options(const OptionTable& table, const std::vector<std::string>& args);
 
-std::string help_text(const CommandSpec& spec);
+std::string help_text(const OptionTable& table);
 // Prints the help on standard output: 0, or 1 when it could not be written.
 int print_help(const std::string& text);
 
