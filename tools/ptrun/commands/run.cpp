@@ -105,10 +105,11 @@ int run(const Settings& settings) {
 }  // namespace
 
 int run_command(const Arguments& arguments) {
-    const std::optional<Settings> settings = read_run_settings(arguments.args, arguments.command_line);
-    if (!settings) return print_help(run_help());
+    // Taken before anything is checked or made, so that no signal finds a
+    // half-made folder.
     take_signals();
-    return run(*settings);
+    const std::optional<Settings> settings = read_run_settings(arguments.args, arguments.command_line);
+    return settings ? run(*settings) : print_help(run_help());
 }
 
 std::string run_help() {
