@@ -2,6 +2,7 @@
 // often it finds a step that is there: simulated series of 100 calls of 3
 // rounds, scores spread 2 % (normal), seeded, so the figures the manual
 // quotes come back on every run with the same standard library.
+// With them, how often `history --fail-above 1` (and --fail-above-strict 1) fails.
 //   pt_bench --benchmark_filter=ChangePoint
 // Arguments: the step in tenths of a percent (0: none), how many calls
 // after it, the share (percent) of the spread's variance that is the call's
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "ptrun/decide/changepoint.h"
+#include "ptrun/decide/gate.h"
 
 namespace {
 
@@ -42,10 +44,10 @@ void BM_ChangePointRates(benchmark::State& state) {
     const double outlier = static_cast<double>(state.range(3)) / 100;
     const int calls_after = static_cast<int>(state.range(1));
     const std::size_t step_at = static_cast<std::size_t>(kCalls - calls_after);
-    int flagged = 0, at_step = 0;
+    int flagged = 0, at_step = 0, gate_usual = 0, gate_strict = 0;
     for (auto _ : state) {
         std::mt19937_64 random(34);
-        flagged = at_step = 0;
+        flagged = at_step = gate_usual = gate_strict = 0;
         for (int s = 0; s < kSeries; ++s) {
             const auto found = ptrun::find_change_points(series(random, step, calls_after, call_share, outlier));
             flagged += found.empty() ? 0 : 1;
@@ -54,10 +56,16 @@ void BM_ChangePointRates(benchmark::State& state) {
                 hit = hit || (c.first_call + 1 >= step_at && c.first_call <= step_at + 1);
             }
             at_step += hit ? 1 : 0;
+            // `history --fail-above 1` and its strict form: the newest change only.
+            if (found.empty()) continue;
+            gate_usual += ptrun::gate(found.back().comparison, 1, false) == ptrun::Gate::fail ? 1 : 0;
+            gate_strict += ptrun::gate(found.back().comparison, 1, true) == ptrun::Gate::fail ? 1 : 0;
         }
     }
     state.counters["series_with_a_change_pct"] = 100.0 * flagged / kSeries;
     state.counters["found_at_the_step_pct"] = 100.0 * at_step / kSeries;
+    state.counters["fail_above_1_pct"] = 100.0 * gate_usual / kSeries;
+    state.counters["fail_above_strict_1_pct"] = 100.0 * gate_strict / kSeries;
 }
 BENCHMARK(BM_ChangePointRates)
     ->ArgNames({"step_tenths_pct", "calls_after", "call_share_pct", "outlier_pct"})

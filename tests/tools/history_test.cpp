@@ -1,10 +1,14 @@
 // Change points over hand-made months of calls, and hosts' standing in their groups.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <filesystem>
+#include <regex>
 #include <stdexcept>
 
 #include "ptrun/decide/changepoint.h"
 #include "ptrun/decide/standing.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -20,6 +24,23 @@ std::vector<ptrun::CallRounds> month(std::size_t step_at, double step, std::size
         }
     }
     return calls;
+}
+
+// One nightly call's results file: 3 rounds of month()'s call `night`.
+std::string call_file(const std::string& host, int night, const ptrun::CallRounds& rounds, bool updated) {
+    const std::string id = host + "-" + std::to_string(night);
+    const nlohmann::json machine = {{"processor", "P"}, {"kernel", updated ? "6.1.0-21" : "6.1.0-18"},
+                                    {"memory_bytes", updated ? 8ull << 30 : 16ull << 30}};
+    nlohmann::json doc = {{"schema_version", 2}, {"call_id", id}, {"outcome", "completed"},
+                          {"started_utc", "2026-11-" + std::to_string(10 + night) + "T02:00:00Z"},  // nights 0 to 20
+                          {"host", {{"id", host}, {"hostname", host}}}, {"machine", machine},
+                          {"hosts", {{{"id", host}, {"hostname", host}, {"machine", machine}}}},
+                          {"builds", {{{"id", "A"}, {"path", "/opt/pt"}, {"sha256", "ab"}, {"validated", true}}}}};
+    for (std::size_t r = 0; r < rounds.size(); ++r) {
+        doc["runs"].push_back({{"copies", 1}, {"round", r + 1}, {"copy", 1}, {"score", rounds[r]}, {"call_id", id},
+                               {"host", host}, {"build", "A"}});
+    }
+    return doc.dump();
 }
 
 }  // namespace
@@ -90,4 +111,58 @@ TEST(PtrunHistory, MarksOnlyAHostClearlySlowForItsKind) {
         EXPECT_EQ(got[i].outlier, want[i].outlier) << i;
     }
     EXPECT_THROW(ptrun::find_standings({{"g", "h", 1, 0}}), std::invalid_argument);
+}
+
+TEST(PtrunHistory, ReadsFoldersGatesOnTheNewestChangeAndNamesItsCause) {
+    const TempDir dir;
+    // Host a steps 5 % down with a new kernel and half the memory on night 18 of 21; host b does not; the
+    // folders also hold a note, and host b's files twice (a copy of the folder).
+    const auto stepped = month(18, 0.95), steady = month(99, 1);
+    for (const char* sub : {"a", "b", "b/copy", "b/copy/deeper"}) std::filesystem::create_directories(dir.file(sub));
+    for (int night = 0; night < 21; ++night) {
+        write_file(dir.file("a/" + std::to_string(night) + ".json"),
+                   call_file("a", night, stepped[night], night >= 18));
+        const std::string b = call_file("b", night, steady[night], false);
+        write_file(dir.file("b/" + std::to_string(night) + ".json"), b);
+        write_file(dir.file("b/copy/deeper/" + std::to_string(night) + ".json"), b);
+    }
+    write_file(dir.file("a/notes.txt"), "not results");
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::vector<std::string> out, err;  // patterns each must hold
+        std::size_t charts = 0;
+    };
+    const std::string cause = "kernel 6.1.0-18 -> 6.1.0-21; memory 16384 MiB -> 8192 MiB";
+    const std::vector<Case> cases = {
+        {{"--format", "json"},
+         0,
+         {R"("call_id": "a-18",\s+"started_utc": "2026-11-28T02:00:00Z",\s+"estimate": 0\.9[45])",
+          R"("what": "kernel",\s+"before": "6.1.0-18",\s+"after": "6.1.0-21")", R"("calls_read_twice": 21)",
+          R"("file": "[^"]*a/notes.txt")"},
+         {"skipped: .*notes.txt"}},
+        {{"--fail-above", "2"}, 1, {"# ptrun history", cause},
+         {"gate failed: a, /opt/pt, 1 copy: -5\\.\\d % from call a-18 .*" + cause}},
+        {{"--fail-above-strict", "2", "--format", "table"}, 1, {"from call a-18"}, {"gate failed: a,"}},
+        {{"--fail-above", "8", "--format", "csv"}, 0, {"\r\nb,/opt/pt,1,b-20,"}, {"gate passed"}},
+        {{"--format", "html"}, 0, {"<title>ptrun history</title>", "-5\\.\\d %</text>"}, {}, 2},
+        {{"--format", "pdf"}, 2, {}, {"bad --format"}},
+        {{"--fail-above", "2", "--fail-above-strict", "2"}, 2, {}, {"give one"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"history", dir.file("a"), dir.file("b")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ChildResult child = run_child(PTRUN_BINARY, args, dir.path());
+        EXPECT_EQ(child.exit_code, c.code) << c.args[0] << child.err;
+        for (const std::string& p : c.out) EXPECT_TRUE(std::regex_search(child.out, std::regex(p))) << p;
+        for (const std::string& p : c.err) EXPECT_TRUE(std::regex_search(child.err, std::regex(p))) << p << child.err;
+        std::size_t charts = 0;
+        for (std::size_t at = child.out.find("<svg"); at != std::string::npos; at = child.out.find("<svg", at + 1)) {
+            ++charts;
+        }
+        EXPECT_EQ(charts, c.charts) << c.args[0];
+    }
+    // Nothing to read is bad input, and so is a name that is not there.
+    EXPECT_EQ(run_child(PTRUN_BINARY, {"history", dir.file("a/notes.txt")}, dir.path()).exit_code, 2);
+    EXPECT_EQ(run_child(PTRUN_BINARY, {"history", dir.file("none")}, dir.path()).exit_code, 2);
 }

@@ -30,6 +30,11 @@ struct Section {
 // that draws them asks for them.
 std::vector<Section> sections_of(const Document& document, bool charts);
 
+// The sections as a Markdown document, and as a self-contained HTML page
+// with their charts, under the title.
+std::string markdown_page(const std::string& title, const std::vector<Section>& sections);
+std::string html_page(const std::string& title, const std::vector<Section>& sections);
+
 // The texts with the separator between them.
 std::string joined(const std::vector<std::string>& texts, const char* separator = ", ");
 
