@@ -14,7 +14,9 @@ namespace {
 
 // 30 nightly calls of 3 rounds about 1000, spread about 2 % by a fixed
 // pattern; calls from `step_at` on scaled by `step`, call `odd` by `odd_by`.
-std::vector<ptrun::CallRounds> month(std::size_t step_at, double step, std::size_t odd = 99, double odd_by = 1) {
+using Month = std::vector<ptrun::CallRounds>;
+
+Month month(std::size_t step_at, double step, std::size_t odd = 99, double odd_by = 1) {
     const double wobble[] = {-0.021, 0.013, 0.002, 0.024, -0.009, 0.017, -0.015, 0.006, -0.026, 0.011, -0.003};
     std::vector<ptrun::CallRounds> calls(30);
     for (std::size_t c = 0; c < calls.size(); ++c) {
@@ -41,6 +43,21 @@ std::string call_file(const std::string& host, int night, const ptrun::CallRound
                                {"host", host}, {"build", "A"}});
     }
     return doc.dump();
+}
+
+// Host a steps 5 % down with a new kernel and half the memory on night 18 of
+// 21; host b does not; b's files are written twice when `twice` is given.
+void write_nights(const std::string& dir, const std::string& twice = "") {
+    const Month stepped = month(18, 0.95), steady = month(99, 1);
+    for (const std::string& sub : {dir + "/a", dir + "/b", twice}) {
+        if (!sub.empty()) std::filesystem::create_directories(sub);
+    }
+    for (int night = 0; night < 21; ++night) {
+        const std::string name = "/" + std::to_string(night) + ".json", b = call_file("b", night, steady[night], false);
+        write_file(dir + "/a" + name, call_file("a", night, stepped[night], night >= 18));
+        write_file(dir + "/b" + name, b);
+        if (!twice.empty()) write_file(twice + name, b);
+    }
 }
 
 }  // namespace
@@ -115,17 +132,8 @@ TEST(PtrunHistory, MarksOnlyAHostClearlySlowForItsKind) {
 
 TEST(PtrunHistory, ReadsFoldersGatesOnTheNewestChangeAndNamesItsCause) {
     const TempDir dir;
-    // Host a steps 5 % down with a new kernel and half the memory on night 18 of 21; host b does not; the
-    // folders also hold a note, and host b's files twice (a copy of the folder).
-    const auto stepped = month(18, 0.95), steady = month(99, 1);
-    for (const char* sub : {"a", "b", "b/copy", "b/copy/deeper"}) std::filesystem::create_directories(dir.file(sub));
-    for (int night = 0; night < 21; ++night) {
-        write_file(dir.file("a/" + std::to_string(night) + ".json"),
-                   call_file("a", night, stepped[night], night >= 18));
-        const std::string b = call_file("b", night, steady[night], false);
-        write_file(dir.file("b/" + std::to_string(night) + ".json"), b);
-        write_file(dir.file("b/copy/deeper/" + std::to_string(night) + ".json"), b);
-    }
+    // The folders also hold a note, and host b's files twice, deeper down.
+    write_nights(dir.path(), dir.file("b/copy/deeper"));
     write_file(dir.file("a/notes.txt"), "not results");
     struct Case {
         std::vector<std::string> args;
@@ -165,4 +173,27 @@ TEST(PtrunHistory, ReadsFoldersGatesOnTheNewestChangeAndNamesItsCause) {
     // Nothing to read is bad input, and so is a name that is not there.
     EXPECT_EQ(run_child(PTRUN_BINARY, {"history", dir.file("a/notes.txt")}, dir.path()).exit_code, 2);
     EXPECT_EQ(run_child(PTRUN_BINARY, {"history", dir.file("none")}, dir.path()).exit_code, 2);
+}
+
+TEST(PtrunHistory, TheNightlyRecipeKeepsEveryNightAndFailsWithTheGate) {
+    const TempDir dir;
+    write_file(dir.file("plan"), "100\n101\n99\n");
+    const std::vector<std::string> env = {"PTRUN=" PTRUN_BINARY, "PTRUN_RESULTS_DIR=" + dir.file("nightly"),
+                                          "PTRUN_LABEL=here", "PT_STAND_IN_PLAN=" + dir.file("plan")};
+    const std::vector<std::string> args = {PT_MANUALS "/../contrib/nightly/ptrun-nightly.sh", "--pt", STAND_IN_PT,
+                                           "--runs", "3"};
+    ChildResult night = run_child("/bin/bash", args, dir.path(), env);
+    EXPECT_EQ(night.exit_code, 0) << night.err;
+    EXPECT_NE(night.out.find("here, " STAND_IN_PT ", 1 copy: 1 call,"), std::string::npos) << night.out;
+    // The nights before it, among them a host that slowed down: the next night fails.
+    write_nights(dir.file("nightly/results"));
+    night = run_child("/bin/bash", args, dir.path(), env);
+    EXPECT_EQ(night.exit_code, 1) << night.err;
+    EXPECT_NE(night.err.find("gate failed: a, /opt/pt, 1 copy"), std::string::npos) << night.err;
+    std::size_t kept = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("nightly/results"))) {
+        kept += entry.path().filename().string().rfind("here-", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(kept, 2u);
+    EXPECT_NE(read_file(dir.file("nightly/history.html")).find("<svg"), std::string::npos);
 }

@@ -55,7 +55,7 @@ std::string render_table(const History& history) {
     std::string out = "ptrun history: " + joined(overview_line(history)) + "\n";
     for (const Series& s : history.series) {
         const SeriesCall& newest = s.calls.back();
-        out += "\n" + series_text(s) + ": " + std::to_string(s.calls.size()) + " calls, " +
+        out += "\n" + series_text(s) + ": " + counted(s.calls.size(), "call", "calls") + ", " +
                day_of(s.calls.front().started_utc) + " to " + day_of(newest.started_utc) + ", newest median " +
                fixed(newest.median, 2) + (s.changes.empty() ? ", no change point" : "") + "\n";
         for (const SeriesChange& c : s.changes) {
