@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -103,6 +104,36 @@ std::set<std::string> manual_options(std::string page, const std::string& headin
     std::set<std::string> found;
     for (std::size_t at = part.find(".TP\n"); at != std::string::npos; at = part.find(".TP\n", at + 1)) {
         found.merge(options_in(part.substr(at + 4, part.find('\n', at + 4) - at - 4)));
+    }
+    return found;
+}
+
+// Exit statuses by their numbers: "129, 130, 143" and roff's .BR 129 ", " 130 ", " 143 alike.
+std::string codes_in(const std::string& text) { return std::regex_replace(" " + text + " ", std::regex(R"(\D+)"), " "); }
+
+// The exit statuses a --help lists, one a line in its first column (28 wide).
+std::vector<std::string> help_exits(const std::string& help) {
+    std::vector<std::string> found;
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        if (std::regex_match(line, std::regex(R"(  \d.*)"))) found.push_back(codes_in(line.substr(0, 28)));
+    }
+    return found;
+}
+
+// Those a manual page gives a command: the items (.TP) of every paragraph
+// "Exit status of" that names it, both lists when two do.
+std::vector<std::string> manual_exits(const std::string& page, const std::string& command) {
+    static const std::regex tag(R"(\n\.TP\n(.*))");
+    std::vector<std::string> found;
+    for (std::size_t at = page.find("\nExit status of\n"); at != std::string::npos;
+         at = page.find("\nExit status of\n", at + 1)) {
+        const std::string list = page.substr(at, std::min(page.find("\n.PP\n", at), page.find("\n.SH ", at)) - at);
+        const std::string intro = std::regex_replace(list.substr(0, list.find("\n.TP\n")), std::regex("\""), "");
+        if (!std::regex_search(intro, std::regex("ptrun " + command + R"(\b)"))) continue;
+        for (std::sregex_iterator it(list.begin(), list.end(), tag), end; it != end; ++it) {
+            found.push_back(codes_in((*it)[1]));
+        }
     }
     return found;
 }
@@ -491,6 +522,10 @@ TEST(Ptrun, EveryCommandsHelpAndTheManualNameTheSameOptions) {
                     EXPECT_NE(page.find(".B \\-\\-format " + name + "\n"), std::string::npos) << name;
                 }
             }
+            // Its exit statuses, as the manual gives them once.
+            const std::vector<std::string> exits = help_exits(child.out);
+            EXPECT_FALSE(exits.empty()) << command;
+            EXPECT_EQ(exits, manual_exits(page, command.empty() ? "run" : command)) << "ptrun(1), " << command;
             if (command.empty()) {
                 for (const char* name : {"  run ", "  compare ", "  report ", "  merge ", "  history "}) {
                     EXPECT_NE(child.out.find(name), std::string::npos) << "ptrun --help lists no" << name;

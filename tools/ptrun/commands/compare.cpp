@@ -86,7 +86,9 @@ OptionTable compare_table(Options& o) {
                 {{"--fail-above-strict"}, "PCT", "exit 1 only when the whole interval lies more than PCT percent\n"
                                                  "below A", gate(true)},
             },
-            "Exit status: 0 compared (gate passed), 1 gate failed, 2 bad input or a gate that cannot decide.\n"};
+            {{std::to_string(kCompareOk), "compared (and the gate passed)"},
+             {std::to_string(kCompareGateFailed), "the gate failed"},
+             {std::to_string(kCompareBadInput), "bad input, or a gate that cannot decide"}}};
 }
 
 std::string who_of(const ComparisonEntry& entry) { return entry.b + ", " + copies_text(entry.copies); }

@@ -62,7 +62,9 @@ OptionTable history_table(HistoryOptions& o) {
                                                  "than PCT percent below",
                  gate(true)},
             },
-            "Exit status: 0 written (gate passed), 1 gate failed, 2 bad input or the output could not be written.\n"};
+            {{std::to_string(kHistoryOk), "written (and the gate passed)"},
+             {std::to_string(kHistoryGateFailed), "the gate failed"},
+             {std::to_string(kHistoryBadInput), "bad input, or an output that could not be written"}}};
 }
 
 int bad_input(const std::string& message) {

@@ -18,7 +18,7 @@ OptionTable merge_table(std::string& out) {
                 {{"-o", "--output"}, "OUT", "the merged results file, replaced whole (needed)",
                  [&out](const std::string& value) { out = value; }},
             },
-            "Exit status: 0 merged, 2 bad input, files that disagree, or the file could not be written.\n"};
+            {{"0", "merged"}, {"2", "bad input, files that disagree, or the file could not be written"}}};
 }
 
 int failed(const std::string& message) {

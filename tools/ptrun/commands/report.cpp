@@ -32,7 +32,7 @@ OptionTable report_table(ReportOptions& o) {
                 {{"-o", "--output"}, "OUT", "write to OUT, replaced whole (default: standard output)",
                  [&o](const std::string& value) { o.out = value; }},
             },
-            "Exit status: 0 written, 2 bad input or the report could not be written.\n"};
+            {{"0", "written"}, {"2", "bad input, files that disagree, or the report could not be written"}}};
 }
 
 // Says why on standard error; bad input or a report that was not written.

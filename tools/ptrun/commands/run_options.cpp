@@ -184,8 +184,10 @@ OptionTable run_table(RunInput& in) {
                 {{"--json"}, "FILE", "also write every figure to FILE (- for standard output)", keep(s.json)},
                 {{"--keep"}, "DIR", "keep the result files and pt's messages in DIR", keep(s.keep)},
             },
-            "Exit status: 0 every run scored, 1 a run failed or the figures could not be written, 2 bad input,\n"
-            "128+N ended by signal N.\n"};
+            {{"0", "every run scored"},
+             {"1", "a run failed, or the figures or the table could not be written"},
+             {"2", "bad input, or a build that is not validated"},
+             {"129, 130, 143", "ended by SIGHUP, SIGINT or SIGTERM (128 + the signal's number)"}}};
 }
 
 std::optional<Settings> read_run_settings(const std::vector<std::string>& args,
