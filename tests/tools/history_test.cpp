@@ -8,6 +8,10 @@
 
 #include "ptrun/decide/changepoint.h"
 #include "ptrun/decide/standing.h"
+#include "ptrun/model/merge.h"
+#include "ptrun/model/reader.h"
+#include "ptrun/model/writer.h"
+#include "ptrun/present/formats.h"
 #include "support/test_support.h"
 
 namespace {
@@ -196,4 +200,35 @@ TEST(PtrunHistory, TheNightlyRecipeKeepsEveryNightAndFailsWithTheGate) {
     }
     EXPECT_EQ(kept, 2u);
     EXPECT_NE(read_file(dir.file("nightly/history.html")).find("<svg"), std::string::npos);
+}
+
+TEST(PtrunHistory, EveryReportFormatMarksTheHostSlowForItsKind) {
+    // Five hosts of one processor and build line, the last 10 % slow.
+    std::vector<ptrun::Source> sources;
+    for (int h = 0; h < 5; ++h) {
+        const double scale = h == 4 ? 0.9 : 1 + 0.002 * h;
+        std::string error;
+        const std::string name = "h" + std::to_string(h);
+        auto doc = ptrun::parse_results(call_file(name, h, {1000 * scale, 1001 * scale, 999 * scale}, false), name,
+                                        error);
+        ASSERT_TRUE(doc) << error;
+        sources.push_back({name, *doc});
+    }
+    const ptrun::Document merged = ptrun::merge_documents(sources);
+    const auto hosts = nlohmann::json::parse(ptrun::dump(merged))["hosts"];
+    ASSERT_EQ(hosts.size(), 5u);
+    for (std::size_t h = 0; h < hosts.size(); ++h) {
+        const auto& standing = hosts[h]["standing"].at(0);
+        EXPECT_EQ(standing["group_size"], 5) << h;
+        EXPECT_EQ(standing["outlier"], h == 4) << h;
+        EXPECT_DOUBLE_EQ(standing["percentile"].get<double>(), h == 4 ? 10 : 30 + 20 * static_cast<double>(h)) << h;
+    }
+    for (const auto& [format, mark] : std::vector<std::pair<std::string, std::string>>{
+             {"md", "| h4 | A | 1 | 900.00 | 5 | 10 | 0.898 | slow for its kind |"},
+             {"table", "percentile  10 of 5  0.898 of their median  SLOW FOR ITS KIND"},
+             {"csv", ",10,true\r\n"},
+             {"html", "<td>slow for its kind</td>"}}) {
+        const std::string text = ptrun::find_format(format)->render(merged);
+        EXPECT_NE(text.find(mark), std::string::npos) << format << text;
+    }
 }

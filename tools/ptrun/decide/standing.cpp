@@ -5,6 +5,7 @@
 #include <numeric>
 #include <stdexcept>
 #include <tuple>
+#include <unordered_map>
 
 namespace ptrun {
 
@@ -68,6 +69,27 @@ std::vector<Standing> find_standings(const std::vector<HostFigure>& figures, con
         members.clear();
     }
     return standings;
+}
+
+void add_standings(Document& doc) {
+    std::unordered_map<std::string, std::string> processor, line;
+    for (const Host& host : doc.hosts) processor[host.id] = host.machine ? host.machine->processor : "";
+    for (const Build& build : doc.builds) line[build.id] = build.line;
+    std::vector<HostFigure> figures;
+    std::vector<const SummaryFigure*> of;
+    for (const SummaryFigure& s : doc.summary) {
+        if (s.rounds == 0 || !(s.median > 0)) continue;
+        figures.push_back({processor[s.host] + '\n' + line[s.build], s.host, static_cast<std::size_t>(s.copies),
+                           s.median});
+        of.push_back(&s);
+    }
+    const std::vector<Standing> found = find_standings(figures);
+    doc.standings.clear();
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const Standing& s = found[i];
+        doc.standings.push_back({of[i]->host, of[i]->build, of[i]->copies, s.group_size, of[i]->median, s.percentile,
+                                 s.ratio_to_group_median, s.outlier});
+    }
 }
 
 }  // namespace ptrun

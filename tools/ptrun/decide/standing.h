@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "model/document.h"
+
 namespace ptrun {
 
 struct HostFigure {
@@ -39,5 +41,9 @@ struct Standing {
 // with the same group and copy count. Time O(n log n). Each median must be
 // finite and above 0: std::invalid_argument otherwise.
 std::vector<Standing> find_standings(const std::vector<HostFigure>& figures, const StandingSettings& settings = {});
+
+// The document's standings, one per entry of its summary: a host's kind is
+// its processor and the build's line.
+void add_standings(Document& document);
 
 }  // namespace ptrun

@@ -6,6 +6,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "decide/standing.h"
 #include "model/reportability.h"
 
 namespace ptrun {
@@ -64,6 +65,7 @@ void compute_figures(Document& doc) {
     doc.flagged_runs = static_cast<int>(std::count_if(runs.begin(), runs.end(), [](const RunFigure& r) {
         return r.flagged;
     }));
+    add_standings(doc);
     doc.reportable_reasons = reportable_reasons(doc);
     doc.citation = citation(doc);
 }

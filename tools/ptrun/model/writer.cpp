@@ -91,6 +91,18 @@ Json host_json(const Host& host, bool with_machine) {
     return j;
 }
 
+// Where the host stands in its kind, per build and copy count; computed.
+Json standing_json(const Document& doc, const std::string& host) {
+    Json list = Json::array();
+    for (const HostStanding& s : doc.standings) {
+        if (s.host != host) continue;
+        list.push_back({{"build", s.build}, {"copies", s.copies}, {"group_size", s.group_size},
+                        {"percentile", s.percentile}, {"ratio_to_group_median", s.ratio_to_group_median},
+                        {"outlier", s.outlier}});
+    }
+    return list;
+}
+
 Json build_json(const Build& build) {
     Json j;
     j["path"] = build.path;
@@ -233,7 +245,10 @@ Json document_json(const Document& doc) {
     j["builds"] = Json::array();
     for (const Build& build : doc.builds) j["builds"].push_back(build_json(build));
     j["hosts"] = Json::array();
-    for (const Host& host : doc.hosts) j["hosts"].push_back(host_json(host, true));
+    for (const Host& host : doc.hosts) {
+        j["hosts"].push_back(host_json(host, true));
+        if (doc.merged) j["hosts"].back()["standing"] = standing_json(doc, host.id);
+    }
     j["runs"] = Json::array();
     for (const RunRecord& run : doc.runs) j["runs"].push_back(run_json(run));
     j["stopped_because"] = doc.stopped_because;
