@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "ptrun/decide/analyse.h"
 #include "ptrun/model/merge.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
@@ -56,7 +57,9 @@ ptrun::Source call(const std::string& call_id, const std::string& host, const st
 }
 
 Document merge(const std::vector<ptrun::Source>& sources, ptrun::MergeCount* count = nullptr) {
-    return ptrun::merge_documents(sources, count);
+    Document merged = ptrun::merge_documents(sources, count);
+    ptrun::analyse(merged);
+    return merged;
 }
 
 TEST(PtrunMerge, KeepsEveryHostsRunsAndCountsACallReadTwiceOnce) {
@@ -231,8 +234,9 @@ TEST(PtrunReport, ListsAHostThatProducedNothingInEveryFormat) {
     ASSERT_FALSE(merged.reportable_reasons.empty());
     EXPECT_EQ(merged.reportable_reasons[0], "host far: no results (unreachable)");
     // Written and read back, it still says so.
-    const auto again = ptrun::parse_results(ptrun::dump(merged), "merged.json", error);
+    auto again = ptrun::parse_results(ptrun::dump(merged), "merged.json", error);
     ASSERT_TRUE(again) << error;
+    ptrun::analyse(*again);
     for (const ptrun::Format& format : ptrun::formats()) {
         EXPECT_NE(format.render(*again).find("no results (unreachable)"), std::string::npos) << format.name;
     }

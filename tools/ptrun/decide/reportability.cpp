@@ -1,4 +1,4 @@
-#include "model/reportability.h"
+#include "decide/reportability.h"
 
 #include <cstdio>
 #include <set>
@@ -52,8 +52,6 @@ void missing_copies_reasons(const Document& doc, std::vector<std::string>& reaso
 }
 
 }  // namespace
-
-std::string copies_text(int copies) { return std::to_string(copies) + (copies == 1 ? " copy" : " copies"); }
 
 std::vector<std::string> reportable_reasons(const Document& doc) {
     std::vector<std::string> reasons;
