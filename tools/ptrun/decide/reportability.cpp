@@ -94,7 +94,7 @@ std::optional<std::string> citation(const Document& doc) {
         std::string figures;
         for (const SummaryFigure& s : doc.summary) {
             if (s.build != build.id) continue;
-            char text[160];
+            char text[480];  // a median near the largest double has 309 digits before the point
             std::snprintf(text, sizeof text, "%.1f work units/s (median of %zu, CV %.1f %%), %s", s.median, s.rounds,
                           s.cv * 100.0, copies_text(s.copies).c_str());
             figures += (figures.empty() ? "" : "; ") + std::string(text);
