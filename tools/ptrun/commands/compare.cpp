@@ -62,6 +62,12 @@ std::string choose(const std::vector<std::string>& ids, const std::string& asked
     return "";
 }
 
+std::string number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
 OptionTable compare_table(Options& o) {
     auto keep = [](std::string& into) { return [&into](const std::string& value) { into = value; }; };
     auto gate = [&o](bool strict) {
@@ -76,6 +82,9 @@ OptionTable compare_table(Options& o) {
     return {"compare", "A.json [B.json]",
             "B against A for every copy count both have: the estimate of the ratio (the median of the ratios of all\n"
             "pairs of rounds) with its interval, the ratio of medians, the two-sided rank-sum test and a verdict.\n"
+            "A verdict needs p at most " + number(kAlpha) + " and the whole interval (" +
+                std::to_string(kConfidencePercent) + " % or more where the rounds allow) on one side of 1;\n" +
+                std::to_string(kFewestDecidable) + " rounds of each build are the fewest that can reach one.\n"
             "One file compares each of its builds with its first.\n",
             {
                 {{"--a-build"}, "ID", "the build of A (default: A's first)", keep(o.a_build)},
