@@ -142,7 +142,7 @@ std::string side_name(const std::string& host, const std::string& build, bool ho
 
 void comparison_lines(std::string& to, const std::vector<ComparisonEntry>& entries) {
     std::set<std::string> hosts;
-    for (const ComparisonEntry& entry : entries) hosts.insert({entry.host, entry.b_host.empty() ? entry.host : entry.b_host});
+    for (const ComparisonEntry& entry : entries) hosts.insert({entry.host, entry.b_host});
     std::set<std::pair<std::string, std::string>> said;
     for (const ComparisonEntry& entry : entries) {
         const std::string a = side_name(entry.host, entry.a, hosts.size() > 1);
@@ -166,9 +166,9 @@ void comparison_lines(std::string& to, const std::vector<ComparisonEntry>& entri
         const std::string flagged = std::to_string(entry.flagged_a) + "/" + std::to_string(entry.flagged_b);
         appendf(to, "%-4s  %-4s  %6d  %7s  %7s  %10.2f  %10.2f  %7.4f  %8.4f  %6.4f-%6.4f  %6.1f %%  %6.4f  %s\n",
                 side_name(entry.host, entry.a, hosts.size() > 1).c_str(),
-                side_name(entry.b_host, entry.b, hosts.size() > 1).c_str(), entry.copies, runs.c_str(), flagged.c_str(), c.median_a,
-                c.median_b, c.ratio, c.estimate, c.ratio_low, c.ratio_high, c.confidence * 100, c.p_value,
-                verdict_words(c).c_str());
+                side_name(entry.b_host, entry.b, hosts.size() > 1).c_str(), entry.copies, runs.c_str(),
+                flagged.c_str(), c.median_a, c.median_b, c.ratio, c.estimate, c.ratio_low, c.ratio_high,
+                c.confidence * 100, c.p_value, verdict_words(c).c_str());
     }
     if (too_few) {
         appendf(to, "too few runs to decide: no outcome of so few runs reaches p <= %g (%d rounds of each "
