@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "ptrun/model/comparisons.h"
+#include "ptrun/decide/comparisons.h"
 #include "ptrun/decide/gate.h"
 #include "ptrun/model/merge.h"
+#include "ptrun/decide/analyse.h"
 #include "ptrun/model/model.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
@@ -52,7 +53,7 @@ std::string host_file(int host, int rounds, std::mt19937& random) {
     doc.calls.back().host = doc.calls.back().recorded_host = id;
     doc.calls.back().builds["A"] = "A";
     doc.calls.back().outcome = "completed";
-    ptrun::compute_figures(doc);
+    ptrun::analyse(doc);
     return ptrun::dump(doc);
 }
 
@@ -72,7 +73,8 @@ void BM_ResultsMergeAndHtml(benchmark::State& state) {
             std::string error;
             sources.push_back({"f", *ptrun::parse_results(text, "f", error)});
         }
-        const ptrun::Document merged = ptrun::merge_documents(sources);
+        ptrun::Document merged = ptrun::merge_documents(sources);
+        ptrun::analyse(merged);
         benchmark::DoNotOptimize(ptrun::report_html(merged));
     }
     state.counters["runs"] = static_cast<double>(state.range(0) * state.range(1));

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "ptrun/model/comparisons.h"
+#include "ptrun/decide/analyse.h"
+#include "ptrun/decide/comparisons.h"
 #include "ptrun/decide/gate.h"
 #include "ptrun/model/merge.h"
 #include "ptrun/model/reader.h"
@@ -45,6 +46,11 @@ Document read(const Json& doc, const std::string& name = "test.json") {
     std::optional<Document> parsed = ptrun::parse_results(doc.dump(), name, error);
     EXPECT_TRUE(parsed) << error;
     return parsed.value_or(Document{});
+}
+
+Document analysed(Document doc) {
+    ptrun::analyse(doc);
+    return doc;
 }
 
 TEST(PtrunReader, RefusesBadInputNamingTheFileAndTheField) {
@@ -116,13 +122,15 @@ TEST(PtrunMerge, IdentifiesRunsByCallAndRecordedBuildAndStaysIdempotent) {
     Json changed = other_machine;
     changed["runs"][2]["score"] = 99;
     const Document first = read(same_binary), second = read(other_machine);
-    const Document merged = ptrun::merge_documents({{"1.json", first}, {"2.json", second}});
+    const Document merged = analysed(ptrun::merge_documents({{"1.json", first}, {"2.json", second}}));
     // The second call's build is described exactly as the first's A: one build.
     ASSERT_EQ(merged.builds.size(), 2u);
     EXPECT_EQ(merged.summary.size(), 3u);
     EXPECT_EQ(merged.hosts.at(1).id, "localhost-2");
-    ASSERT_EQ(merged.comparisons.size(), 1u);
+    // The call's own comparison, and the second host's A against the first host's, over every call.
+    ASSERT_EQ(merged.comparisons.size(), 2u);
     EXPECT_EQ(merged.comparisons[0].figures.n_b, 3u);
+    EXPECT_EQ(merged.comparisons[1].call_id + merged.comparisons[1].b_host, "localhost-2");
     EXPECT_EQ(merged.summary[0].build + merged.comparisons[0].a + merged.comparisons[0].b, "AAB");
 
     struct Case {
@@ -136,7 +144,7 @@ TEST(PtrunMerge, IdentifiesRunsByCallAndRecordedBuildAndStaysIdempotent) {
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         ptrun::MergeCount count;
-        const Document again = ptrun::merge_documents(cases[i].sources, &count);
+        const Document again = analysed(ptrun::merge_documents(cases[i].sources, &count));
         EXPECT_EQ(count.runs, cases[i].runs) << i;
         EXPECT_EQ(count.duplicates, cases[i].duplicates) << i;
         EXPECT_EQ(ptrun::dump(again), ptrun::dump(merged)) << i;
@@ -160,8 +168,9 @@ TEST(PtrunGate, FailsOnlyBeyondThePercentageAndAgreesWithTheEstimate) {
     using ptrun::Gate;
     using ptrun::Verdict;
     // B a constant 6.1 % below A: the estimate and the whole interval at 0.939.
-    const Document doc = read(call("c1", "h", "h", {std::vector<double>(10, 1000), std::vector<double>(10, 939)}));
-    ASSERT_EQ(doc.comparisons.size(), 0u);  // the reader leaves the decisions to their module
+    Document doc = read(call("c1", "h", "h", {std::vector<double>(10, 1000), std::vector<double>(10, 939)}));
+    ASSERT_EQ(doc.rounds.size() + doc.comparisons.size(), 0u);  // the reader leaves the figures to decide/
+    ptrun::analyse(doc);
     const std::vector<ptrun::ComparisonEntry> exact = ptrun::compare_sides({&doc, "h", "A", "", nullptr},
                                                                           {&doc, "h", "B", "", nullptr});
     ASSERT_EQ(exact.size(), 1u);
@@ -193,7 +202,7 @@ TEST(PtrunGate, FailsOnlyBeyondThePercentageAndAgreesWithTheEstimate) {
     // Flagged rounds are counted per side, and can be left out.
     Json flagged = call("c1", "h", "h", {{10, 11, 12, 13, 14}, {10.5, 11.5, 12.5, 1, 2}});
     flagged["runs"][8]["flagged"] = flagged["runs"][9]["flagged"] = true;
-    const Document with_flags = read(flagged);
+    const Document with_flags = analysed(read(flagged));
     for (const bool exclude : {false, true}) {
         const auto got =
             ptrun::compare_sides({&with_flags, "h", "A", "", nullptr}, {&with_flags, "h", "B", "", nullptr}, exclude);
@@ -213,7 +222,7 @@ TEST(PtrunVerdict, ReportableOnlyWithEveryConditionMet) {
         quiet["runs"].push_back({{"copies", 1}, {"round", quiet["runs"].size() + 1}, {"copy", 1}, {"score", score},
                                  {"environment_before", Json::object()}, {"environment_after", Json::object()}});
     }
-    const Document fine = read(quiet);
+    const Document fine = analysed(read(quiet));
     EXPECT_TRUE(fine.reportable_reasons.empty()) << fine.reportable_reasons.front();
     EXPECT_EQ(fine.citation, "pt 1.0: 110.0 work units/s (median of 3, CV 9.1 %), 1 copy, GCC 12.2.0 -O2, Test CPU");
 
@@ -231,7 +240,7 @@ TEST(PtrunVerdict, ReportableOnlyWithEveryConditionMet) {
     for (const auto& [fault, reason] : faults) {
         Json json = quiet;
         fault(json);
-        const Document doc = read(json);
+        const Document doc = analysed(read(json));
         std::string reasons;
         for (const std::string& r : doc.reportable_reasons) reasons += r + "\n";
         EXPECT_NE(reasons.find(reason), std::string::npos) << reasons;

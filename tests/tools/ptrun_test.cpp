@@ -379,7 +379,7 @@ TEST(Ptrun, InterleavesTwoBuildsAndComparesThem) {
 
 TEST(Ptrun, WritesWhatWasAskedForOrFailsSayingSo) {
     TempDir dir;
-    write_file(dir.file("plan"), "100\n100\n100\n100\n100\n100\n");
+    write_file(dir.file("plan"), "100\n100\n100\n100\n100\n100\n100\n100\n");
     const std::string reader_gone = "rm -f p; mkfifo p && exec 3<>p 4>p 3<&- && exec \"$@\" >&4 4>&-";
     const std::string disk_full = "exec \"$@\" >/dev/full";
     const std::string ptrun = PTRUN_BINARY, json = "--json", pt = "--pt", runs = "--runs";
@@ -391,6 +391,9 @@ TEST(Ptrun, WritesWhatWasAskedForOrFailsSayingSo) {
         {disk_full, {ptrun, pt, STAND_IN_PT, runs, "1", json, "-"}, 1, "cannot write the figures to standard output"},
         {disk_full, {PTVERIFY_BINARY, "--units", "1"}, 1, "ptverify: cannot write the digests"},
         {"exec \"$@\"", {PTVERIFY_BINARY, "--runs", "0"}, 2, "Usage: ptverify"},
+        {"exec \"$@\"", {ptrun, pt, STAND_IN_PT, pt, STAND_IN_PT, runs, "1", json, "ab.json"}, 0, ""},
+        {disk_full, {ptrun, "compare", "ab.json"}, 2, "cannot write the comparison to standard output"},
+        {"exec \"$@\"", {ptrun, "compare", "ab.json", "--b-build", "A"}, 2, "A and B are both build A of ab.json"},
         {"exec \"$@\"", {ptrun, pt, STAND_IN_PT, runs, "1", json, "link.json"}, 0, ""},
     };
     // A link updates the file it names, mode kept; what sits beside it is untouched.

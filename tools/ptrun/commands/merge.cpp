@@ -2,6 +2,7 @@
 
 #include "commands/commands.h"
 #include "commands/option_table.h"
+#include "decide/analyse.h"
 #include "model/merge.h"
 #include "model/writer.h"
 #include "system/output.h"
@@ -46,6 +47,7 @@ int merge_command(const Arguments& arguments) {
     Document merged;
     try {
         merged = merge_documents(*sources, &count);
+        analyse(merged);
     } catch (const MergeConflict& e) {
         return failed(std::string("cannot merge these files: ") + e.what());
     }

@@ -2,6 +2,7 @@
 
 #include "commands/commands.h"
 #include "commands/option_table.h"
+#include "decide/analyse.h"
 #include "model/merge.h"
 #include "present/formats.h"
 #include "system/output.h"
@@ -56,7 +57,9 @@ int report_command(const Arguments& arguments) {
     if (!sources) return failed(error);
     std::string text;
     try {
-        text = o.format->render(merge_documents(*sources));
+        Document merged = merge_documents(*sources);
+        analyse(merged);
+        text = o.format->render(merged);
     } catch (const MergeConflict& e) {
         return failed(std::string("cannot report on these files: ") + e.what());
     }

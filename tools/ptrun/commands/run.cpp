@@ -8,6 +8,7 @@
 
 #include "commands/commands.h"
 #include "commands/run_options.h"
+#include "decide/analyse.h"
 #include "model/writer.h"
 #include "present/terminal.h"
 #include "run/machine.h"
@@ -66,7 +67,8 @@ int run(const Settings& settings) {
         fs::remove_all(dir, ignored);
     }
     call.ended_utc = utc_now();
-    const Document doc = results_document(settings, call, machine, builds, session);
+    Document doc = results_document(settings, call, machine, builds, session);
+    analyse(doc);
 
     // The figures first: nothing that happens to the terminal loses them.
     int code = 0;

@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "decide/rounds.h"
-#include "decide/stats.h"
+#include "model/figures.h"
 #include "model/host.h"
 #include "model/limits.h"
 
@@ -78,7 +77,8 @@ struct Difference {
 
 // B against A over the rounds outside warm-up of one copy count.
 struct ComparisonEntry {
-    std::string call_id, host;  // the call and host compared within
+    std::string call_id, host;  // the call compared within (empty: every call) and A's host
+    std::string b_host;         // B's host: A's but in the comparison of a fleet's series with its first
     int copies = 0;
     std::string a, b;
     SampleComparison figures;

@@ -5,7 +5,6 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "model/comparisons.h"
 #include "model/model.h"
 #include "model/reader.h"
 #include "model/writer.h"
@@ -218,8 +217,6 @@ Document merge_documents(const std::vector<Source>& sources, MergeCount* count) 
     if (count != nullptr) *count = merger.count;
     Document out = std::move(merger.out);
     describe_merge(out, sources.empty() ? Document{} : sources.front().document);
-    compute_figures(out);
-    add_comparisons(out);
     return out;
 }
 

@@ -1,4 +1,4 @@
-// Figures of the typed document, computed once from its runs.
+// What a document of one call says of that call, and the ids made up from texts.
 #pragma once
 
 #include <string>
@@ -7,13 +7,6 @@
 #include "model/document.h"
 
 namespace ptrun {
-
-std::vector<RunFigure> run_figures(const Document& document);
-
-// Rounds, summaries (in the order of the document's hosts and builds, so
-// that A is always the first build whatever ran first), flagged runs,
-// reportability and the citation.
-void compute_figures(Document& document);
 
 // The one call of a document of one call, as a merge keeps it.
 CallRecord call_record(const Document& document);

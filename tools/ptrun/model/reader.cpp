@@ -11,6 +11,7 @@
 #include <sstream>
 #include <set>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "model/model.h"
 
@@ -372,12 +373,18 @@ void check_references(Document& doc) {
     }
 }
 
-// Scores each finite can still sum to infinity over a round's copies.
+// Scores each finite can still sum to infinity over a round's copies, and a
+// round's rate score is that sum.
 void check_sums(const Document& doc) {
-    for (const RoundFigure& round : doc.rounds) {
-        if (!std::isfinite(round.rate)) {
-            throw BadField("runs: the scores of round " + std::to_string(round.round) + " of " +
-                           std::to_string(round.copies) + " copies sum to more than a number can hold");
+    std::unordered_map<std::string, double> sums;
+    for (const RunRecord& run : doc.runs) {
+        if (!run.score) continue;
+        double& sum = sums[run.call_id + '\n' + run.host + '\n' + run.build + '\n' + std::to_string(run.copies) +
+                           '\n' + std::to_string(run.round)];
+        sum += *run.score;
+        if (!std::isfinite(sum)) {
+            throw BadField("runs: the scores of round " + std::to_string(run.round) + " of " +
+                           std::to_string(run.copies) + " copies sum to more than a number can hold");
         }
     }
 }
@@ -412,7 +419,6 @@ std::optional<Document> parse_results(const std::string& text, const std::string
         Document doc;
         read_document(doc, top, version, text);
         check_references(doc);
-        compute_figures(doc);
         check_sums(doc);
         return doc;
     } catch (const BadField& e) {

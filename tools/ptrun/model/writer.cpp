@@ -185,7 +185,8 @@ Json comparison_json(const ComparisonEntry& e) {
             {"p_value", c.p_value},       {"decidable", c.decidable},
             {"verdict", verdict_text(c.verdict)}, {"flagged_a", e.flagged_a},
             {"flagged_b", e.flagged_b},   {"differences", differences},
-            {"call_id", e.call_id},       {"host", e.host}};
+            {"call_id", e.call_id.empty() ? Json(nullptr) : Json(e.call_id)},
+            {"host", e.host},             {"b_host", e.b_host}};
 }
 
 Json call_json(const CallRecord& call) {

@@ -7,7 +7,6 @@
 #include <ctime>
 
 #include "build_info.h"
-#include "model/comparisons.h"
 #include "model/model.h"
 
 namespace ptrun {
@@ -110,8 +109,6 @@ Document results_document(const Settings& settings, const Call& call, const Mach
     for (const Run& run : session.runs) doc.runs.push_back(run_record(run, call, host_id, builds));
     doc.stopped_because = session.stopped_because;
     doc.calls.push_back(call_record(doc));
-    compute_figures(doc);
-    add_comparisons(doc);
     return doc;
 }
 
