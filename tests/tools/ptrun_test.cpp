@@ -233,6 +233,8 @@ TEST(Ptrun, RefusesBadInputBeforeAnyRunAndStopsAtAFailedRun) {
         {{"--json", dir.file("fifo")}, " is a FIFO"},
         {{"--json", dir.path()}, " is a folder"},
         {{"--json", dir.file("dangling")}, " is a link to nothing"},
+        {{"--json", ""}, "ptrun: --json needs a file name"},
+        {{"--json="}, "ptrun: --json needs a file name"},
         {{"--pt", dir.file("text")}, " is neither a program nor a script"},
         {{"--pt", dir.file("script")}, "its interpreter \"/no/such/sh\" is not a program"},
     };
@@ -455,10 +457,17 @@ TEST(Ptrun, CreditsACopyOnlyWithAFinitePositiveResultOfItsOwnAndKeepsItsMessages
         {"-5", "", " is not a finite positive number", 0},
         {"hang", "1", "ended by ptrun after the --timeout of 1 s", 0},
         {"spew 20000 1024512", "", "", 1024512},
+        // All of a Result is checked, and a result file too large to read is not taken for none.
+        {"raw 5" + std::string(1100, ' ') + "junk", "", "(1105 characters) is not a finite positive number", 0},
+        {"pad 17000000 1000", "", "pt's result file holds 17000021 bytes, more than the 1 MiB ptrun reads", 0},
+        {"dir", "", "cannot remove the earlier result file ", 0},
     };
     for (const auto& [line, timeout, error, score] : cases) {
         write_file(dir.file("plan"), line + "\n");
         std::filesystem::remove(dir.file("plan.log"));
+        if (line == "dir" && std::filesystem::remove(dir.file("kept/b0-k1-r1-c1.ini"))) {
+            std::filesystem::create_directories(dir.file("kept/b0-k1-r1-c1.ini/in"));
+        }
         std::vector<std::string> args{"--pt", pt, "--runs", "1", "--keep", "kept", "--json", "out.json"};
         if (!timeout.empty()) args.insert(args.end(), {"--timeout", timeout});
         const ChildResult child = run_child(PTRUN_BINARY, args, dir.path(), environment(dir));
@@ -476,11 +485,12 @@ TEST(Ptrun, CreditsACopyOnlyWithAFinitePositiveResultOfItsOwnAndKeepsItsMessages
 
 TEST(Ptrun, RefusesAResultBeyondWhatItCanSumAndBadSeedOrTemporaryFolderBeforeAnyRun) {
     TempDir dir;
-    write_file(dir.file("plan"), "1e308\n1e148\n1.3e148\n");
+    // The bound itself scores: the manual's figure is the one ptrun prints.
+    write_file(dir.file("plan"), "1e308\n1e148\n1.28e148\n");
     using Strings = std::vector<std::string>;
     const std::vector<std::tuple<Strings, Strings, int, std::string>> cases = {
-        {{"--runs", "1"}, {}, 1, "failed: exit code 0: pt's Result \"1e308\" is above 1.28e+148, the most ptrun"},
-        {{"--runs", "1", "--copies", "2", "--cpus", "0"}, {}, 1, "failed: exit code 0: pt's Result \"1.3e148\""},
+        {{"--runs", "1"}, {}, 1, "failed: exit code 0: pt's Result \"1e308\" is above 1e+148, the most ptrun"},
+        {{"--runs", "1", "--copies", "2", "--cpus", "0"}, {}, 1, "failed: exit code 0: pt's Result \"1.28e148\""},
         {{"--pt", STAND_IN_PT, "--seed", "5"}, {}, 2,
          "ptrun: --seed is the seed of --order random: give --order random too, or leave --seed out (ptrun --help"},
         {{"--runs", "1"}, {"TMPDIR=/proc"}, 2, "ptrun: TMPDIR=/proc is not a folder ptrun may write"},
@@ -491,6 +501,10 @@ TEST(Ptrun, RefusesAResultBeyondWhatItCanSumAndBadSeedOrTemporaryFolderBeforeAny
         const ChildResult child = run_child(PTRUN_BINARY, args, dir.path(), env);
         EXPECT_EQ(child.exit_code, code) << message << child.err;
         EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
+        std::smatch bound;
+        if (std::regex_search(child.err, bound, std::regex(R"(is above (\S+), the most)"))) {
+            EXPECT_NE(read_file(PT_MANUALS "/ptrun.1").find("at most " + bound[1].str()), std::string::npos);
+        }
     }
     EXPECT_EQ(calls(dir).size(), 3u) << "bad input started a run";
 }

@@ -23,34 +23,6 @@ std::string hex_of(const unsigned char* bytes, std::size_t n) {
     return hex;
 }
 
-RunRecord run_record(const Run& run, const Call& call, const std::string& host, const std::vector<Build>& builds) {
-    RunRecord r;
-    r.call_id = call.id;
-    r.host = host;
-    r.build = builds.at(run.build).id;
-    r.copies = run.copies;
-    r.round = run.round;
-    r.copy = run.copy;
-    r.cpu = run.cpu;
-    r.warmup = run.warmup;
-    r.started_utc = run.started_utc;
-    r.ended_utc = run.ended_utc;
-    if (run.scored) r.score = run.score;
-    r.wall_s = run.wall_s;
-    r.share = run.share;
-    r.involuntary_switches = run.involuntary_switches;
-    r.exit_code = run.exit_code;
-    if (!run.error.empty()) r.error = run.error;
-    r.pt_messages = run.messages;
-    r.messages_cut = run.messages_cut;
-    r.low_share = run.low_share;
-    r.speed_changed = run.speed_changed;
-    r.flagged = run.flagged();
-    r.environment_before = run.environment_before;
-    r.environment_after = run.environment_after;
-    return r;
-}
-
 CallSettings call_settings(const Settings& settings) {
     CallSettings s;
     s.runs = settings.runs;
@@ -106,7 +78,11 @@ Document results_document(const Settings& settings, const Call& call, const Mach
     if (!settings.label.empty()) host.label = settings.label;
     doc.hosts.push_back(host);
     doc.builds = builds;
-    for (const Run& run : session.runs) doc.runs.push_back(run_record(run, call, host_id, builds));
+    doc.runs = session.runs;
+    for (RunRecord& run : doc.runs) {
+        run.call_id = call.id;
+        run.host = host_id;
+    }
     doc.stopped_because = session.stopped_because;
     doc.calls.push_back(call_record(doc));
     return doc;
