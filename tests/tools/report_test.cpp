@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ptrun/model/merge.h"
+#include "ptrun/model/model.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
 #include "ptrun/present/svg.h"
@@ -101,7 +102,7 @@ TEST(PtrunMerge, ReadsTheOlderSchemaAndRecognisesItTwice) {
     const auto doc = ptrun::parse_results(older, "old.json", error);
     ASSERT_TRUE(doc) << error;
     const Document merged = merge({{"old", *doc}, call("b1", "beta", "beta.lan", "s1", {1, 2}), {"old", *doc}});
-    EXPECT_EQ(merged.upgraded_from, std::nullopt);
+    EXPECT_EQ(ptrun::whole_call(merged).upgraded_from, std::nullopt);
     EXPECT_EQ(merged.calls[0].upgraded_from, 1);
     EXPECT_EQ(merged.runs.size(), 4u);
     EXPECT_EQ(merged.summary[0].median, 60);
@@ -227,7 +228,7 @@ TEST(PtrunReport, ListsAHostThatProducedNothingInEveryFormat) {
     const Document merged = merge({call("a1", "alpha", "alpha.lan", "s1", {9, 10, 12, 11}), {"far.json", *far}});
     ASSERT_EQ(merged.hosts.size(), 2u);
     EXPECT_EQ(merged.calls[1].no_results_reason, "unreachable");
-    EXPECT_EQ(merged.outcome, "failed");
+    EXPECT_EQ(ptrun::whole_call(merged).outcome, "failed");
     ASSERT_FALSE(merged.reportable_reasons.empty());
     EXPECT_EQ(merged.reportable_reasons[0], "host far: no results (unreachable)");
     // Written and read back, it still says so.

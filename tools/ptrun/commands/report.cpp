@@ -51,12 +51,12 @@ int report_command(const Arguments& arguments) {
     if (paths->empty()) throw UsageError("no results file named");
     std::string error;
     Target target;
-    if (!resolve_target(o.out.empty() ? "-" : o.out, target, error)) throw UsageError(error);
+    if (!resolve_target(o.out.empty() ? "-" : o.out, target, error, "-o")) throw UsageError(error);
     const std::optional<std::vector<Source>> sources = load_all(*paths, error);
     if (!sources) return failed(error);
     std::string text;
     try {
-        text = o.format->render(merge_documents(*sources));
+        text = o.format->render(merge_documents(std::move(*sources)));
     } catch (const MergeConflict& e) {
         return failed(std::string("cannot report on these files: ") + e.what());
     }
