@@ -107,8 +107,9 @@ std::string recorded(const CallRecord& call, const std::string& id) {
     return id;
 }
 
+// contents: the digest of each run's content, in the order of runs.
 CallPrint fingerprint(const std::string& file, const CallRecord& call, const std::vector<RunRecord*>& runs,
-                      const HostsById& hosts, const BuildsById& builds) {
+                      const HostsById& hosts, const BuildsById& builds, std::vector<std::uint64_t>& contents) {
     CallPrint print{file};
     print.outcome = hash_of(call.outcome + '\n' + call.no_results_reason.value_or("") + '\n' + call.started_utc);
     const auto host = hosts.find(call.host);
@@ -121,8 +122,10 @@ CallPrint fingerprint(const std::string& file, const CallRecord& call, const std
     print.builds = hash_of(described);
     std::vector<std::uint64_t> lines;
     lines.reserve(runs.size());
+    contents.clear();
     for (const RunRecord* run : runs) {
-        lines.push_back(hash_of(run_identity(*run, recorded(call, run->build)) + ' ' + run_content(*run)));
+        contents.push_back(hash_of(run_content(*run)));
+        lines.push_back(hash_of(run_identity(*run, recorded(call, run->build)) + ' ' + std::to_string(contents.back())));
     }
     std::sort(lines.begin(), lines.end());
     Digest digest;
@@ -147,9 +150,10 @@ public:
         for (const Host& host : doc.hosts) hosts.emplace(host.id, &host);
         for (const Build& build : doc.builds) builds.emplace(build.id, &build);
         std::vector<bool> keep(doc.runs.size(), false);
+        std::vector<std::uint64_t> contents;
         for (const CallRecord& call : doc.calls) {
             const std::vector<RunRecord*>& runs = runs_of_call[call.call_id];
-            const CallPrint print = fingerprint(source.file, call, runs, hosts, builds);
+            const CallPrint print = fingerprint(source.file, call, runs, hosts, builds, contents);
             const auto [seen, added] = calls_.try_emplace(call.call_id, print);
             if (!added) {
                 if (const auto what = seen->second.differs(print)) {
@@ -159,7 +163,7 @@ public:
                 count.duplicates += runs.size();
                 continue;
             }
-            add_call(source.file, call, runs, hosts, builds);
+            add_call(source.file, call, runs, contents, hosts, builds);
             for (const RunRecord* run : runs) keep[static_cast<std::size_t>(run - doc.runs.data())] = !run->call_id.empty();
         }
         std::size_t kept = 0;
@@ -215,7 +219,7 @@ private:
     // The call's runs are given their ids here; one read twice in the file is
     // marked to be dropped (an empty call id).
     void add_call(const std::string& file, CallRecord call, const std::vector<RunRecord*>& runs,
-                  const HostsById& hosts, const BuildsById& builds) {
+                  const std::vector<std::uint64_t>& contents, const HostsById& hosts, const BuildsById& builds) {
         const auto host = hosts.find(call.host);
         call.host = place_host(call, host == hosts.end() ? nullptr : host->second);
         std::unordered_map<std::string, std::pair<std::string, std::string>> here;  // id in file -> recorded, id
@@ -228,13 +232,14 @@ private:
         }
         call.builds = placed;
         const std::uint64_t call_number = number_of(call.call_id) << 32;
-        for (RunRecord* run : runs) {
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            RunRecord* run = runs[i];
             const auto build = here.find(run->build);
             const std::string& recorded_id = build == here.end() ? run->build : build->second.first;
             const RunKey key{call_number | number_of(recorded_id), std::uint64_t(unsigned(run->round)) << 22 |
                                                                        std::uint64_t(run->copies) << 11 |
                                                                        std::uint64_t(run->copy)};
-            const std::uint64_t content = hash_of(run_content(*run));
+            const std::uint64_t content = contents[i];
             const auto [seen, added] = runs_.try_emplace(key, content);
             if (!added) {
                 if (seen->second != content) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <streambuf>
+#include <string_view>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -30,23 +31,29 @@ struct BadField : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// A value of the document with its path, for the messages.
+// A value of the document with its path, for the messages. The path is
+// made only for a message: a child knows its parent and its name or place.
 class Field {
 public:
-    Field(const Json* value, std::string path) : value_(value), path_(std::move(path)) {}
+    Field(const Json* value, std::string path) : value_(value), root_(std::move(path)) {}
 
     bool present() const { return value_ != nullptr && !value_->is_null(); }
-    const std::string& path() const { return path_; }
+    std::string path() const {
+        if (parent_ == nullptr) return root_;
+        const std::string above = parent_->path();
+        if (index_ != kNamed) return above + "[" + std::to_string(index_) + "]";
+        return above.empty() ? std::string(name_) : above + "." + std::string(name_);
+    }
     [[noreturn]] void fail(const std::string& what) const {
-        throw BadField((path_.empty() ? "" : path_ + ": ") + what);
+        const std::string at = path();
+        throw BadField((at.empty() ? "" : at + ": ") + what);
     }
 
     Field operator[](const char* key) const {
-        const std::string path = path_.empty() ? key : path_ + "." + key;
-        if (!present()) return {nullptr, path};
+        if (!present()) return {nullptr, this, key};
         if (!value_->is_object()) fail("not an object");
         const auto it = value_->find(key);
-        return {it == value_->end() ? nullptr : &*it, path};
+        return {it == value_->end() ? nullptr : &*it, this, key};
     }
 
     std::string text() const {
@@ -90,16 +97,14 @@ public:
     void each(Visit visit) const {
         if (!present()) return;
         if (!value_->is_array()) fail("not a list");
-        for (std::size_t i = 0; i < value_->size(); ++i) {
-            visit(Field(&(*value_)[i], path_ + "[" + std::to_string(i) + "]"));
-        }
+        for (std::size_t i = 0; i < value_->size(); ++i) visit(Field(&(*value_)[i], this, {}, i));
     }
     // Calls visit(name, Field) for each member of an object.
     template <typename Visit>
     void members(Visit visit) const {
         if (!present()) return;
         if (!value_->is_object()) fail("not an object");
-        for (const auto& [name, value] : value_->items()) visit(name, Field(&value, path_ + "." + name));
+        for (const auto& [name, value] : value_->items()) visit(name, Field(&value, this, name));
     }
     std::vector<std::string> texts() const {
         std::vector<std::string> out;
@@ -113,8 +118,15 @@ public:
     }
 
 private:
+    static constexpr std::size_t kNamed = static_cast<std::size_t>(-1);
+    Field(const Json* value, const Field* parent, std::string_view name, std::size_t index = kNamed)
+        : value_(value), parent_(parent), name_(name), index_(index) {}
+
     const Json* value_;
-    std::string path_;
+    const Field* parent_ = nullptr;  // outlives this: fields are made and used within one expression or call
+    std::string_view name_;
+    std::size_t index_ = kNamed;
+    std::string root_;
 };
 
 // "unknown" is what earlier files said where the machine did not tell.
