@@ -22,7 +22,7 @@
 namespace {
 
 // The results file of one host's call: one build, `rounds` rounds of one copy.
-ptrun::Document host_call(int host, int rounds, std::mt19937& random) {
+std::string host_file(int host, int rounds, std::mt19937& random) {
     std::normal_distribution<double> score(1000, 20);
     ptrun::Document doc;
     const std::string id = "host-" + std::to_string(host);
@@ -53,10 +53,8 @@ ptrun::Document host_call(int host, int rounds, std::mt19937& random) {
         doc.runs.push_back(run);
     }
     ptrun::compute_figures(doc);
-    return doc;
+    return ptrun::dump(doc);
 }
-
-std::string host_file(int host, int rounds, std::mt19937& random) { return ptrun::dump(host_call(host, rounds, random)); }
 
 // Reads every file, merges them and writes the HTML report: what
 // `ptrun report --format html` does with a fleet's files.
@@ -100,7 +98,8 @@ std::string big_file(long runs) {
     for (long r = 1; r <= runs; ++r) {
         char line[160];
         std::snprintf(line, sizeof line,
-                      "%s\n{\"copies\": 1, \"round\": %ld, \"copy\": 1, \"cpu\": 0, \"score\": %.6f, \"wall_s\": 41.25, \"share\": 0.9981}",
+                      "%s\n{\"copies\": 1, \"round\": %ld, \"copy\": 1, \"cpu\": 0, \"score\": %.6f, "
+                      "\"wall_s\": 41.25, \"share\": 0.9981}",
                       r == 1 ? "" : ",", r, score(random));
         out << line;
     }
@@ -125,7 +124,9 @@ void BM_ResultsMergeFile(benchmark::State& state) {
         }
         const ptrun::Document merged = ptrun::merge_documents(std::move(*sources));
         std::FILE* file = std::fopen(out.c_str(), "w");
-        ptrun::write_results(merged, [file](const std::string& text) { std::fwrite(text.data(), 1, text.size(), file); });
+        ptrun::write_results(merged, [file](const std::string& text) {
+            std::fwrite(text.data(), 1, text.size(), file);
+        });
         std::fclose(file);
     }
     std::ifstream size(in, std::ios::ate | std::ios::binary);

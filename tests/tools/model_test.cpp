@@ -204,7 +204,8 @@ TEST(PtrunMerge, RefusesOneCallWithOtherContentsInEitherOrder) {
     };
     const std::vector<std::pair<Document, std::string>> cases = {
         {with("/runs/2/score"_json_pointer, 99), "with different runs"},
-        {with("/builds/0/sha256"_json_pointer, "other"), "with different builds (path, sha256, build line or validation)"},
+        {with("/builds/0/sha256"_json_pointer, "other"),
+         "with different builds (path, sha256, build line or validation)"},
         {with("/hosts/0/machine/processor"_json_pointer, "P other"),
          "on different hosts (hostname, processor, kernel or memory)"},
         {with("/started_utc"_json_pointer, "2026-01-01T00:00:00Z"), "with a different outcome or start"},

@@ -125,7 +125,8 @@ CallPrint fingerprint(const std::string& file, const CallRecord& call, const std
     contents.clear();
     for (const RunRecord* run : runs) {
         contents.push_back(hash_of(run_content(*run)));
-        lines.push_back(hash_of(run_identity(*run, recorded(call, run->build)) + ' ' + std::to_string(contents.back())));
+        const std::string identity = run_identity(*run, recorded(call, run->build));
+        lines.push_back(hash_of(identity + ' ' + std::to_string(contents.back())));
     }
     std::sort(lines.begin(), lines.end());
     Digest digest;
@@ -164,7 +165,9 @@ public:
                 continue;
             }
             add_call(source.file, call, runs, contents, hosts, builds);
-            for (const RunRecord* run : runs) keep[static_cast<std::size_t>(run - doc.runs.data())] = !run->call_id.empty();
+            for (const RunRecord* run : runs) {
+                keep[static_cast<std::size_t>(run - doc.runs.data())] = !run->call_id.empty();
+            }
         }
         std::size_t kept = 0;
         for (std::size_t i = 0; i < doc.runs.size(); ++i) {
@@ -271,11 +274,14 @@ std::string nothing_ran(const Document& out) {
 }  // namespace
 
 Document merge_documents(std::vector<Source> sources, MergeCount* count) {
-    Merger merger;
-    for (Source& source : sources) merger.add(source);
-    merger.count.runs = merger.out.runs.size();
-    if (count != nullptr) *count = merger.count;
-    Document out = std::move(merger.out);
+    Document out;
+    {  // the merger's indexes go before the figures are computed
+        Merger merger;
+        for (Source& source : sources) merger.add(source);
+        merger.count.runs = merger.out.runs.size();
+        if (count != nullptr) *count = merger.count;
+        out = std::move(merger.out);
+    }
     if (out.builds.empty()) throw MergeConflict(nothing_ran(out));
     out.merged = true;
     if (!sources.empty()) out.pt_version = sources.front().document.pt_version;

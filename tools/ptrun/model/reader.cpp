@@ -531,7 +531,9 @@ void check_references(Document& doc) {
         if (!hosts.count(call.host)) throw BadField(at + "host: no host " + call.host + " in hosts");
         std::set<std::string>& own = builds_of_call[call.call_id];
         for (const auto& [recorded, id] : call.builds) {
-            if (!builds.count(id)) throw BadField(at + "recorded_builds." + recorded + ": no build " + id + " in builds");
+            if (!builds.count(id)) {
+                throw BadField(at + "recorded_builds." + recorded + ": no build " + id + " in builds");
+            }
             own.insert(id);
         }
     }

@@ -6,7 +6,8 @@
 
 namespace ptrun {
 
-// Where --json FILE (or another option's FILE, named in the messages) writes: "-" and any name of ptrun's own standard output
+// Where --json FILE (or another option's FILE, named in the messages) writes:
+// "-" and any name of ptrun's own standard output
 // (such as /dev/stdout) mean standard output; a link means the file it names.
 struct Target {
     bool standard_output = false;
