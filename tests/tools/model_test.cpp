@@ -84,6 +84,7 @@ TEST(PtrunReader, RefusesBadInputNamingTheFileAndTheField) {
         {std::string(100000, '[') + std::string(100000, ']'), "nested deeper than 64 levels"},
         {with(two, "/builds/0/path_hex"_json_pointer, "2f7"), "builds[0].path_hex: not pairs of hex digits"},
         {without(merged, "/calls/0/recorded_builds"_json_pointer), "calls[0].recorded_builds: missing"},
+        {with(merged, "/calls"_json_pointer, Json::array()), "calls: no call"},
         {with(merged, "/calls/0/recorded_builds"_json_pointer, Json::object({{"A", "Z"}})),
          "calls[0].recorded_builds.A: no build Z in builds"},
         {with(merged, "/calls/0/recorded_builds"_json_pointer, Json::object({{"A", "B"}})),

@@ -53,9 +53,9 @@ std::string run_content(const RunRecord& run) {
 }
 
 std::uint64_t hash_of(const std::string& text) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (const unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
-    return hash;
+    Digest digest;
+    digest.add(text);
+    return digest.value();
 }
 
 // Ids unique within the merged document; the one the call used where free.

@@ -27,6 +27,7 @@ class Digest {
 public:
     void add(const std::string& text);
     std::string hex() const;
+    std::uint64_t value() const { return hash_; }
 
 private:
     std::uint64_t hash_ = 14695981039346656037ull;

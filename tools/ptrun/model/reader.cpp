@@ -511,6 +511,7 @@ void read_document(Document& doc, const Field& top, int version, ReadRuns& runs)
     doc.runs = std::move(runs.runs);
     doc.merged = top["calls"].present();
     top["calls"].each([&doc](const Field& item) { doc.calls.push_back(call_of(item)); });
+    if (doc.merged && doc.calls.empty()) top["calls"].fail("no call");
     if (doc.merged) return;
     own.host = own.recorded_host = doc.hosts.front().id;
     for (const Build& build : doc.builds) own.builds[build.id] = build.id;
