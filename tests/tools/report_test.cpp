@@ -14,6 +14,7 @@
 #include "ptrun/decide/analyse.h"
 #include "ptrun/decide/comparisons.h"
 #include "ptrun/model/merge.h"
+#include "ptrun/model/model.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
 #include "ptrun/present/svg.h"
@@ -105,7 +106,7 @@ TEST(PtrunMerge, ReadsTheOlderSchemaAndRecognisesItTwice) {
     const auto doc = ptrun::parse_results(older, "old.json", error);
     ASSERT_TRUE(doc) << error;
     const Document merged = merge({{"old", *doc}, call("b1", "beta", "beta.lan", "s1", {1, 2}), {"old", *doc}});
-    EXPECT_EQ(merged.upgraded_from, std::nullopt);
+    EXPECT_EQ(ptrun::whole_call(merged).upgraded_from, std::nullopt);
     EXPECT_EQ(merged.calls[0].upgraded_from, 1);
     EXPECT_EQ(merged.runs.size(), 4u);
     EXPECT_EQ(merged.summary[0].median, 60);
@@ -120,19 +121,27 @@ TEST(PtrunMerge, RefusesBadInputAndLeavesTheOutputAlone) {
     wrong["runs"][1]["warmup"] = "yes";
     write_file(dir.file("wrong.json"), wrong.dump());
     write_file(dir.file("out.json"), "before");
-    const std::vector<std::vector<std::string>> calls = {
-        {"merge", "good.json", "newer.json", "-o", "out.json"},
-        {"merge", "good.json", "text.json", "-o", "out.json"},
-        {"merge", "good.json", "-o", "no/such/dir/out.json"},
-        {"report", "--format", "html", "-o", "out.json", "text.json"},
-        {"report", "--format", "pdf", "good.json"},
-        {"merge", "good.json", "wrong.json", "-o", "out.json"},
-        {"report", "-o", "out.json", "wrong.json"},
+    const std::string stub = R"({"schema_version": 2, "call_id": "00000000000000f1", "outcome": "no results",
+        "no_results_reason": "unreachable", "host": {"id": "far", "hostname": "far", "label": null}, "runs": []})";
+    write_file(dir.file("far.json"), stub);
+    // Each refusal, and what its message must say.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> calls = {
+        {{"merge", "good.json", "newer.json", "-o", "out.json"}, "schema version 99"},
+        {{"merge", "good.json", "text.json", "-o", "out.json"}, "not JSON"},
+        {{"merge", "good.json", "-o", "no/such/dir/out.json"}, "cannot write -o no/such/dir/out.json"},
+        {{"report", "--format", "html", "-o", "out.json", "text.json"}, "not JSON"},
+        {{"report", "-o", "no/such/dir/out.json", "good.json"}, "cannot write -o no/such/dir/out.json"},
+        {{"report", "--format", "pdf", "good.json"}, "--format"},
+        {{"merge", "good.json", "wrong.json", "-o", "out.json"}, "runs[1].warmup"},
+        {{"report", "-o", "out.json", "wrong.json"}, "runs[1].warmup"},
+        {{"merge", "far.json", "far.json", "-o", "out.json"}, "no call ran a build (far: unreachable)"},
+        {{"report", "far.json"}, "no call ran a build (far: unreachable)"},
     };
-    for (const auto& args : calls) {
+    for (const auto& [args, says] : calls) {
         const ChildResult child = run_child(PTRUN_BINARY, args, dir.path());
         EXPECT_EQ(child.exit_code, 2) << args[1] << " " << args[2];
         EXPECT_EQ(child.err.rfind("ptrun", 0), 0u) << child.err;
+        EXPECT_NE(child.err.find(says), std::string::npos) << child.err;
         EXPECT_EQ(read_file(dir.file("out.json")), "before");
     }
     EXPECT_EQ(run_child(PTRUN_BINARY, {"merge", "good.json", "good.json", "-o", "out.json"}, dir.path()).exit_code, 0);
@@ -231,7 +240,7 @@ TEST(PtrunReport, ListsAHostThatProducedNothingInEveryFormat) {
     const Document merged = merge({call("a1", "alpha", "alpha.lan", "s1", {9, 10, 12, 11}), {"far.json", *far}});
     ASSERT_EQ(merged.hosts.size(), 2u);
     EXPECT_EQ(merged.calls[1].no_results_reason, "unreachable");
-    EXPECT_EQ(merged.outcome, "failed");
+    EXPECT_EQ(ptrun::whole_call(merged).outcome, "failed");
     ASSERT_FALSE(merged.reportable_reasons.empty());
     EXPECT_EQ(merged.reportable_reasons[0], "host far: no results (unreachable)");
     // Written and read back, it still says so.

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "decide/analyse.h"
+#include "model/model.h"
 #include "present/svg.h"
 
 namespace ptrun {
@@ -253,7 +254,8 @@ Section overview_of(const Document& doc) {
     add_fact(overview, "hosts", std::to_string(doc.hosts.size()));
     add_fact(overview, "runs", std::to_string(doc.runs.size()));
     add_fact(overview, "flagged runs", std::to_string(doc.flagged_runs));
-    add_fact(overview, "from", doc.started_utc + " to " + doc.ended_utc);
+    const CallRecord whole = whole_call(doc);
+    add_fact(overview, "from", whole.started_utc + " to " + whole.ended_utc);
     add_fact(overview, "unit", kUnit);
     const std::string reasons = joined(doc.reportable_reasons);
     add_fact(overview, "reportable", yes_no(reasons.empty()) + (reasons.empty() ? "" : ": " + reasons));

@@ -66,14 +66,15 @@ Document results_document(const Settings& settings, const Call& call, const Mach
                           const std::vector<Build>& builds, const Session& session) {
     Document doc;
     const std::string host_id = settings.label.empty() ? machine.hostname : settings.label;
-    doc.call_id = call.id;
-    doc.ptrun_version = PT_VERSION;
+    CallRecord& record = doc.calls.emplace_back();
+    record.call_id = call.id;
+    record.ptrun_version = PT_VERSION;
     doc.pt_version = builds.empty() || builds[0].info.version.empty() ? "unknown" : builds[0].info.version;
-    doc.outcome = outcome_name(session.outcome);
-    doc.started_utc = call.started_utc;
-    doc.ended_utc = call.ended_utc;
-    doc.command_line = settings.command_line;
-    doc.settings = call_settings(settings);
+    record.outcome = outcome_name(session.outcome);
+    record.started_utc = call.started_utc;
+    record.ended_utc = call.ended_utc;
+    record.command_line = settings.command_line;
+    record.settings = call_settings(settings);
     Host host{host_id, machine.hostname, std::nullopt, machine, true};
     if (!settings.label.empty()) host.label = settings.label;
     doc.hosts.push_back(host);
@@ -83,8 +84,9 @@ Document results_document(const Settings& settings, const Call& call, const Mach
         run.call_id = call.id;
         run.host = host_id;
     }
-    doc.stopped_because = session.stopped_because;
-    doc.calls.push_back(call_record(doc));
+    record.stopped_because = session.stopped_because;
+    record.host = record.recorded_host = host_id;
+    for (const Build& build : builds) record.builds[build.id] = build.id;
     return doc;
 }
 
