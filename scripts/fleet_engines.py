@@ -152,13 +152,15 @@ def end_process(proc, grace=10):
 def process(argv, log, env=None, cwd=None, grace=10):
     """argv in a session of its own, its output into the file log; yields the
     Popen, and ends it with all it started when the block is left."""
-    with open(log, "wb") as out:
-        proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                                start_new_session=True, env=env, cwd=cwd)
+    proc = None
     try:
+        with open(log, "wb") as out:
+            proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                                    start_new_session=True, env=env, cwd=cwd)
         yield proc
     finally:
-        end_process(proc, grace)
+        if proc:
+            end_process(proc, grace)
 
 
 def _daemons_now():
