@@ -24,6 +24,7 @@ import re
 import sys
 import time
 
+sys.dont_write_bytecode = True   # no __pycache__ in the source tree
 from fleet_engines import (SUBNET, Failure, Stopped, fleet_run, free_ports, munge, namespaces_possible,
                            network_namespace, process, run, slurm, ssh_keys, sshd)
 
