@@ -122,6 +122,15 @@ def _descendants(pid):
     return found
 
 
+def _alive(pid):
+    """Whether pid still runs (an ended process its parent has not reaped yet does not)."""
+    try:
+        with open(f"/proc/{pid}/stat", encoding="utf-8", errors="replace") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] not in "ZX"
+    except (OSError, IndexError):
+        return False
+
+
 def _signal_all(proc, pids, signum):
     with contextlib.suppress(ProcessLookupError, PermissionError):
         os.killpg(proc.pid, signum)
@@ -141,7 +150,7 @@ def end_process(proc, grace=10):
         _signal_all(proc, below, signal.SIGTERM)
         deadline = time.monotonic() + grace
         while time.monotonic() < deadline:
-            if proc.poll() is not None and not any(os.path.exists(f"/proc/{pid}") for pid in below):
+            if proc.poll() is not None and not any(map(_alive, below)):
                 break
             time.sleep(0.1)
         _signal_all(proc, below | _descendants(proc.pid), signal.SIGKILL)
@@ -163,12 +172,12 @@ def process(argv, log, env=None, cwd=None, grace=10):
             end_process(proc, grace)
 
 
-def _daemons_now():
+def _daemons_now(names=DAEMON_NAMES):
     found = set()
     for entry in os.listdir("/proc"):
         if entry.isdigit():
             with contextlib.suppress(OSError), open(f"/proc/{entry}/comm", encoding="utf-8") as comm:
-                if comm.read().strip() in DAEMON_NAMES:
+                if comm.read().strip() in names:
                     found.add(int(entry))
     return found
 
@@ -351,11 +360,25 @@ def _uts(host, argv):
     return ["unshare", "--uts", "sh", "-c", f"hostname {host} && exec {shlex.join(argv)}"]
 
 
+def _steps_end(before):
+    # slurmstepd leaves slurmd's tree as it starts: each of ours, with the job's
+    # processes below it, is waited for and then killed.
+    with shielded():
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and any(map(_alive, _daemons_now(("slurmstepd",)) - before)):
+            time.sleep(0.2)
+        steps = {pid for pid in _daemons_now(("slurmstepd",)) - before if _alive(pid)}
+        for pid in steps.union(*map(_descendants, steps)):
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, signal.SIGKILL)
+
+
 def _jobs_end(env):
-    run("timeout", "10", "scancel", "--quiet", "--user=root", check=False, env=env)
-    deadline = time.monotonic() + 15
-    while time.monotonic() < deadline and run("timeout", "5", "squeue", "-h", "-o", "%i", check=False, env=env):
-        time.sleep(0.5)
+    with shielded():
+        run("timeout", "10", "scancel", "--quiet", "--user=root", check=False, env=env)
+        deadline = time.monotonic() + 15
+        while time.monotonic() < deadline and run("timeout", "5", "squeue", "-h", "-o", "%i", check=False, env=env):
+            time.sleep(0.5)
 
 
 @contextlib.contextmanager
@@ -363,8 +386,9 @@ def slurm(work, munge_socket, nodes):
     """slurmctld and one slurmd per node, nodes being (name, address,
     namespace or None). Cores are bound by default, the common site setting
     the batch script must undo. Yields the environment whose SLURM_CONF names
-    the cluster. On the way out the jobs are cancelled (their steps then end
-    on their own), then slurmd and slurmctld are ended."""
+    the cluster. On the way out the jobs are cancelled, their slurmstepd (with
+    what runs below them) are given 10 s to end and then killed, then slurmd
+    and slurmctld are ended and the cluster's folder removed."""
     with owned_folder(os.path.join(work, "slurm")) as s:
         yield from _slurm_up(s, munge_socket, nodes)
 
@@ -382,7 +406,7 @@ def _slurm_up(s, munge_socket, nodes):
             os.makedirs(os.path.join(s, "spool-" + name))
             out.write(f"NodeName={name} NodeAddr={address} {hw} State=UNKNOWN\n")
         out.write("PartitionName=fleet Nodes=ALL Default=YES MaxTime=INFINITE State=UP\n")
-    env = dict(os.environ, SLURM_CONF=conf)
+    env, steps_before = dict(os.environ, SLURM_CONF=conf), _daemons_now(("slurmstepd",))
     with contextlib.ExitStack() as daemons:
         daemons.enter_context(process(_uts("ptctl", ["slurmctld", "-D", "-f", conf]),
                                       os.path.join(s, "slurmctld.out"), env))
@@ -390,6 +414,7 @@ def _slurm_up(s, munge_socket, nodes):
         for name, _, namespace in nodes:
             daemons.enter_context(process(in_namespace(namespace, _uts(name, ["slurmd", "-D", "-f", conf, "-N", name])),
                                           os.path.join(s, f"slurmd-{name}.out"), env))
+        daemons.callback(_steps_end, steps_before)
         daemons.callback(_jobs_end, env)
         wait_until(30, "the Slurm nodes", lambda: set(run("sinfo", "-h", "-o", "%T", check=False, env=env).split())
                    == {"idle"})

@@ -306,7 +306,8 @@ def ansible(work, stack, ssh, namespaces):
     log = fleet.playbook("run-2", fleet.inventory(f"{work}/inventory-2", fleet.host("gone", 3) + "\n" +
                                                   fleet.host("slow", 2, " ptrun_timeout=3")))
     check("no complete run on broken (ptrun failed), gone (unreachable), shared-a (unreachable),"
-          " shared-b (unreachable), slow (timed out)" in log, "run 2: the hosts without results are not named with their reasons")
+          " shared-b (unreachable), slow (timed out)" in log,
+          "run 2: the hosts without results are not named with their reasons")
     check_second_run(first, os.path.realpath(f"{work}/results/latest"))
 
     say("-- ptrun_arguments as text, as an INI inventory keeps a YAML list")
