@@ -95,7 +95,7 @@ def free_ports(count):
     with contextlib.ExitStack() as held:
         sockets = [held.enter_context(socket.socket()) for _ in range(count)]
         for s in sockets:
-            s.bind(("127.0.0.1", 0))
+            s.bind(("", 0))
         return [s.getsockname()[1] for s in sockets]
 
 
@@ -185,7 +185,8 @@ def _daemons_now(names=DAEMON_NAMES):
 def leftovers(work, before):
     """Processes left running by the test: any (but this one and its callers)
     with the test's marker in its environment, and any daemon of the kinds the
-    test starts that was not running before it began."""
+    test starts that was not running before it began (one that has ended but
+    is not reaped yet does not count)."""
     mine, pid, parents = set(), os.getpid(), _parents()
     while pid > 1:
         mine.add(pid)
@@ -199,7 +200,7 @@ def leftovers(work, before):
                 marked, name = marker in environ.read().split(b"\0"), comm.read().strip()
         except OSError:
             continue
-        if marked or (name in DAEMON_NAMES and int(entry) not in before):
+        if (marked or (name in DAEMON_NAMES and int(entry) not in before)) and _alive(entry):
             found[int(entry)] = name
     return found
 
