@@ -181,7 +181,7 @@ TEST(PtrunMerge, IdentifiesRunsByCallAndRecordedBuildAndStaysIdempotent) {
                         {"runs", {{{"copies", 1}, {"round", 1}, {"copy", 1}, {"score", 5.5}}}}};
     const std::string relaid = "{\"runs\":[{\"score\":5.50, \"copy\":1,\"round\":1,\"copies\":1}],\n \"pt\": "
                                "{\"path\": \"/pt\"}, \"machine\":{\"processor\":\"Q\"},\"outcome\":\"completed\"}";
-    const Document old = read(older), old_merged = ptrun::merge_documents({{"old.json", old}});
+    const Document old = read(older), old_merged = analysed(ptrun::merge_documents({{"old.json", old}}));
     struct Case {
         std::vector<ptrun::Source> sources;
         std::size_t runs, duplicates;

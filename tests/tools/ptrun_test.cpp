@@ -248,7 +248,7 @@ TEST(Ptrun, RefusesBadInputBeforeAnyRunAndStopsAtAFailedRun) {
         with_pt.insert(with_pt.end(), args.begin(), args.end());
         const ChildResult child = run_child(PTRUN_BINARY, with_pt, dir.path(), environment(dir));
         EXPECT_EQ(child.exit_code, 2) << args[0];
-        EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
+        EXPECT_NE(child.err.find(message), std::string::npos) << message << "\n" << child.err;
     }
     EXPECT_TRUE(calls(dir).empty()) << "a run started despite bad input";
     for (const std::string& tmpdir : {dir.file("no/such"), dir.file("text")}) {
@@ -411,7 +411,7 @@ TEST(Ptrun, WritesWhatWasAskedForOrFailsSayingSo) {
         sh_args.insert(sh_args.end(), args.begin(), args.end());
         const ChildResult child = run_child("/bin/sh", sh_args, dir.path(), environment(dir));
         EXPECT_EQ(child.exit_code, code) << script << " " << args.back() << child.err;
-        EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
+        EXPECT_NE(child.err.find(message), std::string::npos) << message << "\n" << child.err;
         if (args[0] == ptrun && (code == 0 || args.back() == "out.json")) {
             const std::string text = args.back().ends_with(".json") ? read_file(dir.file(args.back())) : child.out;
             EXPECT_EQ(nlohmann::json::parse(text)["outcome"], "completed") << args.back();
@@ -500,7 +500,7 @@ TEST(Ptrun, RefusesAResultBeyondWhatItCanSumAndBadSeedOrTemporaryFolderBeforeAny
         for (const std::string& entry : environment(dir)) env.push_back(entry);  // the first of a name counts
         const ChildResult child = run_child(PTRUN_BINARY, args, dir.path(), env);
         EXPECT_EQ(child.exit_code, code) << message << child.err;
-        EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
+        EXPECT_NE(child.err.find(message), std::string::npos) << message << "\n" << child.err;
         std::smatch bound;
         if (std::regex_search(child.err, bound, std::regex(R"(is above (\S+), the most)"))) {
             EXPECT_NE(read_file(PT_MANUALS "/ptrun.1").find("at most " + bound[1].str()), std::string::npos);
