@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "ptrun/commands/commands.h"
-#include "ptrun/model/model.h"
+#include "ptrun/decide/analyse.h"
 #include "ptrun/model/writer.h"
 
 namespace {
@@ -27,13 +27,16 @@ namespace {
 std::string call_file(int host, int night, std::mt19937& random) {
     std::normal_distribution<double> score(1000, 20);
     ptrun::Document doc;
-    doc.call_id = "call-" + std::to_string(host) + "-" + std::to_string(night);
-    doc.outcome = "completed";
+    const std::string id = "host-" + std::to_string(host);
+    ptrun::CallRecord& call = doc.calls.emplace_back();
+    call.call_id = "call-" + std::to_string(host) + "-" + std::to_string(night);
+    call.outcome = "completed";
+    call.host = call.recorded_host = id;
+    call.builds["A"] = "A";
     char started[32];  // 28 days a month, so that the nights run in the order of their dates
     std::snprintf(started, sizeof started, "%04d-%02d-%02dT02:00:00Z", 2026 + night / 336, 1 + night / 28 % 12,
                   1 + night % 28);
-    doc.started_utc = started;
-    const std::string id = "host-" + std::to_string(host);
+    call.started_utc = call.ended_utc = started;
     ptrun::Machine machine;
     machine.processor = "Processor " + std::to_string(host % 7);
     machine.kernel = night < 50 ? "Linux 6.1.0-18" : "Linux 6.1.0-21";
@@ -51,18 +54,17 @@ std::string call_file(int host, int night, std::mt19937& random) {
     snapshot.temperatures_c = {{"Package id 0", 45}};
     for (int r = 1; r <= 3; ++r) {
         ptrun::RunRecord run;
-        run.call_id = doc.call_id;
+        run.call_id = call.call_id;
         run.host = id;
         run.build = "A";
         run.copies = run.copy = 1;
         run.round = r;
-        run.started_utc = run.ended_utc = doc.started_utc;
+        run.started_utc = run.ended_utc = call.started_utc;
         run.score = score(random) * (host == 0 && night >= 50 ? 0.95 : 1);
         run.environment_before = run.environment_after = snapshot;
         doc.runs.push_back(run);
     }
-    doc.calls.push_back(ptrun::call_record(doc));
-    ptrun::compute_figures(doc);
+    ptrun::analyse(doc);
     return ptrun::dump(doc);
 }
 

@@ -6,6 +6,7 @@
 #include <regex>
 #include <stdexcept>
 
+#include "ptrun/decide/analyse.h"
 #include "ptrun/decide/changepoint.h"
 #include "ptrun/decide/standing.h"
 #include "ptrun/model/merge.h"
@@ -214,7 +215,8 @@ TEST(PtrunHistory, EveryReportFormatMarksTheHostSlowForItsKind) {
         ASSERT_TRUE(doc) << error;
         sources.push_back({name, *doc});
     }
-    const ptrun::Document merged = ptrun::merge_documents(sources);
+    ptrun::Document merged = ptrun::merge_documents(sources);
+    ptrun::analyse(merged);
     const auto hosts = nlohmann::json::parse(ptrun::dump(merged))["hosts"];
     ASSERT_EQ(hosts.size(), 5u);
     for (std::size_t h = 0; h < hosts.size(); ++h) {

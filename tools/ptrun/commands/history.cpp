@@ -6,6 +6,7 @@
 
 #include "commands/commands.h"
 #include "commands/option_table.h"
+#include "decide/analyse.h"
 #include "decide/gate.h"
 #include "decide/history.h"
 #include "model/reader.h"
@@ -34,15 +35,7 @@ OptionTable history_table(HistoryOptions& o) {
         names += (names.empty() ? "" : "|") + std::string(format.name);
         listed += "\n" + std::string(format.name) + ": " + std::string(format.help);
     }
-    auto gate = [&o](bool strict) {
-        return [&o, strict](const std::string& value) {
-            const char* name = strict ? "--fail-above-strict" : "--fail-above";
-            const double pct = percent_option(name, value, 0, true);
-            if (o.fail_above && o.strict != strict) throw UsageError("--fail-above and --fail-above-strict: give one");
-            o.fail_above = pct;
-            o.strict = strict;
-        };
-    };
+    auto gate = [&o](bool strict) { return gate_option(o.fail_above, o.strict, strict); };
     return {"history", "FILE|DIR...",
             "Results files, and those found under the folders, as series (one per host, build and copy count) in\n"
             "the order the calls started, with the points where a series changed, by how much, and what differs\n"
@@ -146,12 +139,13 @@ int history_command(const Arguments& arguments) {
     HistoryBuilder builder;
     // One document at a time: only the series' rounds and descriptions stay.
     for (const std::string& file : files) {
-        const std::optional<Document> document = load_results(file, error);
+        std::optional<Document> document = load_results(file, error);
         if (!document) {
             history.skipped.emplace_back(file, error);
             continue;
         }
         ++history.files_read;
+        analyse(*document);
         builder.add(*document, file);
     }
     for (const auto& skipped : history.skipped) {

@@ -181,7 +181,12 @@ OptionTable run_table(RunInput& in) {
                 {{"--label"}, "TEXT", "name this host in the results", keep(s.label)},
                 {{"--allow-unvalidated"}, "", "run a build whose work differs from the defined work, marked so",
                  [&s](const std::string&) { s.allow_unvalidated = true; }},
-                {{"--json"}, "FILE", "also write every figure to FILE (- for standard output)", keep(s.json)},
+                {{"--json"}, "FILE", "also write every figure to FILE (- for standard output)",
+                 [&s](const std::string& v) {
+                     // An empty name would run the whole call and write nothing.
+                     if (v.empty()) throw UsageError("--json needs a file name (- for standard output)");
+                     s.json = v;
+                 }},
                 {{"--keep"}, "DIR", "keep the result files and pt's messages in DIR", keep(s.keep)},
             },
             {{"0", "every run scored"},

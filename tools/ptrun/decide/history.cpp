@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "model/comparisons.h"
+#include "decide/comparisons.h"
+#include "decide/rounds.h"
 
 namespace ptrun {
 

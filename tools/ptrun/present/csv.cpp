@@ -12,16 +12,6 @@ namespace ptrun {
 
 namespace {
 
-// A CSV field: quoted when it has to be; text that a spreadsheet would take
-// as a formula is led by an apostrophe.
-std::string csv_field(std::string text, bool is_text = true) {
-    if (is_text && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos) text = "'" + text;
-    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
-
 std::string csv_number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.17g", value);
@@ -29,6 +19,14 @@ std::string csv_number(double value) {
 }
 
 }  // namespace
+
+std::string csv_field(std::string text, bool is_text) {
+    if (is_text && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos) text = "'" + text;
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
 
 std::string report_csv(const Document& doc) {
     std::string out =

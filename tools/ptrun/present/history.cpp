@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "model/reportability.h"
+#include "model/figures.h"
 #include "present/page.h"
 #include "present/svg.h"
 
@@ -132,16 +132,6 @@ std::string render_markdown(const History& history) {
 }
 
 std::string render_html(const History& history) { return html_page("ptrun history", history_sections(history, true)); }
-
-// A CSV field: quoted when it has to be; text a spreadsheet would take as a
-// formula is led by an apostrophe.
-std::string csv_field(std::string text) {
-    if (!text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos) text = "'" + text;
-    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
 
 std::string csv_number(double value) { return fixed(value, 6); }
 
