@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <tuple>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -63,7 +63,7 @@ public:
 private:
     struct Gathered {
         Series series;
-        std::set<std::string> call_ids;
+        std::unordered_set<std::string> call_ids;
     };
     std::map<std::tuple<std::string, std::string, int>, Gathered> gathered_;
     std::size_t duplicates_ = 0;
