@@ -50,6 +50,15 @@ void HistoryBuilder::add(const Document& doc, const std::string& file) {
         const auto record = calls.find(round.call);
         SeriesCall point{round.call, record == calls.end() ? "" : record->second->started_utc, file, call.rates,
                          median_of(call.rates), build->second, host->second};
+        // Most nights run on what the night before ran on: that description
+        // is held once, so that memory grows with the changes, not the calls.
+        if (!into.series.calls.empty()) {
+            const SeriesCall& last = into.series.calls.back();
+            if (differences(*last.build, *last.host, *point.build, *point.host).empty()) {
+                point.build = last.build;
+                point.host = last.host;
+            }
+        }
         into.series.calls.push_back(std::move(point));
     }
 }
