@@ -516,6 +516,7 @@ TEST(Ptrun, EveryCommandsHelpAndTheManualNameTheSameOptions) {
         {".SH COMPARING RESULTS", {"compare"}},
         {".SH REPORTS AND MERGED RESULTS", {"report"}},
         {".SS Merging results files", {"merge"}},
+        {".SH HISTORY AND CHANGE POINTS", {"history"}},
     };
     std::vector<std::string> headings;
     for (const auto& section : sections) headings.push_back(section.first);
@@ -543,7 +544,7 @@ TEST(Ptrun, EveryCommandsHelpAndTheManualNameTheSameOptions) {
             EXPECT_FALSE(exits.empty()) << command;
             EXPECT_EQ(exits, manual_exits(page, command.empty() ? "run" : command)) << "ptrun(1), " << command;
             if (command.empty()) {
-                for (const char* name : {"  run ", "  compare ", "  report ", "  merge "}) {
+                for (const char* name : {"  run ", "  compare ", "  report ", "  merge ", "  history "}) {
                     EXPECT_NE(child.out.find(name), std::string::npos) << "ptrun --help lists no" << name;
                 }
             }

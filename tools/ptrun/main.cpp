@@ -26,6 +26,8 @@ constexpr Command kCommands[] = {
     {"report", "results files as Markdown, a terminal table, CSV, an HTML page with charts, or JSON",
      ptrun::report_command},
     {"merge", "the results of many calls or hosts as one results file", ptrun::merge_command},
+    {"history", "series of many calls: when each changed, by how much, what changed with it, and a gate",
+     ptrun::history_command},
 };
 
 std::string overview() {

@@ -17,6 +17,7 @@ int run_command(const Arguments& arguments);
 int compare_command(const Arguments& arguments);
 int report_command(const Arguments& arguments);
 int merge_command(const Arguments& arguments);
+int history_command(const Arguments& arguments);
 
 // The help of a run, which is also what ptrun does when no command is named.
 std::string run_help();

@@ -70,15 +70,7 @@ std::string number(double value) {
 
 OptionTable compare_table(Options& o) {
     auto keep = [](std::string& into) { return [&into](const std::string& value) { into = value; }; };
-    auto gate = [&o](bool strict) {
-        return [&o, strict](const std::string& value) {
-            const char* name = strict ? "--fail-above-strict" : "--fail-above";
-            const double pct = percent_option(name, value, 0, true);
-            if (o.fail_above && o.strict != strict) throw UsageError("--fail-above and --fail-above-strict: give one");
-            o.fail_above = pct;
-            o.strict = strict;
-        };
-    };
+    auto gate = [&o](bool strict) { return gate_option(o.fail_above, o.strict, strict); };
     return {"compare", "A.json [B.json]",
             "B against A for every copy count both have: the estimate of the ratio (the median of the ratios of all\n"
             "pairs of rounds) with its interval, the ratio of medians, the two-sided rank-sum test and a verdict.\n"

@@ -107,6 +107,16 @@ double percent_option(const std::string& option, const std::string& value, doubl
     return pct;
 }
 
+std::function<void(const std::string& value)> gate_option(std::optional<double>& percent, bool& is_strict,
+                                                          bool strict) {
+    return [&percent, &is_strict, strict](const std::string& value) {
+        const double pct = percent_option(strict ? "--fail-above-strict" : "--fail-above", value, 0, true);
+        if (percent && is_strict != strict) throw UsageError("--fail-above and --fail-above-strict: give one");
+        percent = pct;
+        is_strict = strict;
+    };
+}
+
 std::optional<long> whole_number(const std::string& text) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
         return std::nullopt;

@@ -51,6 +51,11 @@ int print_help(const std::string& text);
 int whole_option(const std::string& option, const std::string& value, long low, long high);
 // A percentage in [low, 100), or in (low, 100) when low itself is not allowed.
 double percent_option(const std::string& option, const std::string& value, double low, bool low_allowed);
+// What --fail-above (strict false) or --fail-above-strict takes: the gate's
+// percentage into percent and its form into is_strict; the two together are
+// refused.
+std::function<void(const std::string& value)> gate_option(std::optional<double>& percent, bool& is_strict,
+                                                          bool strict);
 
 std::optional<long> whole_number(const std::string& text);
 std::vector<std::string> split(const std::string& text, char separator);

@@ -8,6 +8,7 @@
 #include "decide/comparisons.h"
 #include "decide/reportability.h"
 #include "decide/rounds.h"
+#include "decide/standing.h"
 
 namespace ptrun {
 
@@ -115,6 +116,7 @@ void analyse(Document& doc) {
     doc.comparisons.clear();
     call_comparisons(doc);
     fleet_comparisons(doc);
+    add_standings(doc);
     doc.reportable_reasons = reportable_reasons(doc);
     doc.citation = citation(doc);
 }

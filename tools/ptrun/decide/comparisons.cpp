@@ -21,14 +21,29 @@ std::string governor_of(const Machine& machine) {
 }
 
 struct Said {
-    std::string processor, governor, smt, microcode, kernel;
+    std::string processor, governor, smt, microcode, kernel, boost, hypervisor, memory, online, emulator,
+        vulnerabilities;
 };
 
 Said said_of(const Host& host) {
     if (!host.machine) return {};
     const Machine& m = *host.machine;
-    return {m.processor, governor_of(m), m.environment.smt.value_or(""), m.environment.microcode.value_or(""),
-            m.kernel};
+    const Environment& e = m.environment;
+    std::string vulnerabilities;
+    for (const auto& [name, state] : e.vulnerabilities) {
+        vulnerabilities += (vulnerabilities.empty() ? "" : ", ") + name + ": " + state;
+    }
+    return {m.processor,
+            governor_of(m),
+            e.smt.value_or(""),
+            e.microcode.value_or(""),
+            m.kernel,
+            e.boost.value_or(""),
+            e.hypervisor.value_or(""),
+            m.memory_bytes == 0 ? "" : std::to_string(m.memory_bytes >> 20) + " MiB",
+            m.online <= 0 ? "" : std::to_string(m.online),
+            m.emulator,
+            vulnerabilities};
 }
 
 // Rate scores of one side per copy count, and how many of its rounds were
@@ -71,7 +86,10 @@ std::vector<Difference> differences(const Build& build_a, const Host& host_a, co
         {"build line", {build_a.line, build_b.line}},     {"binary sha256", {build_a.sha256, build_b.sha256}},
         {"processor", {a.processor, b.processor}},        {"governor", {a.governor, b.governor}},
         {"SMT", {a.smt, b.smt}},                          {"microcode", {a.microcode, b.microcode}},
-        {"kernel", {a.kernel, b.kernel}},
+        {"kernel", {a.kernel, b.kernel}},                 {"boost", {a.boost, b.boost}},
+        {"hypervisor", {a.hypervisor, b.hypervisor}},     {"memory", {a.memory, b.memory}},
+        {"processors online", {a.online, b.online}},      {"emulator", {a.emulator, b.emulator}},
+        {"vulnerabilities", {a.vulnerabilities, b.vulnerabilities}},
     };
     std::vector<Difference> found;
     for (const auto& [what, values] : fields) {

@@ -12,8 +12,10 @@ namespace ptrun {
 
 // What differs between build a on host a and build b on host b that can
 // move a score: build line, binary sha256, processor model, governor, SMT,
-// microcode, kernel. A value one side records and the other does not counts
-// as a difference: sameness cannot be shown.
+// microcode, kernel, boost, hypervisor, memory, processors online, emulator,
+// the processor's vulnerabilities and their mitigations. A value one side
+// records and the other does not counts as a difference: sameness cannot be
+// shown.
 std::vector<Difference> differences(const Build& build_a, const Host& host_a, const Build& build_b,
                                     const Host& host_b);
 

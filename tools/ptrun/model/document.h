@@ -113,6 +113,16 @@ struct ComparisonEntry {
     std::vector<Difference> differences;
 };
 
+// Where a host's build stands among the hosts of its kind (the same
+// processor and build line) at one copy count: computed, never read.
+struct HostStanding {
+    std::string host, build;
+    int copies = 0;
+    std::size_t group_size = 0;
+    double median = 0, percentile = 50, ratio_to_group_median = 1;
+    bool outlier = false;  // slow for its kind
+};
+
 // A file of one call gives that call's fields at its top level; the document
 // holds them once, in calls, and the writer puts them back there (model.h's
 // whole_call).
@@ -129,6 +139,7 @@ struct Document {
     std::vector<SummaryFigure> summary;
     int flagged_runs = 0;
     std::vector<ComparisonEntry> comparisons;
+    std::vector<HostStanding> standings;  // in the order of the summary
     std::vector<std::string> reportable_reasons;
     std::optional<std::string> citation;  // only where the document has one host
 };

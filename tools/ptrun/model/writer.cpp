@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include <unordered_map>
+
 #include "model/model.h"
 
 namespace ptrun {
@@ -91,6 +93,18 @@ Json host_json(const Host& host, bool with_machine) {
     Json j = {{"id", host.id}, {"hostname", host.hostname}, {"label", or_null(host.label)}};
     if (with_machine) j["machine"] = machine_json(host);
     return j;
+}
+
+// Where each host stands in its kind, per build and copy count; computed.
+std::unordered_map<std::string, Json> standings_json(const Document& doc) {
+    std::unordered_map<std::string, Json> by_host;
+    for (const HostStanding& s : doc.standings) {
+        Json& list = by_host.try_emplace(s.host, Json::array()).first->second;
+        list.push_back({{"build", s.build}, {"copies", s.copies}, {"group_size", s.group_size},
+                        {"percentile", s.percentile}, {"ratio_to_group_median", s.ratio_to_group_median},
+                        {"outlier", s.outlier}});
+    }
+    return by_host;
 }
 
 Json build_json(const Build& build) {
@@ -288,7 +302,15 @@ void write_results(const Document& doc, const ResultsSink& sink) {
     }
     if (!doc.builds.empty()) out.field("pt", build_json(doc.builds.front()));
     out.list("builds", doc.builds, build_json);
-    out.list("hosts", doc.hosts, [](const Host& host) { return host_json(host, true); });
+    const std::unordered_map<std::string, Json> standings = doc.merged ? standings_json(doc) : decltype(standings){};
+    out.list("hosts", doc.hosts, [&](const Host& host) {
+        Json j = host_json(host, true);
+        if (doc.merged) {
+            const auto found = standings.find(host.id);
+            j["standing"] = found == standings.end() ? Json::array() : found->second;
+        }
+        return j;
+    });
     out.list("runs", doc.runs, run_json);
     out.field("stopped_because", call.stopped_because);
     write_figures(out, doc);

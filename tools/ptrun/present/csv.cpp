@@ -2,23 +2,15 @@
 #include "present/formats.h"
 
 #include <cstdio>
+#include <map>
 #include <string>
+#include <tuple>
 
 #include "present/page.h"
 
 namespace ptrun {
 
 namespace {
-
-// A CSV field: quoted when it has to be; text that a spreadsheet would take
-// as a formula is led by an apostrophe.
-std::string csv_field(std::string text, bool is_text = true) {
-    if (is_text && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos) text = "'" + text;
-    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
 
 std::string csv_number(double value) {
     char text[32];
@@ -28,12 +20,24 @@ std::string csv_number(double value) {
 
 }  // namespace
 
+std::string csv_field(std::string text, bool is_text) {
+    if (is_text && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos) text = "'" + text;
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
 std::string report_csv(const Document& doc) {
     std::string out =
         "call_id,host,build,copies,round,copy,cpu,warmup,score,wall_s,share,involuntary_switches,exit_code,"
-        "flagged,low_share,speed_changed,started_utc,ended_utc,error,pt_messages,outcome\r\n";
+        "flagged,low_share,speed_changed,started_utc,ended_utc,error,pt_messages,outcome,percentile_in_kind,"
+        "slow_for_its_kind\r\n";
+    // Each run's host at its build and copy count, among the hosts of its kind.
+    std::map<std::tuple<std::string, std::string, int>, const HostStanding*> standing;
+    for (const HostStanding& s : doc.standings) standing[{s.host, s.build, s.copies}] = &s;
     for (const RunRecord& run : doc.runs) {
-        const std::vector<std::string> cells = {
+        std::vector<std::string> cells = {
             csv_field(run.call_id), csv_field(run.host), csv_field(run.build), std::to_string(run.copies),
             std::to_string(run.round), std::to_string(run.copy), std::to_string(run.cpu),
             run.warmup ? "true" : "false", run.score ? csv_number(*run.score) : "", csv_number(run.wall_s),
@@ -41,13 +45,16 @@ std::string report_csv(const Document& doc) {
             run.flagged ? "true" : "false", run.low_share ? "true" : "false", run.speed_changed ? "true" : "false",
             csv_field(run.started_utc), csv_field(run.ended_utc), csv_field(run.error.value_or("")),
             csv_field(joined(run.pt_messages, "\n")), ""};
+        const auto s = standing.find({run.host, run.build, run.copies});
+        cells.push_back(s == standing.end() ? "" : csv_number(s->second->percentile));
+        cells.push_back(s == standing.end() ? "" : s->second->outlier ? "true" : "false");
         out += joined(cells, ",") + "\r\n";
     }
     // A host that produced nothing is a row too, or the table would hide it.
     for (const CallRecord& call : doc.calls) {
         if (call.outcome != kNoResults) continue;
         out += csv_field(call.call_id) + "," + csv_field(call.host) + std::string(19, ',') +
-               csv_field(std::string(kNoResults) + " (" + call.no_results_reason.value_or("") + ")") + "\r\n";
+               csv_field(std::string(kNoResults) + " (" + call.no_results_reason.value_or("") + ")") + ",,\r\n";
     }
     return out;
 }

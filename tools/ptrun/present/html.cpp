@@ -29,14 +29,15 @@ figure{flex-basis:100%}}
 
 }  // namespace
 
-std::string report_html(const Document& doc) {
+std::string html_page(const std::string& title, const std::vector<Section>& sections) {
     std::string out =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
         "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'\">"
-        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>ptrun report</title><style>";
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>" +
+        escape_html(title) + "</title><style>";
     out += kStyle;
-    out += "</style></head><body><h1>ptrun report</h1>\n";
-    for (const Section& section : sections_of(doc, true)) {
+    out += "</style></head><body><h1>" + escape_html(title) + "</h1>\n";
+    for (const Section& section : sections) {
         out += "<section><h2>" + escape_html(section.title) + "</h2>\n";
         if (!section.facts.empty()) {
             out += "<dl>";
@@ -67,5 +68,7 @@ std::string report_html(const Document& doc) {
     }
     return out + "</body></html>\n";
 }
+
+std::string report_html(const Document& doc) { return html_page("ptrun report", sections_of(doc, true)); }
 
 }  // namespace ptrun

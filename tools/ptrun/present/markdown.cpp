@@ -29,9 +29,9 @@ std::string md_cell(const std::string& text) {
 
 }  // namespace
 
-std::string report_markdown(const Document& doc) {
-    std::string out = "# ptrun report\n";
-    for (const Section& section : sections_of(doc, false)) {
+std::string markdown_page(const std::string& title, const std::vector<Section>& sections) {
+    std::string out = "# " + md_cell(title) + "\n";
+    for (const Section& section : sections) {
         out += "\n## " + md_cell(section.title) + "\n\n";
         for (const auto& [name, value] : section.facts) out += "- **" + md_cell(name) + "**: " + md_cell(value) + "\n";
         for (const Table& table : section.tables) {
@@ -48,5 +48,7 @@ std::string report_markdown(const Document& doc) {
     }
     return out;
 }
+
+std::string report_markdown(const Document& doc) { return markdown_page("ptrun report", sections_of(doc, false)); }
 
 }  // namespace ptrun

@@ -1,5 +1,7 @@
 #include "present/page.h"
 
+#include "decide/standing.h"
+
 #include <algorithm>
 #include <set>
 #include <unordered_map>
@@ -248,6 +250,29 @@ Section fleet_section(const Document& doc, bool charts) {
     return section;
 }
 
+// Each host's place among the hosts of its processor and build line: only
+// where there are several hosts to stand among.
+Section standing_section(const Document& doc) {
+    Section section{"Standing in its kind", {}, {}, {}};
+    add_fact(section, "kind", "the same processor and build line, at the same copy count");
+    const StandingSettings rule;
+    add_fact(section, "slow for its kind",
+             "below the kind's median by more than " + number_text(rule.robust_deviations, 1) +
+                 " robust deviations (1.4826 median absolute deviations) and " +
+                 number_text(rule.min_shortfall * 100, 1) + " %, in a kind of " + std::to_string(rule.min_group) +
+                 " hosts or more");
+    Table table{"Each host against the hosts of its kind",
+                {"host", "build", "copies", "median", "of its kind", "percentile", "against the kind's median", ""},
+                {}};
+    for (const HostStanding& s : doc.standings) {
+        table.rows.push_back({s.host, s.build, std::to_string(s.copies), number_text(s.median),
+                              std::to_string(s.group_size), number_text(s.percentile, 0),
+                              number_text(s.ratio_to_group_median, 3), s.outlier ? "slow for its kind" : ""});
+    }
+    section.tables.push_back(std::move(table));
+    return section;
+}
+
 Section overview_of(const Document& doc) {
     Section overview{"Results", {}, {}, {}};
     add_fact(overview, "calls", std::to_string(doc.calls.size()));
@@ -291,6 +316,7 @@ std::vector<Section> sections_of(const Document& doc, bool charts) {
     std::set<std::pair<std::string, std::string>> series;
     for (const SummaryFigure& s : doc.summary) series.emplace(s.host, s.build);
     if (series.size() > 1) sections.push_back(fleet_section(doc, charts));
+    if (doc.hosts.size() > 1 && !doc.standings.empty()) sections.push_back(standing_section(doc));
 
     std::unordered_map<std::string, HostPart> parts = parts_of(doc);
     std::unordered_map<std::string, std::size_t> build_at;

@@ -30,6 +30,15 @@ struct Section {
 // that draws them asks for them.
 std::vector<Section> sections_of(const Document& document, bool charts);
 
+// The sections as a Markdown document, and as a self-contained HTML page
+// with their charts, under the title.
+std::string markdown_page(const std::string& title, const std::vector<Section>& sections);
+std::string html_page(const std::string& title, const std::vector<Section>& sections);
+
+// A CSV field: quoted when it has to be; text that a spreadsheet would take
+// as a formula is led by an apostrophe.
+std::string csv_field(std::string text, bool is_text = true);
+
 // The texts with the separator between them.
 std::string joined(const std::vector<std::string>& texts, const char* separator = ", ");
 

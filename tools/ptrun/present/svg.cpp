@@ -325,4 +325,39 @@ std::string svg_rows(const std::string& axis, const std::vector<Row>& rows, std:
     return begin(bottom + 34, axis) + out + "</svg>";
 }
 
+std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std::vector<CallMark>& changes,
+                      const std::string& first_label, const std::string& last_label) {
+    double low = INFINITY, high = -INFINITY;
+    for (const std::vector<double>& call : rounds) {
+        for (double v : call) {
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    }
+    const Axis y = axis_over(low, high, kTop + kPlot, kTop);
+    const Axis x{-0.5, static_cast<double>(std::max<std::size_t>(1, rounds.size())) - 0.5, 1, kLeft, kWidth - kRight};
+    std::string out = y_axis(y, kLeft, kWidth - kRight, ""), medians;
+    for (std::size_t c = 0; c < rounds.size(); ++c) {
+        const double px = x.at(static_cast<double>(c));
+        std::vector<double> sorted = rounds[c];
+        std::sort(sorted.begin(), sorted.end());
+        for (double v : sorted) out += marker(0, px, y.at(v), 1.8, true);
+        if (sorted.empty()) continue;
+        const std::size_t n = sorted.size();
+        const double median = n % 2 ? sorted[n / 2] : sorted[n / 2 - 1] + (sorted[n / 2] - sorted[n / 2 - 1]) / 2;
+        medians += (medians.empty() ? "M" : "L") + number_text(px, 1) + " " + number_text(y.at(median), 1);
+    }
+    if (!medians.empty()) out += "<path d=\"" + medians + "\" fill=\"none\" stroke=\"#000\" stroke-width=\"1.2\"/>";
+    for (const CallMark& change : changes) {
+        const double px = x.at(static_cast<double>(change.first_call) - 0.5);
+        out += line(px, kTop, px, kTop + kPlot, std::string("stroke=\"") + kColours[5] + "\" stroke-dasharray=\"4 3\"");
+        out += text(px + 3, kTop + 10, "start", change.size);
+    }
+    const double base = kTop + kPlot;
+    out += text(kLeft, base + 14, "start", shortened(first_label, 24));
+    out += text(kWidth - kRight, base + 14, "end", shortened(last_label, 24));
+    out += text((kLeft + kWidth - kRight) / 2, base + 28, "middle", "calls in order (points: rounds; line: medians)");
+    return begin(base + 34, "rate score per call") + out + "</svg>";
+}
+
 }  // namespace ptrun

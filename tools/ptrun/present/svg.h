@@ -4,6 +4,7 @@
 // by colour alone; numbers are written in the C locale.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,14 @@ std::string svg_runs(const std::vector<std::string>& series, const std::vector<R
 std::string svg_spread(const std::vector<std::string>& series, const std::vector<SpreadPoint>& points);
 // The rate score and the scaling efficiency over the copy counts, side by side.
 std::string svg_scaling(const std::vector<std::string>& series, const std::vector<SpreadPoint>& points);
+// A series of calls in time order: every round a point, each call's median
+// joined by a line, each change marked before its first call with its size.
+struct CallMark {
+    std::size_t first_call = 0;
+    std::string size;  // "-4.8 %"
+};
+std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std::vector<CallMark>& changes,
+                      const std::string& first_label, const std::string& last_label);
 // Rows on one axis; with a reference (a ratio of 1, say) a line marks it.
 std::string svg_rows(const std::string& axis, const std::vector<Row>& rows, std::optional<double> reference);
 

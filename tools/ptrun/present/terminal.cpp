@@ -204,6 +204,14 @@ std::string terminal_table(const Document& doc) {
         appendf(to, "\n");
         comparison_lines(to, doc.comparisons);
     }
+    if (doc.hosts.size() > 1 && !doc.standings.empty()) {
+        appendf(to, "\nstanding among the hosts of the same processor and build line:\n");
+        for (const HostStanding& s : doc.standings) {
+            appendf(to, "  %-16s %-4s %-10s median %10.2f  percentile %3.0f of %zu  %.3f of their median%s\n",
+                    s.host.c_str(), s.build.c_str(), copies_text(s.copies).c_str(), s.median, s.percentile,
+                    s.group_size, s.ratio_to_group_median, s.outlier ? "  SLOW FOR ITS KIND" : "");
+        }
+    }
     bool said = false;
     for (const RunRecord& run : doc.runs) {
         for (const std::string& message : run.pt_messages) {
