@@ -109,7 +109,9 @@ std::set<std::string> manual_options(std::string page, const std::string& headin
 }
 
 // Exit statuses by their numbers: "129, 130, 143" and roff's .BR 129 ", " 130 ", " 143 alike.
-std::string codes_in(const std::string& text) { return std::regex_replace(" " + text + " ", std::regex(R"(\D+)"), " "); }
+std::string codes_in(const std::string& text) {
+    return std::regex_replace(" " + text + " ", std::regex(R"(\D+)"), " ");
+}
 
 // The exit statuses a --help lists, one a line in its first column (28 wide).
 std::vector<std::string> help_exits(const std::string& help) {

@@ -130,7 +130,8 @@ void finish_copy(Copy& copy, RunRecord& run, const Ending& ending, const std::st
     if (copy.timed_out) {
         run.error = "ended by ptrun after the --timeout of " + std::to_string(std::lround(copy.limit_s)) + " s";
     } else if (ending.signal() != 0) {
-        run.error = "ended by signal " + std::to_string(ending.signal()) + (run.error ? ": " + *run.error : std::string());
+        const std::string said = run.error ? ": " + *run.error : std::string();
+        run.error = "ended by signal " + std::to_string(ending.signal()) + said;
     } else if (!run.score && !run.error) {
         run.error = problem.empty() ? "pt did not end well" : problem;
     }
