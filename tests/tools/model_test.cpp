@@ -193,6 +193,18 @@ TEST(PtrunMerge, IdentifiesRunsByCallAndRecordedBuildAndStaysIdempotent) {
     const std::string relaid = "{\"runs\":[{\"score\":5.50, \"copy\":1,\"round\":1,\"copies\":1}],\n \"pt\": "
                                "{\"path\": \"/pt\"}, \"machine\":{\"processor\":\"Q\"},\"outcome\":\"completed\"}";
     const Document old = read(older), old_merged = analysed(ptrun::merge_documents({{"old.json", old}}));
+    // One file that holds a run twice: counted once, and refused where the two differ.
+    Json twice = other_machine;
+    twice["runs"].push_back(twice["runs"][2]);
+    const Document second_merged = analysed(ptrun::merge_documents({{"2.json", second}}));
+    twice["runs"][3]["score"] = 99;
+    try {
+        ptrun::merge_documents({{"2.json", read(twice)}});
+        ADD_FAILURE() << "a run held twice with different scores merged";
+    } catch (const ptrun::MergeConflict& e) {
+        EXPECT_STREQ(e.what(), "2.json holds copy 1 of round 3 of call c2 twice, with different contents");
+    }
+    twice["runs"][3]["score"] = 32;
     struct Case {
         std::vector<ptrun::Source> sources;
         std::size_t runs, duplicates;
@@ -203,6 +215,7 @@ TEST(PtrunMerge, IdentifiesRunsByCallAndRecordedBuildAndStaysIdempotent) {
         {{{"m.json", merged}, {"m.json", merged}}, 9, 9, merged},
         {{{"m.json", merged}, {"1.json", first}, {"2.json", second}}, 9, 9, merged},
         {{{"old.json", old}, {"relaid.json", read(Json::parse(relaid))}}, 1, 1, old_merged},
+        {{{"2.json", read(twice)}}, 3, 1, second_merged},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         ptrun::MergeCount count;

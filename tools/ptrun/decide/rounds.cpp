@@ -6,7 +6,6 @@
 #include <map>
 #include <string_view>
 #include <tuple>
-#include <unordered_map>
 
 namespace ptrun {
 
@@ -41,7 +40,7 @@ namespace {
 // Numbers for the few (call, host, build) a document's many runs repeat, so
 // that a round's key is a few integers: views of the runs' own texts, which
 // outlive it, the last kept, as runs come in rounds.
-class Series {
+class CallHostBuild {
 public:
     std::uint32_t operator()(const std::string& call, const std::string& host, const std::string& build) {
         const Key key{call, host, build};
@@ -74,7 +73,7 @@ std::vector<RoundFigure> rounds_from(const std::vector<Run>& runs) {
         std::uint32_t at;  // the run
         bool same_round(const Place& o) const { return series == o.series && copies == o.copies && round == o.round; }
     };
-    Series series;
+    CallHostBuild series;
     std::vector<Place> places;
     places.reserve(runs.size());
     for (std::size_t i = 0; i < runs.size(); ++i) {
@@ -136,7 +135,8 @@ std::vector<SummaryFigure> summarise(const std::vector<RunRecord>& runs, const s
     for (const RoundFigure& round : rounds) {
         if (round.warmup) continue;
         if (last == nullptr || round.host != last->host || round.build != last->build || round.copies != last->copies) {
-            const auto [it, added] = index.try_emplace(SummaryOf{round.host, round.build, round.copies}, summaries.size());
+            const SummaryOf of{round.host, round.build, round.copies};
+            const auto [it, added] = index.try_emplace(of, summaries.size());
             if (added) {
                 SummaryFigure summary;
                 summary.host = round.host;
