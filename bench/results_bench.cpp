@@ -111,10 +111,11 @@ std::string big_file(long runs) {
     return path;
 }
 
-// `ptrun merge -o OUT FILE` on one file of many runs: read, merge, written to
-// a file. Growth must be linear; memory (peak RSS: run alone under
-// /usr/bin/time -v with --benchmark_filter=ResultsMergeFile/1000000) under
-// five times the file.
+// `ptrun merge -o OUT FILE` on one file of many runs: read, merge, analyse,
+// written to a file. Growth must be linear; memory (peak RSS: run alone under
+// /usr/bin/time -v with --benchmark_filter=ResultsMergeFile/1000000/) under
+// five times the file; what is written (out_MB) small enough to be read
+// again (256 MiB).
 void BM_ResultsMergeFile(benchmark::State& state) {
     const std::string in = big_file(state.range(0)), out = in + ".merged";
     for (auto _ : state) {
@@ -132,8 +133,9 @@ void BM_ResultsMergeFile(benchmark::State& state) {
         });
         std::fclose(file);
     }
-    std::ifstream size(in, std::ios::ate | std::ios::binary);
+    std::ifstream size(in, std::ios::ate | std::ios::binary), written(out, std::ios::ate | std::ios::binary);
     state.counters["file_MB"] = static_cast<double>(size.tellg()) / 1e6;
+    state.counters["out_MB"] = static_cast<double>(written.tellg()) / 1e6;
     std::remove(out.c_str());
 }
 BENCHMARK(BM_ResultsMergeFile)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -41,7 +41,7 @@ int merge_command(const Arguments& arguments) {
     std::string error;
     Target target;
     if (!resolve_target(out, target, error, "-o")) throw UsageError(error);
-    const std::optional<std::vector<Source>> sources = load_all(*paths, error);
+    std::optional<std::vector<Source>> sources = load_all(*paths, error);  // moved into the merge, never copied
     if (!sources) return failed(error);
     MergeCount count;
     Document merged;
@@ -51,7 +51,9 @@ int merge_command(const Arguments& arguments) {
     } catch (const MergeConflict& e) {
         return failed(std::string("cannot merge these files: ") + e.what());
     }
-    if (!write_output(target, dump(merged), error)) return failed(error);
+    // Written as it is made: the text of a large merge is larger than the document.
+    const auto text = [&merged](const TextSink& sink) { write_results(merged, sink); };
+    if (!write_output(target, text, error)) return failed(error);
     std::fprintf(stderr, "ptrun: %s of %s from %s into %s", counted(count.runs, "run").c_str(),
                  counted(merged.calls.size(), "call").c_str(), counted(merged.hosts.size(), "host").c_str(),
                  out.c_str());

@@ -14,16 +14,6 @@ namespace ptrun {
 
 namespace {
 
-std::vector<RunFigure> run_figures(const Document& doc) {
-    std::vector<RunFigure> figures;
-    figures.reserve(doc.runs.size());
-    for (const RunRecord& run : doc.runs) {
-        figures.push_back({run.call_id, run.host, run.build, run.copies, run.round, run.copy, run.warmup, run.flagged,
-                           run.score});
-    }
-    return figures;
-}
-
 void sort_summary(Document& doc) {
     std::unordered_map<std::string, std::size_t> host_at, build_at;
     for (std::size_t i = 0; i < doc.hosts.size(); ++i) host_at.emplace(doc.hosts[i].id, i);
@@ -44,6 +34,7 @@ std::string series_key(const std::string& host, const std::string& build) { retu
 // Each call's comparison of its builds with its first. One pass over the
 // rounds, so that a fleet of many calls costs no more than its rounds.
 void call_comparisons(Document& doc) {
+    if (doc.builds.size() < 2) return;  // no call ran two builds
     std::unordered_map<std::string, std::set<std::string>> ran;
     std::unordered_map<std::string, std::vector<const RoundFigure*>> rounds;
     for (const RoundFigure& round : doc.rounds) {
@@ -75,6 +66,10 @@ bool same_sides(const ComparisonEntry& x, const ComparisonEntry& y) {
 // count, over the rounds of every call: what a report of a fleet puts side
 // by side. Where the document is one call, its own comparisons are these.
 void fleet_comparisons(Document& doc) {
+    std::set<int> counts;
+    const bool any = std::any_of(doc.summary.begin(), doc.summary.end(),
+                                 [&counts](const SummaryFigure& s) { return !counts.insert(s.copies).second; });
+    if (!any) return;  // one series per copy count: nothing to put side by side
     std::unordered_map<std::string, std::vector<const RoundFigure*>> rounds;
     std::unordered_map<std::string, std::set<std::string>> calls;  // per series, the calls its rounds are of
     for (const RoundFigure& round : doc.rounds) {
@@ -106,11 +101,11 @@ void fleet_comparisons(Document& doc) {
 }  // namespace
 
 void analyse(Document& doc) {
-    const std::vector<RunFigure> runs = run_figures(doc);
-    doc.rounds = rounds_of(runs);
-    doc.summary = summarise(runs, doc.rounds);
+    // Straight from the runs: a copy of them, even of the few fields the figures need, would cost their size again.
+    doc.rounds = rounds_of(doc.runs);
+    doc.summary = summarise(doc.runs, doc.rounds);
     sort_summary(doc);
-    doc.flagged_runs = static_cast<int>(std::count_if(runs.begin(), runs.end(), [](const RunFigure& r) {
+    doc.flagged_runs = static_cast<int>(std::count_if(doc.runs.begin(), doc.runs.end(), [](const RunRecord& r) {
         return r.flagged;
     }));
     doc.comparisons.clear();

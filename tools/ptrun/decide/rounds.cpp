@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_map>
+#include <cstdint>
+#include <map>
+#include <string_view>
+#include <tuple>
 
 namespace ptrun {
 
@@ -34,59 +37,118 @@ double cv_of(const std::vector<double>& values) {
 
 namespace {
 
-// Keys of a round and of a summary, for the hash maps that keep both passes
-// linear in the runs.
-std::string round_key(const RunFigure& run) {
-    return run.call + '\n' + run.host + '\n' + run.build + '\n' + std::to_string(run.copies) + '\n' +
-           std::to_string(run.round);
+// Numbers for the few (call, host, build) a document's many runs repeat, so
+// that a round's key is a few integers: views of the runs' own texts, which
+// outlive it, the last kept, as runs come in rounds.
+class CallHostBuild {
+public:
+    std::uint32_t operator()(const std::string& call, const std::string& host, const std::string& build) {
+        const Key key{call, host, build};
+        if (ids_.empty() || key != last_) {
+            last_ = key;
+            last_id_ = ids_.try_emplace(key, static_cast<std::uint32_t>(ids_.size())).first->second;
+        }
+        return last_id_;
+    }
+
+private:
+    using Key = std::tuple<std::string_view, std::string_view, std::string_view>;
+    std::map<Key, std::uint32_t> ids_;
+    Key last_;
+    std::uint32_t last_id_ = 0;
+};
+
+const std::string& call_of(const RunFigure& run) { return run.call; }
+const std::string& call_of(const RunRecord& run) { return run.call_id; }
+
+// The rounds of the runs, in the order of each round's first run: the runs
+// sorted by round (a round's own in their order, which is the order their
+// scores are added in), so that time is n log n and memory a few integers a
+// run, gone before the rounds are made.
+template <typename Run>
+std::vector<RoundFigure> rounds_from(const std::vector<Run>& runs) {
+    struct Place {
+        std::uint32_t series;  // call, host and build
+        int copies, round;
+        std::uint32_t at;  // the run
+        bool same_round(const Place& o) const { return series == o.series && copies == o.copies && round == o.round; }
+    };
+    CallHostBuild series;
+    std::vector<Place> places;
+    places.reserve(runs.size());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const Run& run = runs[i];
+        places.push_back({series(call_of(run), run.host, run.build), run.copies, run.round,
+                          static_cast<std::uint32_t>(i)});
+    }
+    std::sort(places.begin(), places.end(), [](const Place& x, const Place& y) {
+        return std::tie(x.series, x.copies, x.round, x.at) < std::tie(y.series, y.copies, y.round, y.at);
+    });
+    // By the first run of each complete round: its rate and whether a run of it was flagged.
+    std::vector<double> rate(runs.size());
+    std::vector<bool> first(runs.size()), flagged(runs.size());
+    std::size_t complete = 0;
+    for (std::size_t begin = 0, end = 0; begin < places.size(); begin = end) {
+        const std::uint32_t at = places[begin].at;
+        double sum = 0;
+        bool any_flagged = false;
+        int scored = 0;
+        for (end = begin; end < places.size() && places[end].same_round(places[begin]); ++end) {
+            const Run& run = runs[places[end].at];
+            any_flagged = any_flagged || run.flagged;
+            if (run.score) {
+                sum += *run.score;
+                ++scored;
+            }
+        }
+        if (scored != places[begin].copies) continue;
+        first[at] = true;
+        rate[at] = sum;
+        flagged[at] = any_flagged;
+        ++complete;
+    }
+    places = {};
+    std::vector<RoundFigure> rounds;
+    rounds.reserve(complete);
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        if (!first[i]) continue;
+        const Run& run = runs[i];
+        rounds.push_back({call_of(run), run.host, run.build, run.copies, run.round, run.warmup, flagged[i], rate[i]});
+    }
+    return rounds;
 }
 
-std::string series_key(const std::string& host, const std::string& build, int copies) {
-    return host + '\n' + build + '\n' + std::to_string(copies);
-}
+// A summary's series (host, build, copy count) as views of a round's or run's texts.
+using SummaryOf = std::tuple<std::string_view, std::string_view, int>;
 
 }  // namespace
 
-std::vector<RoundFigure> rounds_of(const std::vector<RunFigure>& runs) {
-    std::vector<RoundFigure> rounds;
-    std::vector<int> scored;
-    std::unordered_map<std::string, std::size_t> index;
-    for (const RunFigure& run : runs) {
-        const auto [it, added] = index.try_emplace(round_key(run), rounds.size());
-        if (added) {
-            rounds.push_back({run.call, run.host, run.build, run.copies, run.round, run.warmup, false, 0});
-            scored.push_back(0);
-        }
-        RoundFigure& round = rounds[it->second];
-        round.flagged = round.flagged || run.flagged;
-        if (run.score) {
-            round.rate += *run.score;
-            ++scored[it->second];
-        }
-    }
-    std::vector<RoundFigure> complete;
-    for (std::size_t i = 0; i < rounds.size(); ++i) {
-        if (scored[i] == rounds[i].copies) complete.push_back(std::move(rounds[i]));
-    }
-    return complete;
-}
+std::vector<RoundFigure> rounds_of(const std::vector<RunFigure>& runs) { return rounds_from(runs); }
+std::vector<RoundFigure> rounds_of(const std::vector<RunRecord>& runs) { return rounds_from(runs); }
 
-std::vector<SummaryFigure> summarise(const std::vector<RunFigure>& runs, const std::vector<RoundFigure>& rounds) {
+std::vector<SummaryFigure> summarise(const std::vector<RunRecord>& runs, const std::vector<RoundFigure>& rounds) {
     std::vector<SummaryFigure> summaries;
     std::vector<std::vector<double>> rates;
-    std::unordered_map<std::string, std::size_t> index;
+    std::map<SummaryOf, std::size_t> index;
+    const RoundFigure* last = nullptr;  // rounds of a series mostly follow each other
+    std::size_t at = 0;
     for (const RoundFigure& round : rounds) {
         if (round.warmup) continue;
-        const auto [it, added] = index.try_emplace(series_key(round.host, round.build, round.copies), summaries.size());
-        if (added) {
-            SummaryFigure summary;
-            summary.host = round.host;
-            summary.build = round.build;
-            summary.copies = round.copies;
-            summaries.push_back(summary);
-            rates.emplace_back();
+        if (last == nullptr || round.host != last->host || round.build != last->build || round.copies != last->copies) {
+            const SummaryOf of{round.host, round.build, round.copies};
+            const auto [it, added] = index.try_emplace(of, summaries.size());
+            if (added) {
+                SummaryFigure summary;
+                summary.host = round.host;
+                summary.build = round.build;
+                summary.copies = round.copies;
+                summaries.push_back(summary);
+                rates.emplace_back();
+            }
+            at = it->second;
+            last = &round;
         }
-        rates[it->second].push_back(round.rate);
+        rates[at].push_back(round.rate);
     }
     for (std::size_t i = 0; i < summaries.size(); ++i) {
         SummaryFigure& summary = summaries[i];
@@ -96,13 +158,13 @@ std::vector<SummaryFigure> summarise(const std::vector<RunFigure>& runs, const s
         summary.cv = cv_of(rates[i]);
         summary.median = median_of(std::move(rates[i]));
     }
-    for (const RunFigure& run : runs) {
+    for (const RunRecord& run : runs) {
         if (run.warmup || !run.flagged) continue;
-        const auto it = index.find(series_key(run.host, run.build, run.copies));
+        const auto it = index.find(SummaryOf{run.host, run.build, run.copies});
         if (it != index.end()) ++summaries[it->second].flagged;
     }
     for (SummaryFigure& summary : summaries) {
-        const auto single = index.find(series_key(summary.host, summary.build, 1));
+        const auto single = index.find(SummaryOf{summary.host, summary.build, 1});
         if (summary.copies > 1 && single != index.end() && summaries[single->second].median > 0) {
             const double efficiency = summary.median / summaries[single->second].median / summary.copies;
             if (std::isfinite(efficiency)) summary.efficiency = efficiency;

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "model/document.h"
 #include "model/figures.h"
 
 namespace ptrun {
@@ -12,7 +13,9 @@ double median_of(std::vector<double> values);
 // Sample standard deviation over the mean; 0 for fewer than two values.
 double cv_of(const std::vector<double>& values);
 
+// In the order of each round's first run; a round's scores added in the order of its runs.
 std::vector<RoundFigure> rounds_of(const std::vector<RunFigure>& runs);
-std::vector<SummaryFigure> summarise(const std::vector<RunFigure>& runs, const std::vector<RoundFigure>& rounds);
+std::vector<RoundFigure> rounds_of(const std::vector<RunRecord>& runs);
+std::vector<SummaryFigure> summarise(const std::vector<RunRecord>& runs, const std::vector<RoundFigure>& rounds);
 
 }  // namespace ptrun

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <tuple>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -16,10 +18,11 @@ namespace ptrun {
 
 namespace {
 
+// A number's bits: exactly what the reader gave, and no decimal text to make.
 std::string number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
+    char bits[sizeof value];
+    std::memcpy(bits, &value, sizeof value);
+    return {bits, sizeof bits};
 }
 
 // Two host entries are one host when they agree on what does not change
@@ -84,16 +87,6 @@ struct CallPrint {
         if (runs != other.runs) return "with different runs";
         return std::nullopt;
     }
-};
-
-// A run's place, exactly: its call and its build as that call named it (as
-// numbers given here), its round, copy count and copy.
-struct RunKey {
-    std::uint64_t call_and_build, place;
-    bool operator==(const RunKey&) const = default;
-};
-struct RunKeyHash {
-    std::size_t operator()(const RunKey& key) const { return key.call_and_build * 1099511628211ull ^ key.place; }
 };
 
 using HostsById = std::unordered_map<std::string, const Host*>;
@@ -187,12 +180,11 @@ public:
 private:
     std::unordered_map<std::string, CallPrint> calls_;
     std::unordered_map<std::string, std::string> host_ids_, build_ids_;  // identity -> id here
-    std::unordered_map<RunKey, std::uint64_t, RunKeyHash> runs_;          // -> its content's digest
-    std::unordered_map<std::string, std::uint64_t> numbers_;             // call ids, recorded build ids
+    std::unordered_map<std::string, std::uint32_t> numbers_;             // recorded build ids
     Ids host_names_, build_names_;
 
-    std::uint64_t number_of(const std::string& text) {
-        return numbers_.try_emplace(text, numbers_.size()).first->second;
+    std::uint32_t number_of(const std::string& text) {
+        return numbers_.try_emplace(text, static_cast<std::uint32_t>(numbers_.size())).first->second;
     }
 
     std::string place_host(const CallRecord& call, const Host* host) {
@@ -233,26 +225,43 @@ private:
             here[id] = {in_call, placed[in_call]};
         }
         call.builds = placed;
-        const std::uint64_t call_number = number_of(call.call_id) << 32;
+        // A run read twice can only be one of this call's own (a call read
+        // twice was counted once above): its runs sorted by place, the first
+        // of each place in the file is kept.
+        struct Placed {
+            std::uint64_t place;       // round, copy count and copy
+            std::uint32_t build, at;   // the build as the call named it (a number given here); the run
+            auto order() const { return std::tie(build, place, at); }
+            bool same(const Placed& o) const { return build == o.build && place == o.place; }
+        };
+        std::vector<Placed> places;
+        places.reserve(runs.size());
         for (std::size_t i = 0; i < runs.size(); ++i) {
-            RunRecord* run = runs[i];
-            const auto build = here.find(run->build);
-            const std::string& recorded_id = build == here.end() ? run->build : build->second.first;
-            const RunKey key{call_number | number_of(recorded_id), std::uint64_t(unsigned(run->round)) << 22 |
-                                                                       std::uint64_t(run->copies) << 11 |
-                                                                       std::uint64_t(run->copy)};
-            const std::uint64_t content = contents[i];
-            const auto [seen, added] = runs_.try_emplace(key, content);
-            if (!added) {
-                if (seen->second != content) {
-                    throw MergeConflict(file + " holds copy " + std::to_string(run->copy) + " of round " +
-                                        std::to_string(run->round) + " of call " + run->call_id +
-                                        " twice, with different contents");
-                }
-                ++count.duplicates;
-                run->call_id.clear();  // not kept
+            const RunRecord& run = *runs[i];
+            const auto build = here.find(run.build);
+            const std::string& recorded_id = build == here.end() ? run.build : build->second.first;
+            places.push_back({std::uint64_t(unsigned(run.round)) << 22 | std::uint64_t(run.copies) << 11 |
+                                  std::uint64_t(run.copy),
+                              number_of(recorded_id), static_cast<std::uint32_t>(i)});
+        }
+        std::sort(places.begin(), places.end(), [](const Placed& x, const Placed& y) { return x.order() < y.order(); });
+        for (std::size_t k = 1, first = 0; k < places.size(); ++k) {
+            if (!places[k].same(places[first])) {
+                first = k;
                 continue;
             }
+            RunRecord& run = *runs[places[k].at];
+            if (contents[places[k].at] != contents[places[first].at]) {
+                throw MergeConflict(file + " holds copy " + std::to_string(run.copy) + " of round " +
+                                    std::to_string(run.round) + " of call " + run.call_id +
+                                    " twice, with different contents");
+            }
+            ++count.duplicates;
+            run.call_id.clear();  // not kept
+        }
+        for (RunRecord* run : runs) {
+            if (run->call_id.empty()) continue;
+            const auto build = here.find(run->build);
             run->host = call.host;
             if (build != here.end()) run->build = build->second.second;
         }

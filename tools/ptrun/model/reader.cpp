@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -301,9 +302,11 @@ enum class Parse { read, too_deep, not_json };
 // Builds the tree of a JSON text event by event, at most kMaxNesting levels
 // deep, except the items of the top level's `runs`: each is handed over as a
 // tree of its own as soon as it ends, so that reading costs time linear in
-// the text and memory for one run's tree at a time. (The library's callback
-// parser, the other way to bound the depth, looks over the enclosing list
-// again at the end of every object in it.)
+// the text and memory for one run's tree at a time. The items of the lists
+// of figures, which are computed anew and never read, are dropped as they
+// end: a merged file's rounds are as many as its runs. (The library's
+// callback parser, the other way to bound the depth, looks over the
+// enclosing list again at the end of every object in it.)
 class TreeBuilder : public nlohmann::json_sax<Json> {
 public:
     // Called with each item of runs and its place there; 0 again for a second runs.
@@ -333,11 +336,16 @@ private:
     Item item_;
     std::vector<Json*> open_;  // the containers open, innermost last
     std::string key_;
-    bool in_runs_ = false;     // open_[1] is the top level's runs
-    Json run_;                 // the item of runs being read
+    enum class List { other, runs, figures };
+    List list_ = List::other;  // what open_[1] is, where it is a list of the top level
+    Json run_;                 // the item of runs (or of figures) being read
     std::size_t items_ = 0;
 
-    bool at_runs() const { return in_runs_ && open_.size() == 2; }
+    bool at_runs() const { return list_ != List::other && open_.size() == 2; }
+    void hand_over() {
+        if (list_ == List::runs) item_(std::move(run_), items_++);
+        run_ = nullptr;
+    }
     // Where a value goes: into its container, or the run being read.
     Json* place(Json&& v) {
         if (open_.empty()) return &(root_ = std::move(v));
@@ -353,7 +361,7 @@ private:
     bool value(Json&& v) {
         const bool run = at_runs();
         place(std::move(v));
-        if (run) item_(std::move(run_), items_++);
+        if (run) hand_over();
         return true;
     }
     bool open(Json&& v) {
@@ -361,18 +369,19 @@ private:
             too_deep = true;
             return false;
         }
-        const bool runs = open_.size() == 1 && key_ == "runs" && v.is_array();
+        const bool list = open_.size() == 1 && v.is_array();
+        const bool figures = key_ == "rounds" || key_ == "summary" || key_ == "comparison";
         open_.push_back(place(std::move(v)));
-        if (runs) {
-            in_runs_ = true;
+        if (list && (key_ == "runs" || figures)) {
+            list_ = key_ == "runs" ? List::runs : List::figures;
             items_ = 0;
         }
         return true;
     }
     bool close() {
         open_.pop_back();
-        if (at_runs()) item_(std::move(run_), items_++);
-        if (open_.size() == 1) in_runs_ = false;
+        if (at_runs()) hand_over();
+        if (open_.size() == 1) list_ = List::other;
         return true;
     }
 };
@@ -557,8 +566,13 @@ void check_references(Document& doc) {
 }
 
 // Scores each finite can still sum to infinity over a round's copies, and a
-// round's rate score is that sum.
+// round's rate score is that sum. No sum can where the largest score times
+// the number of runs stays finite, which is every file of real scores: the
+// rounds are added up only for the others.
 void check_sums(const Document& doc) {
+    double largest = 0;
+    for (const RunRecord& run : doc.runs) largest = std::max(largest, run.score.value_or(0));
+    if (largest <= std::numeric_limits<double>::max() / 2 / static_cast<double>(doc.runs.size() + 1)) return;
     std::unordered_map<std::string, double> sums;
     for (const RunRecord& run : doc.runs) {
         if (!run.score) continue;

@@ -130,8 +130,17 @@ Json settings_json(const CallSettings& s) {
             {"order", or_null(s.order)},       {"seed", or_null(s.seed)}};
 }
 
-Json run_json(const RunRecord& run) {
+// A run. A call's own file gives every field, nulls included, as people and
+// their scripts have always read it. A merged file grows with the fleet, so
+// there a field at the value the reader takes for it when absent (0, false,
+// null, empty; `flagged` as low_share or speed_changed) is left out, which
+// every reader of schema 2 reads back as the same run; what identifies and
+// scores a run is always written.
+Json run_json(const RunRecord& run, bool every_field) {
     Json j;
+    auto put = [&j, every_field](const char* name, Json value, bool at_default) {
+        if (every_field || !at_default) j[name] = std::move(value);
+    };
     j["copies"] = run.copies;
     j["round"] = run.round;
     j["copy"] = run.copy;
@@ -139,22 +148,23 @@ Json run_json(const RunRecord& run) {
     j["score"] = or_null(run.score);
     j["wall_s"] = run.wall_s;
     j["share"] = run.share;
-    j["involuntary_switches"] = run.involuntary_switches;
-    j["exit_code"] = run.exit_code;
-    j["error"] = or_null(run.error);
-    j["pt_messages"] = run.pt_messages;
-    j["low_share"] = run.low_share;
-    j["speed_changed"] = run.speed_changed;
-    j["flagged"] = run.flagged;
+    put("involuntary_switches", run.involuntary_switches, run.involuntary_switches == 0);
+    put("exit_code", run.exit_code, run.exit_code == 0);
+    put("error", or_null(run.error), !run.error);
+    put("pt_messages", run.pt_messages, run.pt_messages.empty());
+    put("low_share", run.low_share, !run.low_share);
+    put("speed_changed", run.speed_changed, !run.speed_changed);
+    put("flagged", run.flagged, run.flagged == (run.low_share || run.speed_changed));
     j["call_id"] = run.call_id;
     j["host"] = run.host;
     j["build"] = run.build;
-    j["warmup"] = run.warmup;
-    j["started_utc"] = or_null(run.started_utc);
-    j["ended_utc"] = or_null(run.ended_utc);
-    j["messages_cut"] = run.messages_cut;
-    j["environment_before"] = run.environment_before ? snapshot_json(*run.environment_before) : Json(nullptr);
-    j["environment_after"] = run.environment_after ? snapshot_json(*run.environment_after) : Json(nullptr);
+    put("warmup", run.warmup, !run.warmup);
+    put("started_utc", or_null(run.started_utc), run.started_utc.empty());
+    put("ended_utc", or_null(run.ended_utc), run.ended_utc.empty());
+    put("messages_cut", run.messages_cut, !run.messages_cut);
+    const auto snapshot = [](const Boxed<Snapshot>& s) { return s ? snapshot_json(*s) : Json(nullptr); };
+    put("environment_before", snapshot(run.environment_before), !run.environment_before);
+    put("environment_after", snapshot(run.environment_after), !run.environment_after);
     return j;
 }
 
@@ -273,10 +283,14 @@ void write_call_fields(Emitter& out, const Document& doc, const CallRecord& call
 }
 
 void write_figures(Emitter& out, const Document& doc) {
-    out.list("rounds", doc.rounds, [](const RoundFigure& round) {
-        return Json{{"copies", round.copies}, {"round", round.round}, {"rate_score", round.rate},
-                    {"flagged", round.flagged}, {"call_id", round.call}, {"host", round.host},
-                    {"build", round.build}, {"warmup", round.warmup}};
+    out.list("rounds", doc.rounds, [&doc](const RoundFigure& round) {
+        Json j{{"copies", round.copies}, {"round", round.round}, {"rate_score", round.rate}};
+        if (round.flagged || !doc.merged) j["flagged"] = round.flagged;
+        j["call_id"] = round.call;
+        j["host"] = round.host;
+        j["build"] = round.build;
+        if (round.warmup || !doc.merged) j["warmup"] = round.warmup;
+        return j;
     });
     out.list("summary", doc.summary, [&doc](const SummaryFigure& s) {
         return Json{{"copies", s.copies}, {"runs", s.rounds}, {"median", s.median}, {"min", s.min},
@@ -311,7 +325,7 @@ void write_results(const Document& doc, const ResultsSink& sink) {
         }
         return j;
     });
-    out.list("runs", doc.runs, run_json);
+    out.list("runs", doc.runs, [&doc](const RunRecord& run) { return run_json(run, !doc.merged); });
     out.field("stopped_because", call.stopped_because);
     write_figures(out, doc);
     if (!doc.comparisons.empty()) out.list("comparison", doc.comparisons, comparison_json);

@@ -91,9 +91,24 @@ bool write_all(int fd, const std::string& text, std::string& error) {
     return true;
 }
 
+namespace {
+
+// Writes what produce makes to fd; false, and why in error, at the first piece lost.
+bool write_pieces(int fd, const std::function<void(const TextSink&)>& produce, std::string& error) {
+    bool ok = true;
+    produce([&](const std::string& piece) { ok = ok && write_all(fd, piece, error); });
+    return ok;
+}
+
+}  // namespace
+
 bool write_output(const Target& target, const std::string& text, std::string& error) {
+    return write_output(target, [&text](const TextSink& sink) { sink(text); }, error);
+}
+
+bool write_output(const Target& target, const std::function<void(const TextSink&)>& produce, std::string& error) {
     if (target.standard_output) {
-        if (write_all(STDOUT_FILENO, text, error)) return true;
+        if (write_pieces(STDOUT_FILENO, produce, error)) return true;
         error = "cannot write the figures to standard output: " + error;
         return false;
     }
@@ -113,7 +128,7 @@ bool write_output(const Target& target, const std::string& text, std::string& er
         umask(mask);
         mode = 0666 & ~mask;
     }
-    bool ok = write_all(fd, text, error);
+    bool ok = write_pieces(fd, produce, error);
     if (ok && (fchmod(fd, mode) != 0 || fsync(fd) != 0)) {
         ok = false;
         error = std::strerror(errno);

@@ -2,6 +2,7 @@
 // or standard output; and nothing else.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace ptrun {
@@ -27,5 +28,9 @@ bool write_all(int fd, const std::string& text, std::string& error);
 // beside the file, with the file's mode, synced and renamed onto it; false,
 // and why in error, when that failed (the file is then untouched).
 bool write_output(const Target& target, const std::string& text, std::string& error);
+// The same for a text made in pieces, never held whole: produce hands each
+// piece to the sink it is given.
+using TextSink = std::function<void(const std::string&)>;
+bool write_output(const Target& target, const std::function<void(const TextSink&)>& produce, std::string& error);
 
 }  // namespace ptrun
