@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Does the profile add up to pt's own work unit? Runs, N times in turn on one
+# processor, pt unattended and then ptverify --profile of the same build, and
+# prints for each pair pt's time per unit (1000 / score), the sum of the
+# profile's modules, their ratio and how long the profile took; then the
+# median, minimum and maximum of the ratios.
+#   tools/profile-fidelity.sh [N] [build dir] [ptverify options...]
+#       (defaults: 5, build/release; the profile's own defaults)
+# PT_CPU names the processor (default 1); PT_EMULATOR runs both programs in
+# an emulator, e.g. PT_EMULATOR="qemu-aarch64 -L /usr/aarch64-linux-gnu".
+set -euo pipefail
+runs="${1:-5}"
+build="${2:-$(dirname "$0")/../build/release}"
+shift $(($# < 2 ? $# : 2))
+cpu="${PT_CPU:-1}"
+read -r -a emulator <<<"${PT_EMULATOR:-}"
+[[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "N must be a positive whole number" >&2; exit 2; }
+for program in "$build/src/pt" "$build/tools/ptverify"; do
+    [ -x "$program" ] || { echo "no $program: build pt and ptverify first" >&2; exit 2; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+ratios=()
+for ((i = 1; i <= runs; i++)); do
+    taskset -c "$cpu" "${emulator[@]}" "$build/src/pt" "$work/r.ini" </dev/null 2>/dev/null ||
+        { echo "pt run $i failed:" >&2; cat "$work/r.ini" >&2; exit 1; }
+    score=$(sed -n 's/^Result=\([0-9.e+-]*\) *$/\1/p' "$work/r.ini")
+    rm -f "$work/r.ini"
+    start=$(date +%s.%N)
+    taskset -c "$cpu" "${emulator[@]}" "$build/tools/ptverify" --profile "$@" >"$work/profile.json"
+    end=$(date +%s.%N)
+    unit_ms=$(sed -n 's/.*"unit_ms":\([0-9.e+-]*\),.*/\1/p' "$work/profile.json")
+    units=$(sed -n 's/.*"units":\([0-9]*\),.*/\1/p' "$work/profile.json")
+    ratio=$(awk -v s="$score" -v u="$unit_ms" 'BEGIN { printf "%.4f", u / (1000 / s) }')
+    awk -v i="$i" -v s="$score" -v u="$unit_ms" -v r="$ratio" -v n="$units" -v t0="$start" -v t1="$end" \
+        -v load="$(cut -d' ' -f1 /proc/loadavg)" \
+        'BEGIN { printf "pair %d: pt %.4f ms/unit (score %s), profile %.4f ms/unit over %d units, ratio %s, " \
+                       "profile took %.2f s, load %s\n", i, 1000 / s, s, u, n, r, t1 - t0, load }'
+    ratios+=("$ratio")
+done
+printf '%s\n' "${ratios[@]}" | sort -g | awk '
+    { v[NR] = $1 }
+    END {
+        n = NR
+        median = n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+        printf "pairs %d  ratio profile/pt: median %.4f  min %.4f  max %.4f\n", n, median, v[1], v[n]
+    }'
