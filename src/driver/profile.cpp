@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "driver/run_checks.h"
 #include "driver/state_dump.h"
 #include "modules/database/database.h"
 
@@ -78,12 +79,14 @@ Profile profile_work_units(const ProfileSettings& settings) {
     const bool counting = any_measured(profile);
     CounterReading last = counting ? settings.counters->read() : CounterReading{};
 
+    const ThreadTimes before = thread_times();
     const std::uint64_t first_start = settings.clock();
     do {
         measure_unit(settings, profile, counting, last);
         ++profile.units;
     } while (profile.units < settings.max_units &&
              (settings.budget_ns == 0 || settings.clock() - first_start < settings.budget_ns));
+    profile.processor_share = processor_share(before, thread_times());
 
     if (counting && !settings.counters->read().on_processor) {
         for (bool& measured : profile.event_measured) measured = false;
@@ -161,6 +164,8 @@ std::string profile_json(const Profile& profile, const char* build) {
     return "{\"profile_format\":1,\"build\":" + json_string(build) +
            ",\"warmup_units\":" + std::to_string(profile.warmup_units) +
            ",\"units\":" + std::to_string(profile.units) + ",\"state_digest\":\"" + digest + "\"" +
+           ",\"processor_share\":" +
+           (profile.processor_share < 0 ? std::string("null") : number("%.4f", profile.processor_share)) +
            ",\"unit_ms\":" + number("%.9g", static_cast<double>(unit_ns) / units / 1e6) +
            ",\"module_ms\":" + module_ms + "}" + ",\"module_counters\":" + module_counters_json(profile) +
            ",\"counters_unavailable\":" +

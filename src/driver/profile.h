@@ -34,6 +34,10 @@ struct Profile {
     std::uint64_t module_counts[kWorkStepCount][kCounterEventCount];
     // Empty when every event was measured; otherwise which were not, and why.
     std::string counters_unavailable;
+    // The processor time the thread had over the measured units, as a share
+    // of their wall time (-1 where the system does not say): below 0.95 the
+    // figures carry other programs' time, as a pt run's score would.
+    double processor_share;
     // Of the whole workload state after the last unit, as ptverify prints it.
     std::uint64_t state_digest;
 };

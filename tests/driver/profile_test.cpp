@@ -68,13 +68,21 @@ std::string field(const std::string& json, const std::string& name) {
 }  // namespace
 
 TEST(ModuleProfile, AttributesTimeAndCountsToEachModulePerUnit) {
+    // The thread has had the processor half the time.
+    set_thread_times_source([] {
+        static std::uint64_t reading = 0;
+        ++reading;
+        return ThreadTimes{reading * 2000, reading * 1000, 0};
+    });
     const Profile profile = profile_with(true, true, true, "", 3);
+    set_thread_times_source(nullptr);
     ASSERT_EQ(profile.units, 3);
     const std::string json = profile_json(profile, "test \"build\"\n");
     EXPECT_NE(json.find("\"build\":\"test \\\"build\\\"\\u000a\""), std::string::npos) << json;
     EXPECT_EQ(field(json, "unit_ms"), "0.003");  // six blocks of 500 ns
     EXPECT_EQ(field(json, "dates"), "0.0005");
     EXPECT_EQ(field(json, "counters_unavailable"), "null");
+    EXPECT_EQ(field(json, "processor_share"), "0.5000");
     // parse is the fourth block: 4 per unit of the first event, 20 of the fifth.
     EXPECT_NE(json.find("\"parse\":{\"instructions\":4.0,\"cycles\":8.0,\"branch_misses\":12.0,\"l1i_misses\":16.0,"
                         "\"itlb_misses\":20.0}"),
