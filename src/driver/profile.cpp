@@ -33,10 +33,19 @@ std::string describe_missing(const CounterOpening& opening) {
     return text;
 }
 
-// One measured unit: the reset, then each module's block timed and counted
-// on its own. The counters are on only around a block and read between
-// blocks, so neither the reading nor the reset is counted.
-void measure_unit(const ProfileSettings& settings, Profile& profile, bool counting, CounterReading& last) {
+bool any_measured(const Profile& profile) {
+    for (bool measured : profile.event_measured) {
+        if (measured) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// The counters are on only around a block and read between blocks, so
+// neither the reading nor the reset is counted.
+void run_measured_unit(const ProfileSettings& settings, Profile& profile, CounterReading* last) {
+    const bool counting = last != nullptr;
     reset_work_unit_state();
     for (std::size_t step = 0; step < kWorkStepCount; ++step) {
         if (counting) settings.counters->enable();
@@ -48,20 +57,11 @@ void measure_unit(const ProfileSettings& settings, Profile& profile, bool counti
         if (!counting) continue;
         const CounterReading now = settings.counters->read();
         for (std::size_t event = 0; event < kCounterEventCount; ++event) {
-            profile.module_counts[step][event] += now.value[event] - last.value[event];
+            profile.module_counts[step][event] += now.value[event] - last->value[event];
         }
-        last = now;
+        *last = now;
     }
 }
-
-bool any_measured(const Profile& profile) {
-    for (bool measured : profile.event_measured) {
-        if (measured) return true;
-    }
-    return false;
-}
-
-}  // namespace
 
 Profile profile_work_units(const ProfileSettings& settings) {
     Profile profile{};
@@ -82,7 +82,7 @@ Profile profile_work_units(const ProfileSettings& settings) {
     const ThreadTimes before = thread_times();
     const std::uint64_t first_start = settings.clock();
     do {
-        measure_unit(settings, profile, counting, last);
+        run_measured_unit(settings, profile, counting ? &last : nullptr);
         ++profile.units;
     } while (profile.units < settings.max_units &&
              (settings.budget_ns == 0 || settings.clock() - first_start < settings.budget_ns));

@@ -44,6 +44,11 @@ struct Profile {
 
 Profile profile_work_units(const ProfileSettings& settings);
 
+// One measured unit: the reset, then each module's block timed on its own
+// and, with last (the group's previous reading) given, counted; added to
+// profile's sums. The benchmarks set it beside pt's own unit.
+void run_measured_unit(const ProfileSettings& settings, Profile& profile, CounterReading* last);
+
 // The profile as one line of JSON, the form ptverify --profile prints and
 // its manual describes; build is the version line of the program.
 std::string profile_json(const Profile& profile, const char* build);
