@@ -2,7 +2,7 @@
 # Does the profile add up to pt's own work unit? Runs, N times in turn on one
 # processor, pt unattended and then ptverify --profile of the same build, and
 # prints for each pair pt's time per unit (1000 / score), the sum of the
-# profile's modules, their ratio and how long the profile took; then the
+# profile's modules, their ratio and how long each program took; then the
 # median, minimum and maximum of the ratios. On a busy machine both figures
 # carry other programs' time: each pair's second ratio compares processor
 # time per unit instead (each side's figure times its share of the
@@ -45,9 +45,10 @@ for ((i = 1; i <= runs; i++)); do
     cpu_ratio=$(awk -v r="$ratio" -v a="$pt_share" -v b="$share" 'BEGIN { printf "%.4f", b ? r * b / a : 0 }')
     awk -v i="$i" -v s="$score" -v u="$unit_ms" -v r="$ratio" -v n="$units" -v t0="$start" -v t1="$end" \
         -v load="$(cut -d' ' -f1 /proc/loadavg)" -v a="$pt_share" -v b="$share" -v c="$cpu_ratio" \
+        -v pt_s="$(cut -d' ' -f1 "$work/time.txt")" \
         'BEGIN { printf "pair %d: pt %.4f ms/unit (score %s, share %.3f), profile %.4f ms/unit over %d units " \
-                       "(share %.3f), ratio %s, processor-time ratio %s, profile took %.2f s, load %s\n",
-                 i, 1000 / s, s, a, u, n, b, r, c, t1 - t0, load }'
+                       "(share %.3f), ratio %s, processor-time ratio %s; pt took %.1f s, the profile %.2f s (%.1f %%), " \
+                       "load %s\n", i, 1000 / s, s, a, u, n, b, r, c, pt_s, t1 - t0, 100 * (t1 - t0) / pt_s, load }'
     ratios+=("$ratio")
     cpu_ratios+=("$cpu_ratio")
 done
