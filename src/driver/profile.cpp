@@ -56,6 +56,7 @@ void run_measured_unit(const ProfileSettings& settings, Profile& profile, Counte
         profile.module_ns[step] += end - start;
         if (!counting) continue;
         const CounterReading now = settings.counters->read();
+        if (!now.on_processor) profile.counters_disturbed = true;
         for (std::size_t event = 0; event < kCounterEventCount; ++event) {
             profile.module_counts[step][event] += now.value[event] - last->value[event];
         }
@@ -88,11 +89,11 @@ Profile profile_work_units(const ProfileSettings& settings) {
              (settings.budget_ns == 0 || settings.clock() - first_start < settings.budget_ns));
     profile.processor_share = processor_share(before, thread_times());
 
-    if (counting && !settings.counters->read().on_processor) {
+    if (counting && profile.counters_disturbed) {
         for (bool& measured : profile.event_measured) measured = false;
         profile.counters_unavailable =
             "the kernel took the counters off the processor while they counted (another program used them), "
-            "so their counts are estimates";
+            "or they could not be read: their counts would be estimates";
     }
     settings.counters->close();
 

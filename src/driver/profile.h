@@ -32,6 +32,9 @@ struct Profile {
     std::uint64_t module_ns[kWorkStepCount];
     bool event_measured[kCounterEventCount];
     std::uint64_t module_counts[kWorkStepCount][kCounterEventCount];
+    // Set once a reading of the group was not whole (taken off the processor
+    // for a while, or unreadable): its counts are then not measurements.
+    bool counters_disturbed;
     // Empty when every event was measured; otherwise which were not, and why.
     std::string counters_unavailable;
     // The processor time the thread had over the measured units, as a share

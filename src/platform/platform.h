@@ -41,8 +41,8 @@ enum CounterEvent : std::size_t {
 
 // Cumulative counts since the group was opened, of the time it was enabled.
 // on_processor is false once the group has been enabled without being on the
-// processor all that time (the kernel shared the counters with another user):
-// such counts are estimates, not measurements.
+// processor all that time (the kernel shared the counters with another user),
+// and when the group could not be read: such counts are not measurements.
 struct CounterReading {
     std::uint64_t value[kCounterEventCount];
     bool on_processor;
