@@ -57,10 +57,10 @@ double seconds_argument(const char* text) {
     return value;
 }
 
-bool flush_output() {
-    // The digests or the profile are what was asked for: losing them is a failure.
+// What was asked for goes to standard output: losing it is a failure.
+bool flush_output(const char* what) {
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "ptverify: cannot write to standard output: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "ptverify: cannot write %s to standard output: %s\n", what, std::strerror(errno));
         return false;
     }
     return true;
@@ -75,7 +75,7 @@ int profile(long units, long warmup_units, double seconds) {
         return 1;
     }
     std::fputs(profile_json(result, "ptverify " PT_BUILD_DESCRIPTION).c_str(), stdout);
-    return flush_output() ? 0 : 1;
+    return flush_output("the profile") ? 0 : 1;
 }
 
 int verify(long units, long runs, const char* dump_name) {
@@ -123,7 +123,7 @@ int verify(long units, long runs, const char* dump_name) {
         std::fprintf(stderr, "ptverify: cannot write %s\n", dump_name);
         return 1;
     }
-    return flush_output() ? 0 : 1;
+    return flush_output("the digests") ? 0 : 1;
 }
 
 }  // namespace
@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
     const char* dump_name = nullptr;
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("ptverify %s\n", PT_BUILD_DESCRIPTION);
-        return flush_output() ? 0 : 1;
+        return flush_output("the version") ? 0 : 1;
     }
     for (int i = 1; i < argc; ++i) {
         const bool has_value = i + 1 < argc;
