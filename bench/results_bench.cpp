@@ -5,13 +5,16 @@
 //   pt_bench --benchmark_filter=Results   (memory: /usr/bin/time -v on the same)
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "ptrun/model/comparisons.h"
+#include "ptrun/decide/comparisons.h"
 #include "ptrun/decide/gate.h"
 #include "ptrun/model/merge.h"
+#include "ptrun/decide/analyse.h"
 #include "ptrun/model/model.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
@@ -23,9 +26,12 @@ namespace {
 std::string host_file(int host, int rounds, std::mt19937& random) {
     std::normal_distribution<double> score(1000, 20);
     ptrun::Document doc;
-    doc.call_id = "call-" + std::to_string(host);
-    doc.outcome = "completed";
     const std::string id = "host-" + std::to_string(host);
+    ptrun::CallRecord& call = doc.calls.emplace_back();
+    call.call_id = "call-" + std::to_string(host) + "-0123456789abcdef";
+    call.outcome = "completed";
+    call.host = call.recorded_host = id;
+    call.builds["A"] = "A";
     ptrun::Machine machine;
     machine.processor = "Processor " + std::to_string(host % 7);
     machine.kernel = "Linux 6.1";
@@ -38,7 +44,7 @@ std::string host_file(int host, int rounds, std::mt19937& random) {
     doc.builds.push_back(build);
     for (int r = 1; r <= rounds; ++r) {
         ptrun::RunRecord run;
-        run.call_id = doc.call_id;
+        run.call_id = call.call_id;
         run.host = id;
         run.build = "A";
         run.copies = run.copy = 1;
@@ -47,12 +53,7 @@ std::string host_file(int host, int rounds, std::mt19937& random) {
         run.environment_before = run.environment_after = ptrun::Snapshot{};
         doc.runs.push_back(run);
     }
-    doc.calls.push_back({});
-    doc.calls.back().call_id = doc.call_id;
-    doc.calls.back().host = doc.calls.back().recorded_host = id;
-    doc.calls.back().builds["A"] = "A";
-    doc.calls.back().outcome = "completed";
-    ptrun::compute_figures(doc);
+    ptrun::analyse(doc);
     return ptrun::dump(doc);
 }
 
@@ -72,7 +73,8 @@ void BM_ResultsMergeAndHtml(benchmark::State& state) {
             std::string error;
             sources.push_back({"f", *ptrun::parse_results(text, "f", error)});
         }
-        const ptrun::Document merged = ptrun::merge_documents(sources);
+        ptrun::Document merged = ptrun::merge_documents(std::move(sources));
+        ptrun::analyse(merged);
         benchmark::DoNotOptimize(ptrun::report_html(merged));
     }
     state.counters["runs"] = static_cast<double>(state.range(0) * state.range(1));
@@ -84,6 +86,57 @@ BENCHMARK(BM_ResultsMergeAndHtml)
     ->Args({10000, 100})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
+
+// One file of `runs` runs written as short as the schema allows (about 105
+// bytes a run, as a long call's file or a merge of many is), once per size.
+std::string big_file(long runs) {
+    const std::string path = "/tmp/pt_bench_results_" + std::to_string(runs) + ".json";
+    if (std::ifstream(path)) return path;
+    std::mt19937 random(3);
+    std::normal_distribution<double> score(1000, 20);
+    std::ofstream out(path + ".part");
+    out << R"({"schema_version": 2, "call_id": "0123456789abcdef", "outcome": "completed", )"
+        << R"("host": {"id": "h", "hostname": "h"}, "builds": [{"id": "A", "path": "/pt", "sha256": "s"}], "runs": [)";
+    for (long r = 1; r <= runs; ++r) {
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "%s\n{\"copies\": 1, \"round\": %ld, \"copy\": 1, \"cpu\": 0, \"score\": %.6f, "
+                      "\"wall_s\": 41.25, \"share\": 0.9981}",
+                      r == 1 ? "" : ",", r, score(random));
+        out << line;
+    }
+    out << "]}\n";
+    out.close();
+    std::rename((path + ".part").c_str(), path.c_str());
+    return path;
+}
+
+// `ptrun merge -o OUT FILE` on one file of many runs: read, merge, written to
+// a file. Growth must be linear; memory (peak RSS: run alone under
+// /usr/bin/time -v with --benchmark_filter=ResultsMergeFile/1000000) under
+// five times the file.
+void BM_ResultsMergeFile(benchmark::State& state) {
+    const std::string in = big_file(state.range(0)), out = in + ".merged";
+    for (auto _ : state) {
+        std::string error;
+        std::optional<std::vector<ptrun::Source>> sources = ptrun::load_all({in}, error);
+        if (!sources) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+        ptrun::Document merged = ptrun::merge_documents(std::move(*sources));
+        ptrun::analyse(merged);  // as ptrun merge does
+        std::FILE* file = std::fopen(out.c_str(), "w");
+        ptrun::write_results(merged, [file](const std::string& text) {
+            std::fwrite(text.data(), 1, text.size(), file);
+        });
+        std::fclose(file);
+    }
+    std::ifstream size(in, std::ios::ate | std::ios::binary);
+    state.counters["file_MB"] = static_cast<double>(size.tellg()) / 1e6;
+    std::remove(out.c_str());
+}
+BENCHMARK(BM_ResultsMergeFile)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // How often --fail-above PCT fails at 10 against 10 rounds with a CV of 2 %
 // when B is truly slower by `slowdown` percent (tenths), in the usual and

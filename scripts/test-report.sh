@@ -4,7 +4,8 @@
 # in headless Chromium. Checks that the page's charts are in the rendered
 # document and that the screenshot is not blank. Then a made-up fleet of 50
 # hosts and 1,000 runs, merged and reported, with the time each step took and
-# the page's size (at most 1 MB).
+# the page's size (at most 1 MB). Last, that ptrun's guide does not restate
+# its manual page (scripts/doc_overlap.py).
 #   scripts/test-report.sh [PNG]   also keeps the screenshot as PNG
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -108,4 +109,6 @@ echo "page of 1,000 runs from 50 hosts: $size bytes"
 [ "$(python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))["runs"]))' many.json)" -eq 1000 ]
 [ "$(( $(wc -l < many.csv) ))" -eq 1001 ]
 [ "$size" -lt 1000000 ] || { echo "the page is over 1 MB" >&2; exit 1; }
+# And ptrun's guide points to its manual rather than restating it.
+python3 "$root/scripts/doc_overlap.py" "$root/docs/ptrun.md" "$root/docs/ptrun.1" --max 10
 echo "== report passed"

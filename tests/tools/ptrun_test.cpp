@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -103,6 +104,36 @@ std::set<std::string> manual_options(std::string page, const std::string& headin
     std::set<std::string> found;
     for (std::size_t at = part.find(".TP\n"); at != std::string::npos; at = part.find(".TP\n", at + 1)) {
         found.merge(options_in(part.substr(at + 4, part.find('\n', at + 4) - at - 4)));
+    }
+    return found;
+}
+
+// Exit statuses by their numbers: "129, 130, 143" and roff's .BR 129 ", " 130 ", " 143 alike.
+std::string codes_in(const std::string& text) { return std::regex_replace(" " + text + " ", std::regex(R"(\D+)"), " "); }
+
+// The exit statuses a --help lists, one a line in its first column (28 wide).
+std::vector<std::string> help_exits(const std::string& help) {
+    std::vector<std::string> found;
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        if (std::regex_match(line, std::regex(R"(  \d.*)"))) found.push_back(codes_in(line.substr(0, 28)));
+    }
+    return found;
+}
+
+// Those a manual page gives a command: the items (.TP) of every paragraph
+// "Exit status of" that names it, both lists when two do.
+std::vector<std::string> manual_exits(const std::string& page, const std::string& command) {
+    static const std::regex tag(R"(\n\.TP\n(.*))");
+    std::vector<std::string> found;
+    for (std::size_t at = page.find("\nExit status of\n"); at != std::string::npos;
+         at = page.find("\nExit status of\n", at + 1)) {
+        const std::string list = page.substr(at, std::min(page.find("\n.PP\n", at), page.find("\n.SH ", at)) - at);
+        const std::string intro = std::regex_replace(list.substr(0, list.find("\n.TP\n")), std::regex("\""), "");
+        if (!std::regex_search(intro, std::regex("ptrun " + command + R"(\b)"))) continue;
+        for (std::sregex_iterator it(list.begin(), list.end(), tag), end; it != end; ++it) {
+            found.push_back(codes_in((*it)[1]));
+        }
     }
     return found;
 }
@@ -202,6 +233,8 @@ TEST(Ptrun, RefusesBadInputBeforeAnyRunAndStopsAtAFailedRun) {
         {{"--json", dir.file("fifo")}, " is a FIFO"},
         {{"--json", dir.path()}, " is a folder"},
         {{"--json", dir.file("dangling")}, " is a link to nothing"},
+        {{"--json", ""}, "ptrun: --json needs a file name"},
+        {{"--json="}, "ptrun: --json needs a file name"},
         {{"--pt", dir.file("text")}, " is neither a program nor a script"},
         {{"--pt", dir.file("script")}, "its interpreter \"/no/such/sh\" is not a program"},
     };
@@ -215,7 +248,7 @@ TEST(Ptrun, RefusesBadInputBeforeAnyRunAndStopsAtAFailedRun) {
         with_pt.insert(with_pt.end(), args.begin(), args.end());
         const ChildResult child = run_child(PTRUN_BINARY, with_pt, dir.path(), environment(dir));
         EXPECT_EQ(child.exit_code, 2) << args[0];
-        EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
+        EXPECT_NE(child.err.find(message), std::string::npos) << message << "\n" << child.err;
     }
     EXPECT_TRUE(calls(dir).empty()) << "a run started despite bad input";
     for (const std::string& tmpdir : {dir.file("no/such"), dir.file("text")}) {
@@ -348,7 +381,7 @@ TEST(Ptrun, InterleavesTwoBuildsAndComparesThem) {
 
 TEST(Ptrun, WritesWhatWasAskedForOrFailsSayingSo) {
     TempDir dir;
-    write_file(dir.file("plan"), "100\n100\n100\n100\n100\n100\n");
+    write_file(dir.file("plan"), "100\n100\n100\n100\n100\n100\n100\n100\n");
     const std::string reader_gone = "rm -f p; mkfifo p && exec 3<>p 4>p 3<&- && exec \"$@\" >&4 4>&-";
     const std::string disk_full = "exec \"$@\" >/dev/full";
     const std::string ptrun = PTRUN_BINARY, json = "--json", pt = "--pt", runs = "--runs";
@@ -360,6 +393,9 @@ TEST(Ptrun, WritesWhatWasAskedForOrFailsSayingSo) {
         {disk_full, {ptrun, pt, STAND_IN_PT, runs, "1", json, "-"}, 1, "cannot write the figures to standard output"},
         {disk_full, {PTVERIFY_BINARY, "--units", "1"}, 1, "ptverify: cannot write the digests"},
         {"exec \"$@\"", {PTVERIFY_BINARY, "--runs", "0"}, 2, "Usage: ptverify"},
+        {"exec \"$@\"", {ptrun, pt, STAND_IN_PT, pt, STAND_IN_PT, runs, "1", json, "ab.json"}, 0, ""},
+        {disk_full, {ptrun, "compare", "ab.json"}, 2, "cannot write the comparison to standard output"},
+        {"exec \"$@\"", {ptrun, "compare", "ab.json", "--b-build", "A"}, 2, "A and B are both build A of ab.json"},
         {"exec \"$@\"", {ptrun, pt, STAND_IN_PT, runs, "1", json, "link.json"}, 0, ""},
     };
     // A link updates the file it names, mode kept; what sits beside it is untouched.
@@ -375,7 +411,7 @@ TEST(Ptrun, WritesWhatWasAskedForOrFailsSayingSo) {
         sh_args.insert(sh_args.end(), args.begin(), args.end());
         const ChildResult child = run_child("/bin/sh", sh_args, dir.path(), environment(dir));
         EXPECT_EQ(child.exit_code, code) << script << " " << args.back() << child.err;
-        EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
+        EXPECT_NE(child.err.find(message), std::string::npos) << message << "\n" << child.err;
         if (args[0] == ptrun && (code == 0 || args.back() == "out.json")) {
             const std::string text = args.back().ends_with(".json") ? read_file(dir.file(args.back())) : child.out;
             EXPECT_EQ(nlohmann::json::parse(text)["outcome"], "completed") << args.back();
@@ -421,10 +457,17 @@ TEST(Ptrun, CreditsACopyOnlyWithAFinitePositiveResultOfItsOwnAndKeepsItsMessages
         {"-5", "", " is not a finite positive number", 0},
         {"hang", "1", "ended by ptrun after the --timeout of 1 s", 0},
         {"spew 20000 1024512", "", "", 1024512},
+        // All of a Result is checked, and a result file too large to read is not taken for none.
+        {"raw 5" + std::string(1100, ' ') + "junk", "", "(1105 characters) is not a finite positive number", 0},
+        {"pad 17000000 1000", "", "pt's result file holds 17000021 bytes, more than the 1 MiB ptrun reads", 0},
+        {"dir", "", "cannot remove the earlier result file ", 0},
     };
     for (const auto& [line, timeout, error, score] : cases) {
         write_file(dir.file("plan"), line + "\n");
         std::filesystem::remove(dir.file("plan.log"));
+        if (line == "dir" && std::filesystem::remove(dir.file("kept/b0-k1-r1-c1.ini"))) {
+            std::filesystem::create_directories(dir.file("kept/b0-k1-r1-c1.ini/in"));
+        }
         std::vector<std::string> args{"--pt", pt, "--runs", "1", "--keep", "kept", "--json", "out.json"};
         if (!timeout.empty()) args.insert(args.end(), {"--timeout", timeout});
         const ChildResult child = run_child(PTRUN_BINARY, args, dir.path(), environment(dir));
@@ -442,11 +485,12 @@ TEST(Ptrun, CreditsACopyOnlyWithAFinitePositiveResultOfItsOwnAndKeepsItsMessages
 
 TEST(Ptrun, RefusesAResultBeyondWhatItCanSumAndBadSeedOrTemporaryFolderBeforeAnyRun) {
     TempDir dir;
-    write_file(dir.file("plan"), "1e308\n1e148\n1.3e148\n");
+    // The bound itself scores: the manual's figure is the one ptrun prints.
+    write_file(dir.file("plan"), "1e308\n1e148\n1.28e148\n");
     using Strings = std::vector<std::string>;
     const std::vector<std::tuple<Strings, Strings, int, std::string>> cases = {
-        {{"--runs", "1"}, {}, 1, "failed: exit code 0: pt's Result \"1e308\" is above 1.28e+148, the most ptrun"},
-        {{"--runs", "1", "--copies", "2", "--cpus", "0"}, {}, 1, "failed: exit code 0: pt's Result \"1.3e148\""},
+        {{"--runs", "1"}, {}, 1, "failed: exit code 0: pt's Result \"1e308\" is above 1e+148, the most ptrun"},
+        {{"--runs", "1", "--copies", "2", "--cpus", "0"}, {}, 1, "failed: exit code 0: pt's Result \"1.28e148\""},
         {{"--pt", STAND_IN_PT, "--seed", "5"}, {}, 2,
          "ptrun: --seed is the seed of --order random: give --order random too, or leave --seed out (ptrun --help"},
         {{"--runs", "1"}, {"TMPDIR=/proc"}, 2, "ptrun: TMPDIR=/proc is not a folder ptrun may write"},
@@ -456,7 +500,11 @@ TEST(Ptrun, RefusesAResultBeyondWhatItCanSumAndBadSeedOrTemporaryFolderBeforeAny
         for (const std::string& entry : environment(dir)) env.push_back(entry);  // the first of a name counts
         const ChildResult child = run_child(PTRUN_BINARY, args, dir.path(), env);
         EXPECT_EQ(child.exit_code, code) << message << child.err;
-        EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
+        EXPECT_NE(child.err.find(message), std::string::npos) << message << "\n" << child.err;
+        std::smatch bound;
+        if (std::regex_search(child.err, bound, std::regex(R"(is above (\S+), the most)"))) {
+            EXPECT_NE(read_file(PT_MANUALS "/ptrun.1").find("at most " + bound[1].str()), std::string::npos);
+        }
     }
     EXPECT_EQ(calls(dir).size(), 3u) << "bad input started a run";
 }
@@ -490,6 +538,10 @@ TEST(Ptrun, EveryCommandsHelpAndTheManualNameTheSameOptions) {
                     EXPECT_NE(page.find(".B \\-\\-format " + name + "\n"), std::string::npos) << name;
                 }
             }
+            // Its exit statuses, as the manual gives them once.
+            const std::vector<std::string> exits = help_exits(child.out);
+            EXPECT_FALSE(exits.empty()) << command;
+            EXPECT_EQ(exits, manual_exits(page, command.empty() ? "run" : command)) << "ptrun(1), " << command;
             if (command.empty()) {
                 for (const char* name : {"  run ", "  compare ", "  report ", "  merge "}) {
                     EXPECT_NE(child.out.find(name), std::string::npos) << "ptrun --help lists no" << name;

@@ -11,7 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "ptrun/decide/analyse.h"
+#include "ptrun/decide/comparisons.h"
 #include "ptrun/model/merge.h"
+#include "ptrun/model/model.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
 #include "ptrun/present/svg.h"
@@ -56,7 +59,9 @@ ptrun::Source call(const std::string& call_id, const std::string& host, const st
 }
 
 Document merge(const std::vector<ptrun::Source>& sources, ptrun::MergeCount* count = nullptr) {
-    return ptrun::merge_documents(sources, count);
+    Document merged = ptrun::merge_documents(sources, count);
+    ptrun::analyse(merged);
+    return merged;
 }
 
 TEST(PtrunMerge, KeepsEveryHostsRunsAndCountsACallReadTwiceOnce) {
@@ -101,7 +106,7 @@ TEST(PtrunMerge, ReadsTheOlderSchemaAndRecognisesItTwice) {
     const auto doc = ptrun::parse_results(older, "old.json", error);
     ASSERT_TRUE(doc) << error;
     const Document merged = merge({{"old", *doc}, call("b1", "beta", "beta.lan", "s1", {1, 2}), {"old", *doc}});
-    EXPECT_EQ(merged.upgraded_from, std::nullopt);
+    EXPECT_EQ(ptrun::whole_call(merged).upgraded_from, std::nullopt);
     EXPECT_EQ(merged.calls[0].upgraded_from, 1);
     EXPECT_EQ(merged.runs.size(), 4u);
     EXPECT_EQ(merged.summary[0].median, 60);
@@ -116,19 +121,27 @@ TEST(PtrunMerge, RefusesBadInputAndLeavesTheOutputAlone) {
     wrong["runs"][1]["warmup"] = "yes";
     write_file(dir.file("wrong.json"), wrong.dump());
     write_file(dir.file("out.json"), "before");
-    const std::vector<std::vector<std::string>> calls = {
-        {"merge", "good.json", "newer.json", "-o", "out.json"},
-        {"merge", "good.json", "text.json", "-o", "out.json"},
-        {"merge", "good.json", "-o", "no/such/dir/out.json"},
-        {"report", "--format", "html", "-o", "out.json", "text.json"},
-        {"report", "--format", "pdf", "good.json"},
-        {"merge", "good.json", "wrong.json", "-o", "out.json"},
-        {"report", "-o", "out.json", "wrong.json"},
+    const std::string stub = R"({"schema_version": 2, "call_id": "00000000000000f1", "outcome": "no results",
+        "no_results_reason": "unreachable", "host": {"id": "far", "hostname": "far", "label": null}, "runs": []})";
+    write_file(dir.file("far.json"), stub);
+    // Each refusal, and what its message must say.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> calls = {
+        {{"merge", "good.json", "newer.json", "-o", "out.json"}, "schema version 99"},
+        {{"merge", "good.json", "text.json", "-o", "out.json"}, "not JSON"},
+        {{"merge", "good.json", "-o", "no/such/dir/out.json"}, "cannot write -o no/such/dir/out.json"},
+        {{"report", "--format", "html", "-o", "out.json", "text.json"}, "not JSON"},
+        {{"report", "-o", "no/such/dir/out.json", "good.json"}, "cannot write -o no/such/dir/out.json"},
+        {{"report", "--format", "pdf", "good.json"}, "--format"},
+        {{"merge", "good.json", "wrong.json", "-o", "out.json"}, "runs[1].warmup"},
+        {{"report", "-o", "out.json", "wrong.json"}, "runs[1].warmup"},
+        {{"merge", "far.json", "far.json", "-o", "out.json"}, "no call ran a build (far: unreachable)"},
+        {{"report", "far.json"}, "no call ran a build (far: unreachable)"},
     };
-    for (const auto& args : calls) {
+    for (const auto& [args, says] : calls) {
         const ChildResult child = run_child(PTRUN_BINARY, args, dir.path());
         EXPECT_EQ(child.exit_code, 2) << args[1] << " " << args[2];
         EXPECT_EQ(child.err.rfind("ptrun", 0), 0u) << child.err;
+        EXPECT_NE(child.err.find(says), std::string::npos) << child.err;
         EXPECT_EQ(read_file(dir.file("out.json")), "before");
     }
     EXPECT_EQ(run_child(PTRUN_BINARY, {"merge", "good.json", "good.json", "-o", "out.json"}, dir.path()).exit_code, 0);
@@ -227,14 +240,49 @@ TEST(PtrunReport, ListsAHostThatProducedNothingInEveryFormat) {
     const Document merged = merge({call("a1", "alpha", "alpha.lan", "s1", {9, 10, 12, 11}), {"far.json", *far}});
     ASSERT_EQ(merged.hosts.size(), 2u);
     EXPECT_EQ(merged.calls[1].no_results_reason, "unreachable");
-    EXPECT_EQ(merged.outcome, "failed");
+    EXPECT_EQ(ptrun::whole_call(merged).outcome, "failed");
     ASSERT_FALSE(merged.reportable_reasons.empty());
     EXPECT_EQ(merged.reportable_reasons[0], "host far: no results (unreachable)");
     // Written and read back, it still says so.
-    const auto again = ptrun::parse_results(ptrun::dump(merged), "merged.json", error);
+    auto again = ptrun::parse_results(ptrun::dump(merged), "merged.json", error);
     ASSERT_TRUE(again) << error;
+    ptrun::analyse(*again);
     for (const ptrun::Format& format : ptrun::formats()) {
         EXPECT_NE(format.render(*again).find("no results (unreachable)"), std::string::npos) << format.name;
+    }
+}
+
+// Two hosts of one build side by side: the verdict against the first is the
+// document's own comparison (written, and what compare gives), and the table
+// tells each host's rows and processor apart.
+TEST(PtrunReport, PutsHostsSideBySideFromTheDocumentsComparisons) {
+    std::vector<ptrun::Source> sources;
+    for (const auto& [host, scores] : {std::pair{"alpha", std::vector<double>{1, 10, 11, 12, 13}},
+                                       std::pair{"beta", std::vector<double>{1, 20, 21, 22, 23}}}) {
+        Json json = call_json(std::string("c-") + host, host, host, "s1", scores);
+        json["hosts"][0]["machine"]["processor"] = std::string("CPU of ") + host;
+        std::string error;
+        const auto parsed = ptrun::parse_results(json.dump(), host, error);
+        ASSERT_TRUE(parsed) << error;
+        sources.push_back({host, *parsed});
+    }
+    const Document merged = merge(sources);
+    ASSERT_EQ(merged.comparisons.size(), 1u);
+    const ptrun::ComparisonEntry& entry = merged.comparisons[0];
+    EXPECT_EQ(entry.call_id + entry.host + "/" + entry.b_host, "alpha/beta");
+    const auto again = ptrun::compare_sides({&merged, "alpha", "A", "", nullptr}, {&merged, "beta", "A", "", nullptr});
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].figures.estimate, entry.figures.estimate);
+    const Json written = Json::parse(ptrun::dump(merged))["comparison"][0];
+    EXPECT_EQ(written["b_host"], "beta");
+    EXPECT_EQ(written["call_id"], nullptr);
+
+    const std::string md = ptrun::find_format("md")->render(merged);
+    EXPECT_NE(md.find("| beta | A | 1 | 4 | 21.50 | 20.00 | 23.00 |  | 1.871 ("), std::string::npos) << md;
+    const std::string table = ptrun::find_format("table")->render(merged);
+    for (const char* line : {"processor     CPU of alpha", "processor     CPU of beta", "\nalpha       1     4  ",
+                             "\nbeta        1     4  ", "alpha/A  beta/A "}) {
+        EXPECT_NE(table.find(line), std::string::npos) << line << "\n" << table;
     }
 }
 
@@ -252,6 +300,11 @@ TEST(PtrunSvg, DrawsValuesOfAnyMagnitude) {
     // Steps below the values' precision, and numbers longer than any buffer.
     const std::string chart = ptrun::svg_spread({"s"}, {{0, 1, 1e17, 1e17, 1e17 + 16, std::nullopt}});
     EXPECT_LT(chart.size(), 20000u);
+    // All one number below the normal doubles: an axis still has a scale and ticks.
+    for (const double tiny : {1e-323, 2e-310}) {
+        const std::string flat = ptrun::svg_spread({"s"}, {{0, 1, tiny, tiny, tiny, std::nullopt}});
+        EXPECT_NE(flat.find("class=\"grid\""), std::string::npos) << tiny;
+    }
     EXPECT_EQ(ptrun::number_text(1e300, 0).size(), 301u);
     EXPECT_EQ(ptrun::number_text(-1234.5678, 2), "-1234.57");
 }

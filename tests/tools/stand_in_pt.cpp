@@ -8,6 +8,8 @@
 //   quiet            exits 0 without a result
 //   error <text>     writes the Error and exits with 255
 //   hang             waits until it is ended
+//   raw <text>       writes text as the Result, as it is
+//   pad <n> <score>  writes the score as the Result and a comment of n bytes
 #include <sched.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -58,6 +60,13 @@ int main(int argc, char** argv) {
         for (int i = 0, n = std::atoi(rest.c_str()); i < n; ++i) std::fprintf(stderr, "pt: note: %d of many\n", i);
         rest = rest.substr(rest.find(' ') + 1);
     } else if (action == "quiet") {
+        return 0;
+    } else if (action == "raw") {
+        result << "[Test]\nResult=" << rest << "\n";
+        return 0;
+    } else if (action == "pad") {
+        result << "[Test]\nResult=" << rest.substr(rest.find(' ') + 1) << "\n;" << std::string(std::stoul(rest), 'x')
+               << "\n";
         return 0;
     }
     result << "[Test]\nResult=" << (rest.empty() ? action : rest) << " \n";

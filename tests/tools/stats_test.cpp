@@ -1,4 +1,5 @@
-// The comparison of two sets of scores against cases worked by hand.
+// The comparison of two sets of scores against cases worked by hand, and the
+// figures of scores of any magnitude.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +8,9 @@
 #include <random>
 #include <stdexcept>
 
+#include "ptrun/decide/analyse.h"
+#include "ptrun/decide/gate.h"
+#include "ptrun/decide/rounds.h"
 #include "ptrun/decide/stats.h"
 
 namespace {
@@ -80,6 +84,9 @@ TEST(PtrunStats, DecidesWithTheTestUsedAndNeverAgainstTheInterval) {
         {{1e308, 1e308, 1e308}, {1e308, 1e308, 1e308}, Verdict::too_few, 1, 1},
         {std::vector<double>(4, 1e308), std::vector<double>(4, 1e307), Verdict::slower, 0.1, 0.1},
         {{1.7e308, 1.6e308}, {1.7e308, 1.6e308}, Verdict::too_few, 1, 1},
+        // Ties: p 0.0476 by midranks, but the interval (0.988 to 1.001) holds 1.
+        {{995, 1000, 1004, 1005, 1005, 1007}, {993, 994, 996, 997, 1003}, Verdict::no_difference, 996.0 / 1004.5,
+         0.9925197843811778},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const ptrun::SampleComparison got = ptrun::compare_samples(cases[i].a, cases[i].b);
@@ -88,6 +95,62 @@ TEST(PtrunStats, DecidesWithTheTestUsedAndNeverAgainstTheInterval) {
         EXPECT_NEAR(got.ratio, cases[i].ratio, 1e-12) << i;
         EXPECT_NEAR(got.estimate, cases[i].estimate, 1e-12) << i;
         EXPECT_TRUE(got.ratio_low <= got.estimate && got.estimate <= got.ratio_high) << i;
+    }
+    // Whole-number scores at a spread of 0.1 to 0.3 %, so that rounds tie: a
+    // verdict, and the gate at any percentage, never goes against the interval.
+    std::mt19937 random(32);
+    int verdicts = 0;
+    for (int trial = 0; trial < 3000; ++trial) {
+        std::uniform_int_distribution<std::size_t> size(4, 12);
+        std::normal_distribution<double> noise(0, 1 + trial % 3), shift(0, 3);
+        const double b_mean = 1000 + shift(random);
+        std::vector<double> a(size(random)), b(size(random));
+        for (double& v : a) v = std::round(1000 + noise(random));
+        for (double& v : b) v = std::round(b_mean + noise(random));
+        const ptrun::SampleComparison got = ptrun::compare_samples(a, b);
+        verdicts += got.verdict == Verdict::faster || got.verdict == Verdict::slower;
+        if (got.verdict == Verdict::slower || ptrun::gate(got, 0, false) == ptrun::Gate::fail) {
+            EXPECT_LT(got.ratio_high, 1) << trial;
+        }
+        if (got.verdict == Verdict::faster) {
+            EXPECT_GT(got.ratio_low, 1) << trial;
+        }
+    }
+    EXPECT_GT(verdicts, 300);  // the property was put to the test
+}
+
+// Figures of scores the reader accepts, up to the largest double: no sum overflows.
+TEST(PtrunFigures, HoldScoresOfAnyMagnitude) {
+    struct Case {
+        std::vector<double> rates;
+        double median, cv;
+    };
+    const std::vector<Case> cases = {
+        {{1.79e308, 1.7e308}, 1.745e308, 0.0364697},
+        {{1.79e308, 1.79e308, 1.79e308, 1.79e308}, 1.79e308, 0},
+        {std::vector<double>(4, 1e-323), 1e-323, 0},
+        {{2, 4, 4, 6}, 4, 0.4082483},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_NEAR(ptrun::median_of(cases[i].rates) / cases[i].median, 1, 1e-15) << i;
+        EXPECT_NEAR(ptrun::cv_of(cases[i].rates), cases[i].cv, 1e-7) << i;
+        // The same figures, by the one path a document's summary, citation and charts take.
+        ptrun::Document doc;
+        doc.hosts.push_back({"h", "h", std::nullopt, ptrun::Machine{}, true});
+        doc.builds.push_back({});
+        doc.builds[0].id = "A";
+        for (std::size_t r = 0; r < cases[i].rates.size(); ++r) {
+            ptrun::RunRecord run;
+            run.host = "h", run.build = "A", run.copies = run.copy = 1, run.round = static_cast<int>(r) + 1;
+            run.score = cases[i].rates[r];
+            doc.runs.push_back(run);
+        }
+        ptrun::analyse(doc);
+        ASSERT_EQ(doc.summary.size(), 1u) << i;
+        EXPECT_EQ(doc.summary[0].median, ptrun::median_of(cases[i].rates)) << i;
+        EXPECT_EQ(doc.summary[0].cv, ptrun::cv_of(cases[i].rates)) << i;
+        EXPECT_EQ(doc.citation->find("inf"), std::string::npos) << *doc.citation;
+        EXPECT_NE(doc.citation->find(" work units/s (median of"), std::string::npos) << *doc.citation;
     }
 }
 

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -70,26 +74,44 @@ TEST(PtrunValidation, ABuildThatComputesOtherWorkIsRefusedOrRunMarked) {
     EXPECT_EQ(doc["runs"][0]["environment_after"]["cpus"].size(), 1u);
 }
 
-TEST(PtrunValidation, PtverifyIsBoundedAndASignalWhileItRunsEndsTheCall) {
-    const std::vector<std::tuple<std::string, int, std::string>> cases = {
-        {"exec yes", 2, "ptverify printed more than 64 KiB"},
-        // What ptverify started in the background dies with it.
-        {"sleep 300 & echo $! > left; kill -TERM $PPID; wait", 143, "ptrun: interrupted"},
-        {"sleep 300 & echo $! > left; kill -INT $PPID; wait", 130, "ptrun: interrupted"}};
-    for (const auto& [script, code, message] : cases) {
+TEST(PtrunValidation, WhatDescribesAndChecksBuildsIsBoundedAndASignalWhileItRunsEndsTheCall) {
+    // Each stand-in notes that it started, leaves a child of its own running, and sends ptrun the signal.
+    auto signals = [](const std::string& sig) {
+        return "echo $$ >> started; sleep 300 & echo $! > left; kill -" + sig + " $PPID; wait";
+    };
+    const std::vector<std::tuple<std::string, std::string, int, std::string>> cases = {
+        {"units", "exec yes", 2, "ptverify printed more than 64 KiB"},
+        {"units", signals("TERM"), 143, "ptrun: interrupted"},
+        {"units", signals("INT"), 130, "ptrun: interrupted"},
+        // While the builds are described, before any is checked.
+        {"sha256sum", signals("TERM"), 143, "ptrun: interrupted"},
+        {"version", signals("INT"), 130, "ptrun: interrupted"}};
+    for (const auto& [stage, script, code, message] : cases) {
         TempDir dir;
         std::filesystem::create_directories(dir.file("tmp"));
+        std::filesystem::create_directories(dir.file("bin"));
         std::filesystem::copy_file(STAND_IN_PT, dir.file("pt"));
-        write_file(dir.file("ptverify"),
-                   "#!/bin/sh\n[ \"$1\" = --version ] && exec echo 'ptverify version 1.0'\n" + script);
-        std::filesystem::permissions(dir.file("ptverify"), std::filesystem::perms::owner_all);
-        const ChildResult child = run_child(PTRUN_BINARY, {"--pt", dir.file("pt"), "--json", "out.json"}, dir.path(),
-                                            {"PT_STAND_IN_PLAN=" + dir.file("plan"), "TMPDIR=" + dir.file("tmp")});
-        EXPECT_EQ(child.exit_code, code) << child.err;
+        const std::string version = stage == "version" ? script : "exec echo 'ptverify version 1.0'";
+        write_file(dir.file("ptverify"), "#!/bin/sh\nif [ \"$1\" = --version ]; then " + version + "; exit; fi\n" +
+                                             (stage == "units" ? script : "exit 1") + "\n");
+        if (stage == "sha256sum") write_file(dir.file("bin/sha256sum"), "#!/bin/sh\n" + script + "\n");
+        for (const char* name : {"ptverify", "bin/sha256sum"}) chmod(dir.file(name).c_str(), 0755);
+        const std::vector<std::string> env = {"PT_STAND_IN_PLAN=" + dir.file("plan"), "TMPDIR=" + dir.file("tmp"),
+                                              "PATH=" + dir.file("bin") + ":" + std::getenv("PATH")};
+        const std::string pt = dir.file("pt");
+        const ChildResult child =
+            run_child(PTRUN_BINARY, {"--pt", pt, "--pt", pt, "--pt", pt, "--json", "out.json"}, dir.path(), env);
+        EXPECT_EQ(child.exit_code, code) << stage << child.err;
         EXPECT_NE(child.err.find(message), std::string::npos) << child.err;
         EXPECT_FALSE(file_exists(dir.file("plan.log"))) << "a copy ran";
         if (code == 2) continue;
-        EXPECT_EQ(Json::parse(read_file(dir.file("out.json")))["builds"][0]["validation"], "interrupted");
+        const Json doc = Json::parse(read_file(dir.file("out.json")));
+        EXPECT_EQ(doc["outcome"], "interrupted");
+        for (const Json& build : doc["builds"]) EXPECT_EQ(build["validation"], "interrupted") << stage;
+        // Nothing is started after the signal: no build waits out the time its description is allowed.
+        const std::string started = read_file(dir.file("started"));
+        EXPECT_EQ(std::count(started.begin(), started.end(), '\n'), 1) << stage;
+        // What the stand-in started in the background dies with it.
         const std::string left = read_file(dir.file("left"));
         const std::string stat = "/proc/" + left.substr(0, left.find('\n')) + "/stat";
         EXPECT_TRUE(!file_exists(stat) || read_file(stat).find(") Z") != std::string::npos) << read_file(stat);

@@ -1,16 +1,19 @@
 #include "commands/commands.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <optional>
 
 #include "commands/option_table.h"
+#include "decide/analyse.h"
+#include "decide/comparisons.h"
 #include "decide/gate.h"
-#include "model/comparisons.h"
+#include "decide/levels.h"
 #include "model/merge.h"
 #include "present/terminal.h"
-#include "model/reportability.h"
 
 namespace ptrun {
 
@@ -59,6 +62,12 @@ std::string choose(const std::vector<std::string>& ids, const std::string& asked
     return "";
 }
 
+std::string number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
 OptionTable compare_table(Options& o) {
     auto keep = [](std::string& into) { return [&into](const std::string& value) { into = value; }; };
     auto gate = [&o](bool strict) {
@@ -73,6 +82,9 @@ OptionTable compare_table(Options& o) {
     return {"compare", "A.json [B.json]",
             "B against A for every copy count both have: the estimate of the ratio (the median of the ratios of all\n"
             "pairs of rounds) with its interval, the ratio of medians, the two-sided rank-sum test and a verdict.\n"
+            "A verdict needs p at most " + number(kAlpha) + " and the whole interval (" +
+                std::to_string(kConfidencePercent) + " % or more where the rounds allow) on one side of 1;\n" +
+                std::to_string(kFewestDecidable) + " rounds of each build are the fewest that can reach one.\n"
             "One file compares each of its builds with its first.\n",
             {
                 {{"--a-build"}, "ID", "the build of A (default: A's first)", keep(o.a_build)},
@@ -86,43 +98,39 @@ OptionTable compare_table(Options& o) {
                 {{"--fail-above-strict"}, "PCT", "exit 1 only when the whole interval lies more than PCT percent\n"
                                                  "below A", gate(true)},
             },
-            "Exit status: 0 compared (gate passed), 1 gate failed, 2 bad input or a gate that cannot decide.\n"};
+            {{std::to_string(kCompareOk), "compared (and the gate passed)"},
+             {std::to_string(kCompareGateFailed), "the gate failed"},
+             {std::to_string(kCompareBadInput), "bad input, or a gate that cannot decide"}}};
 }
 
 std::string who_of(const ComparisonEntry& entry) { return entry.b + ", " + copies_text(entry.copies); }
 
 int apply_gate(const std::vector<ComparisonEntry>& entries, const Options& o) {
     const double pct = *o.fail_above;
-    bool failed = false, undecided = false;
-    for (const ComparisonEntry& entry : entries) {
-        const SampleComparison& c = entry.figures;
-        const Gate result = gate(entry.figures, pct, o.strict);
-        if (result == Gate::undecided) {
-            undecided = true;
-            std::fprintf(stderr, "ptrun compare: gate: %s: too few runs to decide (%zu against %zu)\n",
-                         who_of(entry).c_str(), c.n_a, c.n_b);
-        } else if (result == Gate::fail) {
-            failed = true;
-            std::fprintf(stderr, "ptrun compare: gate failed: %s: slower by %.1f %% (interval %.1f to %.1f %%), "
-                         "more than %g %% (p = %.4f)\n", who_of(entry).c_str(), (1 - c.estimate) * 100,
-                         (1 - c.ratio_high) * 100, (1 - c.ratio_low) * 100, pct, c.p_value);
-        }
+    const GateFold fold = fold_gate(entries, pct, o.strict);
+    for (const std::size_t i : fold.undecided) {
+        const SampleComparison& c = entries[i].figures;
+        std::fprintf(stderr, "ptrun compare: gate: %s: too few runs to decide (%zu against %zu)\n",
+                     who_of(entries[i]).c_str(), c.n_a, c.n_b);
     }
-    if (failed) return kCompareGateFailed;
-    if (undecided) {
-        std::fprintf(stderr, "ptrun compare: the gate cannot decide: run at least 4 rounds of each build\n");
+    for (const std::size_t i : fold.failed) {
+        const SampleComparison& c = entries[i].figures;
+        std::fprintf(stderr, "ptrun compare: gate failed: %s: slower by %.1f %% (interval %.1f to %.1f %%), "
+                     "more than %g %% (p = %.4f)\n", who_of(entries[i]).c_str(), (1 - c.estimate) * 100,
+                     (1 - c.ratio_high) * 100, (1 - c.ratio_low) * 100, pct, c.p_value);
+    }
+    if (fold.result == Gate::fail) return kCompareGateFailed;
+    if (fold.result == Gate::undecided) {
+        std::fprintf(stderr, "ptrun compare: the gate cannot decide: run at least %d rounds of each build\n",
+                     kFewestDecidable);
         return kCompareBadInput;
     }
     std::fprintf(stderr, "ptrun compare: gate passed: B is not shown slower than A by more than %g %%%s\n", pct,
                  o.strict ? " (strict: the whole interval)" : "");
-    const double bound = 1 - pct / 100;
-    for (const ComparisonEntry& entry : entries) {
-        // Passed, but not because the runs could have seen such a slowdown.
-        if (entry.figures.ratio_low < bound) {
-            std::fprintf(stderr, "ptrun compare: note: %s: the interval reaches %.1f %% below A, so these rounds "
-                         "cannot rule out a slowdown of more than %g %%\n",
-                         who_of(entry).c_str(), (1 - entry.figures.ratio_low) * 100, pct);
-        }
+    for (const std::size_t i : fold.unruled) {
+        std::fprintf(stderr, "ptrun compare: note: %s: the interval reaches %.1f %% below A, so these rounds "
+                     "cannot rule out a slowdown of more than %g %%\n",
+                     who_of(entries[i]).c_str(), (1 - entries[i].figures.ratio_low) * 100, pct);
     }
     return kCompareOk;
 }
@@ -137,8 +145,9 @@ void describe(const char* role, const Source& side, const std::string& host, con
 
 int compare(const Options& o) {
     std::string error;
-    const std::optional<std::vector<Source>> sides = load_all(o.files, error);
+    std::optional<std::vector<Source>> sides = load_all(o.files, error);
     if (!sides) return bad_input(error);
+    for (Source& side : *sides) analyse(side.document);
     // One file: A and B are builds (or hosts) of it.
     const Source& a = sides->front();
     const Source& b = sides->back();
@@ -158,6 +167,9 @@ int compare(const Options& o) {
     const bool one_call = o.files.size() == 1 && a_host == b_host;
     if (one_call) {
         std::erase(b_ids, a_id);
+        if (b_ids.empty() && !o.b_build.empty()) {
+            return bad_input("A and B are both build " + a_id + " of " + a.file + ": name two builds, or two hosts");
+        }
         if (b_ids.empty()) return bad_input(a.file + " holds one build: compare it with a second file");
     } else if (o.a_build.empty() && a_ids.size() > 1) {
         std::fprintf(stderr, "ptrun compare: %s holds builds %s: A is its build %s (choose with --a-build)\n",
@@ -196,7 +208,10 @@ int compare(const Options& o) {
     std::printf("\n");
     print_comparison(stdout, entries);
     if (o.exclude_flagged) std::printf("rounds with a flagged run left out (--exclude-flagged)\n");
-    std::fflush(stdout);
+    // A comparison that did not reach its reader is no comparison, whatever the gate says.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        return bad_input(std::string("cannot write the comparison to standard output: ") + std::strerror(errno));
+    }
     return o.fail_above ? apply_gate(entries, o) : kCompareOk;
 }
 

@@ -2,6 +2,7 @@
 
 #include "commands/commands.h"
 #include "commands/option_table.h"
+#include "decide/analyse.h"
 #include "model/merge.h"
 #include "model/writer.h"
 #include "system/output.h"
@@ -18,7 +19,7 @@ OptionTable merge_table(std::string& out) {
                 {{"-o", "--output"}, "OUT", "the merged results file, replaced whole (needed)",
                  [&out](const std::string& value) { out = value; }},
             },
-            "Exit status: 0 merged, 2 bad input, files that disagree, or the file could not be written.\n"};
+            {{"0", "merged"}, {"2", "bad input, files that disagree, or the file could not be written"}}};
 }
 
 int failed(const std::string& message) {
@@ -39,13 +40,14 @@ int merge_command(const Arguments& arguments) {
     if (out.empty()) throw UsageError("no file to write: name it with -o OUT");
     std::string error;
     Target target;
-    if (!resolve_target(out, target, error)) throw UsageError(error);
+    if (!resolve_target(out, target, error, "-o")) throw UsageError(error);
     const std::optional<std::vector<Source>> sources = load_all(*paths, error);
     if (!sources) return failed(error);
     MergeCount count;
     Document merged;
     try {
-        merged = merge_documents(*sources, &count);
+        merged = merge_documents(std::move(*sources), &count);
+        analyse(merged);
     } catch (const MergeConflict& e) {
         return failed(std::string("cannot merge these files: ") + e.what());
     }

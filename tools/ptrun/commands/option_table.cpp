@@ -75,7 +75,9 @@ std::string help_text(const OptionTable& table) {
                        (table.operands.empty() ? "" : " " + table.operands) + "\n" + table.about + "\nOptions:\n";
     for (const Option& option : table.options) text += help_entry(option_names(option), option.help);
     text += help_entry("-h, --help", "this help");
-    return table.after.empty() ? text : text + "\n" + table.after;
+    if (!table.exits.empty()) text += "\nExit status:\n";
+    for (const ExitStatus& status : table.exits) text += help_entry(status.codes, status.meaning);
+    return text;
 }
 
 int print_help(const std::string& text) {

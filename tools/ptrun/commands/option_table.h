@@ -24,12 +24,19 @@ struct Option {
     std::function<void(const std::string& value)> take;  // checks and keeps the value; throws UsageError
 };
 
+// What one exit status of a command means. The manual page lists the same
+// statuses, which a test holds to this table.
+struct ExitStatus {
+    std::string codes;    // "0", or several that mean one thing ("129, 130, 143")
+    std::string meaning;
+};
+
 struct OptionTable {
     std::string name;      // as typed after ptrun; empty for ptrun itself
     std::string operands;  // after the options in the usage line ("FILE..."); empty: none taken
     std::string about;     // what the command does, above its options
     std::vector<Option> options;
-    std::string after;     // below the options: exit statuses and the like
+    std::vector<ExitStatus> exits;
 };
 
 // The arguments that are no option, in order (after "--" every argument is

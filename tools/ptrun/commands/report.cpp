@@ -2,6 +2,7 @@
 
 #include "commands/commands.h"
 #include "commands/option_table.h"
+#include "decide/analyse.h"
 #include "model/merge.h"
 #include "present/formats.h"
 #include "system/output.h"
@@ -32,7 +33,7 @@ OptionTable report_table(ReportOptions& o) {
                 {{"-o", "--output"}, "OUT", "write to OUT, replaced whole (default: standard output)",
                  [&o](const std::string& value) { o.out = value; }},
             },
-            "Exit status: 0 written, 2 bad input or the report could not be written.\n"};
+            {{"0", "written"}, {"2", "bad input, files that disagree, or the report could not be written"}}};
 }
 
 // Says why on standard error; bad input or a report that was not written.
@@ -51,12 +52,14 @@ int report_command(const Arguments& arguments) {
     if (paths->empty()) throw UsageError("no results file named");
     std::string error;
     Target target;
-    if (!resolve_target(o.out.empty() ? "-" : o.out, target, error)) throw UsageError(error);
+    if (!resolve_target(o.out.empty() ? "-" : o.out, target, error, "-o")) throw UsageError(error);
     const std::optional<std::vector<Source>> sources = load_all(*paths, error);
     if (!sources) return failed(error);
     std::string text;
     try {
-        text = o.format->render(merge_documents(*sources));
+        Document merged = merge_documents(std::move(*sources));
+        analyse(merged);
+        text = o.format->render(merged);
     } catch (const MergeConflict& e) {
         return failed(std::string("cannot report on these files: ") + e.what());
     }

@@ -8,6 +8,7 @@
 
 #include "commands/commands.h"
 #include "commands/run_options.h"
+#include "decide/analyse.h"
 #include "model/writer.h"
 #include "present/terminal.h"
 #include "run/machine.h"
@@ -16,6 +17,7 @@
 #include "run/validation.h"
 #include "system/host.h"
 #include "system/output.h"
+#include "system/signals.h"
 
 namespace ptrun {
 
@@ -66,7 +68,8 @@ int run(const Settings& settings) {
         fs::remove_all(dir, ignored);
     }
     call.ended_utc = utc_now();
-    const Document doc = results_document(settings, call, machine, builds, session);
+    Document doc = results_document(settings, call, machine, builds, session);
+    analyse(doc);
 
     // The figures first: nothing that happens to the terminal loses them.
     int code = 0;
@@ -84,15 +87,11 @@ int run(const Settings& settings) {
         code = 1;
     }
     if (session.outcome == Outcome::failed) {
-        for (const Run& run : session.runs) {
-            if (run.scored) continue;
+        for (const RunRecord& run : session.runs) {
+            if (run.score) continue;
             std::fprintf(stderr, "ptrun: copies %d, round %d, copy %d failed: ", run.copies, run.round, run.copy);
-            if (run.signal != 0) {
-                std::fprintf(stderr, "ended by signal %d", run.signal);
-            } else {
-                std::fprintf(stderr, "exit code %d", run.exit_code);
-            }
-            std::fprintf(stderr, ": %s\n", run.error.c_str());
+            if (run.exit_code >= 0) std::fprintf(stderr, "exit code %d: ", run.exit_code);
+            std::fprintf(stderr, "%s\n", run.error.value_or("").c_str());
         }
         code = 1;
     } else if (session.outcome == Outcome::interrupted) {

@@ -181,11 +181,18 @@ OptionTable run_table(RunInput& in) {
                 {{"--label"}, "TEXT", "name this host in the results", keep(s.label)},
                 {{"--allow-unvalidated"}, "", "run a build whose work differs from the defined work, marked so",
                  [&s](const std::string&) { s.allow_unvalidated = true; }},
-                {{"--json"}, "FILE", "also write every figure to FILE (- for standard output)", keep(s.json)},
+                {{"--json"}, "FILE", "also write every figure to FILE (- for standard output)",
+                 [&s](const std::string& v) {
+                     // An empty name would run the whole call and write nothing.
+                     if (v.empty()) throw UsageError("--json needs a file name (- for standard output)");
+                     s.json = v;
+                 }},
                 {{"--keep"}, "DIR", "keep the result files and pt's messages in DIR", keep(s.keep)},
             },
-            "Exit status: 0 every run scored, 1 a run failed or the figures could not be written, 2 bad input,\n"
-            "128+N ended by signal N.\n"};
+            {{"0", "every run scored"},
+             {"1", "a run failed, or the figures or the table could not be written"},
+             {"2", "bad input, or a build that is not validated"},
+             {"129, 130, 143", "ended by SIGHUP, SIGINT or SIGTERM (128 + the signal's number)"}}};
 }
 
 std::optional<Settings> read_run_settings(const std::vector<std::string>& args,

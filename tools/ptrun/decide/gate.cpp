@@ -11,4 +11,20 @@ Gate gate(const SampleComparison& c, double percent, bool strict) {
     return c.verdict == Verdict::slower && c.estimate < bound ? Gate::fail : Gate::pass;
 }
 
+GateFold fold_gate(const std::vector<ComparisonEntry>& entries, double percent, bool strict) {
+    GateFold fold;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Gate result = gate(entries[i].figures, percent, strict);
+        if (result == Gate::fail) fold.failed.push_back(i);
+        if (result == Gate::undecided) fold.undecided.push_back(i);
+    }
+    fold.result = !fold.failed.empty() ? Gate::fail : !fold.undecided.empty() ? Gate::undecided : Gate::pass;
+    if (fold.result != Gate::pass) return fold;
+    const double bound = 1 - percent / 100;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].figures.ratio_low < bound) fold.unruled.push_back(i);
+    }
+    return fold;
+}
+
 }  // namespace ptrun

@@ -8,19 +8,27 @@ namespace ptrun {
 
 double median_of(std::vector<double> values) {
     if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    if (values.size() % 2 == 1) return *middle;
+    // Halfway without the sum, which overflows for scores near the largest double.
+    const double below = *std::max_element(values.begin(), middle);
+    return below + (*middle - below) / 2;
 }
 
 double cv_of(const std::vector<double>& values) {
     const std::size_t n = values.size();
     if (n < 2) return 0;
+    // The spread over the mean does not change with the scale: worked on the
+    // values over the largest, whose sums cannot overflow.
+    double largest = 0;
+    for (double value : values) largest = std::max(largest, std::fabs(value));
+    if (largest == 0 || !std::isfinite(largest)) return 0;
     double mean = 0;
-    for (double value : values) mean += value;
+    for (double value : values) mean += value / largest;
     mean /= static_cast<double>(n);
     double squares = 0;
-    for (double value : values) squares += (value - mean) * (value - mean);
+    for (double value : values) squares += (value / largest - mean) * (value / largest - mean);
     return mean != 0 ? std::sqrt(squares / static_cast<double>(n - 1)) / mean : 0;
 }
 
@@ -96,7 +104,8 @@ std::vector<SummaryFigure> summarise(const std::vector<RunFigure>& runs, const s
     for (SummaryFigure& summary : summaries) {
         const auto single = index.find(series_key(summary.host, summary.build, 1));
         if (summary.copies > 1 && single != index.end() && summaries[single->second].median > 0) {
-            summary.efficiency = summary.median / (summary.copies * summaries[single->second].median);
+            const double efficiency = summary.median / summaries[single->second].median / summary.copies;
+            if (std::isfinite(efficiency)) summary.efficiency = efficiency;
         }
     }
     return summaries;

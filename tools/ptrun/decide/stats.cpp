@@ -1,5 +1,7 @@
 #include "decide/stats.h"
 
+#include "decide/rounds.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -183,15 +185,6 @@ private:
     std::vector<double> log_a_, log_b_;
 };
 
-// The median, without the overflow of (x + y) / 2 for scores near the largest double.
-double median_in_range(std::vector<double> values) {
-    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    if (values.size() % 2 == 1) return *middle;
-    const double below = *std::max_element(values.begin(), middle);
-    return below + (*middle - below) / 2;
-}
-
 // Whether the most extreme outcome, all of b above all of a, would be
 // significant under the test that is used for these sizes: exact, p = 2 /
 // C(n, n_b); normal, z of mn / 2 less the continuity half (ties, which only
@@ -258,24 +251,14 @@ RankTest rank_test(const std::vector<double>& a, const std::vector<double>& b) {
 
 }  // namespace
 
-const char* verdict_text(Verdict verdict) {
-    switch (verdict) {
-        case Verdict::faster: return "faster";
-        case Verdict::slower: return "slower";
-        case Verdict::no_difference: return "no difference shown";
-        case Verdict::too_few: break;
-    }
-    return "too few runs to decide";
-}
-
 SampleComparison compare_samples(const std::vector<double>& a, const std::vector<double>& b, double alpha) {
     check_sample(a, "A");
     check_sample(b, "B");
     SampleComparison c;
     c.n_a = a.size();
     c.n_b = b.size();
-    c.median_a = median_in_range(a);
-    c.median_b = median_in_range(b);
+    c.median_a = median_of(a);
+    c.median_b = median_of(b);
     c.ratio = std::exp(std::log(c.median_b) - std::log(c.median_a));
     const RankTest test = rank_test(a, b);
     c.p_value = test.p_value;
@@ -291,9 +274,9 @@ SampleComparison compare_samples(const std::vector<double>& a, const std::vector
 
     if (!c.decidable) {
         c.verdict = Verdict::too_few;
-    } else if (c.p_value <= alpha && test.direction > 0 && c.estimate > 1) {
+    } else if (c.p_value <= alpha && test.direction > 0 && c.ratio_low > 1) {
         c.verdict = Verdict::faster;
-    } else if (c.p_value <= alpha && test.direction < 0 && c.estimate < 1) {
+    } else if (c.p_value <= alpha && test.direction < 0 && c.ratio_high < 1) {
         c.verdict = Verdict::slower;
     } else {
         c.verdict = Verdict::no_difference;

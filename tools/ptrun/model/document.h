@@ -5,12 +5,12 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "decide/rounds.h"
-#include "decide/stats.h"
+#include "model/figures.h"
 #include "model/host.h"
 #include "model/limits.h"
 
@@ -37,6 +37,32 @@ struct CallSettings {
     std::optional<long long> seed;
 };
 
+// An optional value kept on the heap: a run's two snapshots cost a pointer
+// each until recorded, which keeps a file's many runs small in memory.
+template <typename T>
+class Boxed {
+public:
+    Boxed() = default;
+    Boxed(const Boxed& other) : value_(other ? std::make_unique<T>(*other) : nullptr) {}
+    Boxed(Boxed&&) noexcept = default;
+    Boxed& operator=(const Boxed& other) { return *this = Boxed(other); }
+    Boxed& operator=(Boxed&&) noexcept = default;
+    Boxed& operator=(const std::optional<T>& value) {
+        value_ = value ? std::make_unique<T>(*value) : nullptr;
+        return *this;
+    }
+    Boxed& operator=(T value) {
+        value_ = std::make_unique<T>(std::move(value));
+        return *this;
+    }
+    explicit operator bool() const { return value_ != nullptr; }
+    const T& operator*() const { return *value_; }
+    const T* operator->() const { return value_.get(); }
+
+private:
+    std::unique_ptr<T> value_;
+};
+
 struct RunRecord {
     std::string call_id, host, build;
     int copies = 0, round = 0, copy = 0, cpu = 0;
@@ -49,7 +75,7 @@ struct RunRecord {
     std::optional<std::string> error;
     std::vector<std::string> pt_messages;
     bool messages_cut = false, low_share = false, speed_changed = false, flagged = false;
-    std::optional<Snapshot> environment_before, environment_after;
+    Boxed<Snapshot> environment_before, environment_after;
 };
 
 // One call as a merged file keeps it. `host` and the values of `builds` are
@@ -78,7 +104,8 @@ struct Difference {
 
 // B against A over the rounds outside warm-up of one copy count.
 struct ComparisonEntry {
-    std::string call_id, host;  // the call and host compared within
+    std::string call_id, host;  // the call compared within (empty: every call) and A's host
+    std::string b_host;         // B's host: A's but in the comparison of a fleet's series with its first
     int copies = 0;
     std::string a, b;
     SampleComparison figures;
@@ -86,13 +113,11 @@ struct ComparisonEntry {
     std::vector<Difference> differences;
 };
 
+// A file of one call gives that call's fields at its top level; the document
+// holds them once, in calls, and the writer puts them back there (model.h's
+// whole_call).
 struct Document {
-    std::optional<int> upgraded_from;
-    std::string call_id, ptrun_version, pt_version, outcome, started_utc, ended_utc;
-    std::optional<std::string> no_results_reason;
-    std::vector<std::string> command_line;
-    std::optional<CallSettings> settings;
-    std::string stopped_because;
+    std::string pt_version;
     std::vector<Host> hosts;    // the first is the call's host
     std::vector<Build> builds;  // the first is its pt
     std::vector<RunRecord> runs;

@@ -1,11 +1,13 @@
 #include "model/merge.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <map>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
-#include "model/comparisons.h"
 #include "model/model.h"
 #include "model/reader.h"
 #include "model/writer.h"
@@ -49,6 +51,12 @@ std::string run_content(const RunRecord& run) {
            run.started_utc + ' ' + run.ended_utc + ' ' + run.error.value_or("");
 }
 
+std::uint64_t hash_of(const std::string& text) {
+    Digest digest;
+    digest.add(text);
+    return digest.value();
+}
+
 // Ids unique within the merged document; the one the call used where free.
 class Ids {
 public:
@@ -62,58 +70,129 @@ private:
     std::unordered_set<std::string> taken_;
 };
 
+// What a source says of a call, in parts, each a digest that depends neither
+// on the order of its runs nor on the ids this file gave its host and builds:
+// two sources of one call id must agree on all of it.
+struct CallPrint {
+    std::string file;
+    std::uint64_t outcome = 0, host = 0, builds = 0, runs = 0;
+
+    std::optional<std::string> differs(const CallPrint& other) const {
+        if (host != other.host) return "on different hosts (hostname, processor, kernel or memory)";
+        if (builds != other.builds) return "with different builds (path, sha256, build line or validation)";
+        if (outcome != other.outcome) return "with a different outcome or start";
+        if (runs != other.runs) return "with different runs";
+        return std::nullopt;
+    }
+};
+
+// A run's place, exactly: its call and its build as that call named it (as
+// numbers given here), its round, copy count and copy.
+struct RunKey {
+    std::uint64_t call_and_build, place;
+    bool operator==(const RunKey&) const = default;
+};
+struct RunKeyHash {
+    std::size_t operator()(const RunKey& key) const { return key.call_and_build * 1099511628211ull ^ key.place; }
+};
+
+using HostsById = std::unordered_map<std::string, const Host*>;
+using BuildsById = std::unordered_map<std::string, const Build*>;
+
+std::string recorded(const CallRecord& call, const std::string& id) {
+    for (const auto& [in_call, here] : call.builds) {
+        if (here == id) return in_call;
+    }
+    return id;
+}
+
+// contents: the digest of each run's content, in the order of runs.
+CallPrint fingerprint(const std::string& file, const CallRecord& call, const std::vector<RunRecord*>& runs,
+                      const HostsById& hosts, const BuildsById& builds, std::vector<std::uint64_t>& contents) {
+    CallPrint print{file};
+    print.outcome = hash_of(call.outcome + '\n' + call.no_results_reason.value_or("") + '\n' + call.started_utc);
+    const auto host = hosts.find(call.host);
+    print.host = hash_of(call.recorded_host + '\n' + (host == hosts.end() ? "" : host_identity(*host->second)));
+    std::string described;
+    for (const auto& [in_call, id] : call.builds) {  // in the order of the call's own ids
+        const auto build = builds.find(id);
+        described += in_call + '\n' + (build == builds.end() ? "" : build_identity(*build->second)) + '\n';
+    }
+    print.builds = hash_of(described);
+    std::vector<std::uint64_t> lines;
+    lines.reserve(runs.size());
+    contents.clear();
+    for (const RunRecord* run : runs) {
+        contents.push_back(hash_of(run_content(*run)));
+        const std::string identity = run_identity(*run, recorded(call, run->build));
+        lines.push_back(hash_of(identity + ' ' + std::to_string(contents.back())));
+    }
+    std::sort(lines.begin(), lines.end());
+    Digest digest;
+    for (const std::uint64_t line : lines) digest.add(std::to_string(line) + '\n');
+    print.runs = hash_of(digest.hex());
+    return print;
+}
+
 class Merger {
 public:
     Document out;
     MergeCount count;
 
-    void add(const Source& source) {
-        const Document& doc = source.document;
-        std::unordered_map<std::string, std::vector<const RunRecord*>> runs_of_call;
-        for (const RunRecord& run : doc.runs) runs_of_call[run.call_id].push_back(&run);
-        std::unordered_map<std::string, const Host*> hosts;
-        std::unordered_map<std::string, const Build*> builds;
+    // The source's runs are kept or dropped where they are and then moved
+    // over whole: the source is not read again.
+    void add(Source& source) {
+        Document& doc = source.document;
+        std::unordered_map<std::string, std::vector<RunRecord*>> runs_of_call;
+        for (RunRecord& run : doc.runs) runs_of_call[run.call_id].push_back(&run);
+        HostsById hosts;
+        BuildsById builds;
         for (const Host& host : doc.hosts) hosts.emplace(host.id, &host);
         for (const Build& build : doc.builds) builds.emplace(build.id, &build);
+        std::vector<bool> keep(doc.runs.size(), false);
+        std::vector<std::uint64_t> contents;
         for (const CallRecord& call : doc.calls) {
-            const std::vector<const RunRecord*>& runs = runs_of_call[call.call_id];
-            const std::string print = fingerprint(call, runs);
-            const auto [seen, added] = calls_.try_emplace(call.call_id, print, source.file);
+            const std::vector<RunRecord*>& runs = runs_of_call[call.call_id];
+            const CallPrint print = fingerprint(source.file, call, runs, hosts, builds, contents);
+            const auto [seen, added] = calls_.try_emplace(call.call_id, print);
             if (!added) {
-                if (seen->second.first != print) {
-                    throw MergeConflict("call " + call.call_id + " is in " + seen->second.second + " and in " +
-                                        source.file + " with different contents");
+                if (const auto what = seen->second.differs(print)) {
+                    throw MergeConflict("call " + call.call_id + " is in " + seen->second.file + " and in " +
+                                        source.file + " " + *what);
                 }
                 count.duplicates += runs.size();
                 continue;
             }
-            add_call(source.file, call, runs, hosts, builds);
+            add_call(source.file, call, runs, contents, hosts, builds);
+            for (const RunRecord* run : runs) {
+                keep[static_cast<std::size_t>(run - doc.runs.data())] = !run->call_id.empty();
+            }
         }
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < doc.runs.size(); ++i) {
+            if (!keep[i]) continue;
+            if (kept != i) doc.runs[kept] = std::move(doc.runs[i]);
+            ++kept;
+        }
+        doc.runs.resize(kept);
+        if (out.runs.empty()) {
+            out.runs = std::move(doc.runs);
+        } else {
+            out.runs.insert(out.runs.end(), std::make_move_iterator(doc.runs.begin()),
+                            std::make_move_iterator(doc.runs.end()));
+        }
+        doc = Document{};
     }
 
 private:
-    std::unordered_map<std::string, std::pair<std::string, std::string>> calls_;  // id -> fingerprint, file
-    std::unordered_map<std::string, std::string> host_ids_, build_ids_;          // identity -> id here
-    std::unordered_map<std::string, std::string> runs_;                           // identity -> content
+    std::unordered_map<std::string, CallPrint> calls_;
+    std::unordered_map<std::string, std::string> host_ids_, build_ids_;  // identity -> id here
+    std::unordered_map<RunKey, std::uint64_t, RunKeyHash> runs_;          // -> its content's digest
+    std::unordered_map<std::string, std::uint64_t> numbers_;             // call ids, recorded build ids
     Ids host_names_, build_names_;
 
-    static std::string recorded(const CallRecord& call, const std::string& id) {
-        for (const auto& [in_call, here] : call.builds) {
-            if (here == id) return in_call;
-        }
-        return id;
-    }
-
-    static std::string fingerprint(const CallRecord& call, const std::vector<const RunRecord*>& runs) {
-        std::vector<std::string> lines;
-        lines.reserve(runs.size());
-        for (const RunRecord* run : runs) {
-            lines.push_back(run_identity(*run, recorded(call, run->build)) + ' ' + run_content(*run));
-        }
-        std::sort(lines.begin(), lines.end());
-        std::string print = call.outcome + '\n' + call.no_results_reason.value_or("") + '\n' + call.started_utc;
-        for (const std::string& line : lines) print += '\n' + line;
-        return print;
+    std::uint64_t number_of(const std::string& text) {
+        return numbers_.try_emplace(text, numbers_.size()).first->second;
     }
 
     std::string place_host(const CallRecord& call, const Host* host) {
@@ -139,9 +218,10 @@ private:
         return it->second;
     }
 
-    void add_call(const std::string& file, CallRecord call, const std::vector<const RunRecord*>& runs,
-                  const std::unordered_map<std::string, const Host*>& hosts,
-                  const std::unordered_map<std::string, const Build*>& builds) {
+    // The call's runs are given their ids here; one read twice in the file is
+    // marked to be dropped (an empty call id).
+    void add_call(const std::string& file, CallRecord call, const std::vector<RunRecord*>& runs,
+                  const std::vector<std::uint64_t>& contents, const HostsById& hosts, const BuildsById& builds) {
         const auto host = hosts.find(call.host);
         call.host = place_host(call, host == hosts.end() ? nullptr : host->second);
         std::unordered_map<std::string, std::pair<std::string, std::string>> here;  // id in file -> recorded, id
@@ -153,73 +233,57 @@ private:
             here[id] = {in_call, placed[in_call]};
         }
         call.builds = placed;
-        for (const RunRecord* run : runs) {
+        const std::uint64_t call_number = number_of(call.call_id) << 32;
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            RunRecord* run = runs[i];
             const auto build = here.find(run->build);
-            const std::string recorded_id = build == here.end() ? run->build : build->second.first;
-            const auto [seen, added] = runs_.try_emplace(run_identity(*run, recorded_id), run_content(*run));
+            const std::string& recorded_id = build == here.end() ? run->build : build->second.first;
+            const RunKey key{call_number | number_of(recorded_id), std::uint64_t(unsigned(run->round)) << 22 |
+                                                                       std::uint64_t(run->copies) << 11 |
+                                                                       std::uint64_t(run->copy)};
+            const std::uint64_t content = contents[i];
+            const auto [seen, added] = runs_.try_emplace(key, content);
             if (!added) {
-                if (seen->second != run_content(*run)) {
+                if (seen->second != content) {
                     throw MergeConflict(file + " holds copy " + std::to_string(run->copy) + " of round " +
                                         std::to_string(run->round) + " of call " + run->call_id +
                                         " twice, with different contents");
                 }
                 ++count.duplicates;
+                run->call_id.clear();  // not kept
                 continue;
             }
-            RunRecord copy = *run;
-            copy.host = call.host;
-            if (build != here.end()) copy.build = build->second.second;
-            out.runs.push_back(std::move(copy));
+            run->host = call.host;
+            if (build != here.end()) run->build = build->second.second;
         }
         out.calls.push_back(std::move(call));
     }
 };
 
-// The merged document's own fields, from its calls.
-void describe_merge(Document& out, const Document& first) {
-    out.merged = true;
-    std::vector<std::string> ids;
-    for (const CallRecord& call : out.calls) ids.push_back(call.call_id);
-    std::sort(ids.begin(), ids.end());
-    std::string joined;
-    for (const std::string& id : ids) joined += id + '\n';
-    // The same calls make the same id, so that a merge merged again is the same file.
-    out.call_id = out.calls.size() == 1 ? out.calls[0].call_id : hex_digest(joined);
-    out.ptrun_version = first.ptrun_version;
-    out.pt_version = first.pt_version;
-    out.outcome = "completed";
+// A night on which every host failed is not a merge: its file would say
+// nothing ran, and a run of the fleet must not look like a success.
+std::string nothing_ran(const Document& out) {
+    std::string why;
     for (const CallRecord& call : out.calls) {
-        if (call.outcome == "failed" || call.outcome == kNoResults) out.outcome = "failed";
-        if (call.outcome == "interrupted" && out.outcome == "completed") out.outcome = "interrupted";
-        if (!call.started_utc.empty() && (out.started_utc.empty() || call.started_utc < out.started_utc)) {
-            out.started_utc = call.started_utc;
-        }
-        out.ended_utc = std::max(out.ended_utc, call.ended_utc);
+        why += (why.empty() ? "" : "; ") + call.host + ": " + call.no_results_reason.value_or(call.outcome);
     }
-    if (out.calls.size() == 1) {
-        out.command_line = out.calls[0].command_line;
-        out.settings = out.calls[0].settings;
-        out.stopped_because = out.calls[0].stopped_because;
-        out.upgraded_from = out.calls[0].upgraded_from;
-        out.no_results_reason = out.calls[0].no_results_reason;
-    } else {
-        out.command_line = first.command_line;
-        out.settings = first.settings;
-        out.stopped_because = "merged";
-    }
+    return "no call ran a build (" + (why.empty() ? std::string("no calls") : why) + ")";
 }
 
 }  // namespace
 
-Document merge_documents(const std::vector<Source>& sources, MergeCount* count) {
-    Merger merger;
-    for (const Source& source : sources) merger.add(source);
-    merger.count.runs = merger.out.runs.size();
-    if (count != nullptr) *count = merger.count;
-    Document out = std::move(merger.out);
-    describe_merge(out, sources.empty() ? Document{} : sources.front().document);
-    compute_figures(out);
-    add_comparisons(out);
+Document merge_documents(std::vector<Source> sources, MergeCount* count) {
+    Document out;
+    {  // the merger's indexes go before the caller computes the figures
+        Merger merger;
+        for (Source& source : sources) merger.add(source);
+        merger.count.runs = merger.out.runs.size();
+        if (count != nullptr) *count = merger.count;
+        out = std::move(merger.out);
+    }
+    if (out.builds.empty()) throw MergeConflict(nothing_ran(out));
+    out.merged = true;
+    if (!sources.empty()) out.pt_version = sources.front().document.pt_version;
     return out;
 }
 

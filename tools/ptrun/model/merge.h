@@ -28,9 +28,10 @@ struct MergeConflict : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The figures, comparisons and verdict are computed anew. Throws
-// MergeConflict naming both files.
-Document merge_documents(const std::vector<Source>& sources, MergeCount* count = nullptr);
+// The runs, hosts, builds and calls of every source; the figures are
+// decide/analyse's to compute. Throws MergeConflict naming both files. The
+// sources' runs move into the result.
+Document merge_documents(std::vector<Source> sources, MergeCount* count = nullptr);
 
 // Loads every file; on the first that is not a results file, nothing, and
 // why in error.

@@ -1,6 +1,7 @@
-// Figures of the typed document, computed once from its runs.
+// What a document of one call says of that call, and the ids made up from texts.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -8,18 +9,22 @@
 
 namespace ptrun {
 
-std::vector<RunFigure> run_figures(const Document& document);
+// The call a document's top level describes: its one call, or for several
+// the merge of them (the calls' span of time, the worst outcome, the id the
+// same calls always make, the first call's command line and settings).
+CallRecord whole_call(const Document& document);
 
-// Rounds, summaries (in the order of the document's hosts and builds, so
-// that A is always the first build whatever ran first), flagged runs,
-// reportability and the citation.
-void compute_figures(Document& document);
+// 16 hex digits that stand for a text (FNV-1a), given whole or in pieces:
+// the id of a call made up from its content, or of a merge from its calls' ids.
+class Digest {
+public:
+    void add(const std::string& text);
+    std::string hex() const;
+    std::uint64_t value() const { return hash_; }
 
-// The one call of a document of one call, as a merge keeps it.
-CallRecord call_record(const Document& document);
-
-// 16 hex digits that stand for a text (FNV-1a): the id of a call made up
-// from its file, or of a merge from its calls' ids.
+private:
+    std::uint64_t hash_ = 14695981039346656037ull;
+};
 std::string hex_digest(const std::string& text);
 
 }  // namespace ptrun

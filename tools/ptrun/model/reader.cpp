@@ -6,13 +6,18 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <streambuf>
+#include <string_view>
 #include <limits>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <set>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "model/model.h"
+#include "model/writer.h"
 
 namespace ptrun {
 
@@ -27,23 +32,29 @@ struct BadField : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// A value of the document with its path, for the messages.
+// A value of the document with its path, for the messages. The path is
+// made only for a message: a child knows its parent and its name or place.
 class Field {
 public:
-    Field(const Json* value, std::string path) : value_(value), path_(std::move(path)) {}
+    Field(const Json* value, std::string path) : value_(value), root_(std::move(path)) {}
 
     bool present() const { return value_ != nullptr && !value_->is_null(); }
-    const std::string& path() const { return path_; }
+    std::string path() const {
+        if (parent_ == nullptr) return root_;
+        const std::string above = parent_->path();
+        if (index_ != kNamed) return above + "[" + std::to_string(index_) + "]";
+        return above.empty() ? std::string(name_) : above + "." + std::string(name_);
+    }
     [[noreturn]] void fail(const std::string& what) const {
-        throw BadField((path_.empty() ? "" : path_ + ": ") + what);
+        const std::string at = path();
+        throw BadField((at.empty() ? "" : at + ": ") + what);
     }
 
     Field operator[](const char* key) const {
-        const std::string path = path_.empty() ? key : path_ + "." + key;
-        if (!present()) return {nullptr, path};
+        if (!present()) return {nullptr, this, key};
         if (!value_->is_object()) fail("not an object");
         const auto it = value_->find(key);
-        return {it == value_->end() ? nullptr : &*it, path};
+        return {it == value_->end() ? nullptr : &*it, this, key};
     }
 
     std::string text() const {
@@ -87,16 +98,14 @@ public:
     void each(Visit visit) const {
         if (!present()) return;
         if (!value_->is_array()) fail("not a list");
-        for (std::size_t i = 0; i < value_->size(); ++i) {
-            visit(Field(&(*value_)[i], path_ + "[" + std::to_string(i) + "]"));
-        }
+        for (std::size_t i = 0; i < value_->size(); ++i) visit(Field(&(*value_)[i], this, {}, i));
     }
     // Calls visit(name, Field) for each member of an object.
     template <typename Visit>
     void members(Visit visit) const {
         if (!present()) return;
         if (!value_->is_object()) fail("not an object");
-        for (const auto& [name, value] : value_->items()) visit(name, Field(&value, path_ + "." + name));
+        for (const auto& [name, value] : value_->items()) visit(name, Field(&value, this, name));
     }
     std::vector<std::string> texts() const {
         std::vector<std::string> out;
@@ -110,8 +119,15 @@ public:
     }
 
 private:
+    static constexpr std::size_t kNamed = static_cast<std::size_t>(-1);
+    Field(const Json* value, const Field* parent, std::string_view name, std::size_t index = kNamed)
+        : value_(value), parent_(parent), name_(name), index_(index) {}
+
     const Json* value_;
-    std::string path_;
+    const Field* parent_ = nullptr;  // outlives this: fields are made and used within one expression or call
+    std::string_view name_;
+    std::size_t index_ = kNamed;
+    std::string root_;
 };
 
 // "unknown" is what earlier files said where the machine did not tell.
@@ -176,10 +192,10 @@ Machine machine_of(const Field& object, bool& environment_recorded) {
     machine.processor_ids = object["processor_ids"].text_or("");
     machine.emulator = object["emulator"].text_or("");
     machine.online = static_cast<long>(object["processors_online"].optional_whole(0, 1 << 24).value_or(0));
-    machine.kernel = told(object["kernel"]);
+    machine.kernel = object["kernel"].text_or("");
     machine.memory_bytes = static_cast<unsigned long long>(
         object["memory_bytes"].optional_whole(0, std::numeric_limits<long long>::max()).value_or(0));
-    machine.governor = told(object["governor"]);
+    machine.governor = object["governor"].text_or("");
     if (const auto load = load_of(object["load_average"])) std::copy(load->begin(), load->end(), machine.load);
     environment_recorded = object["environment"].present();
     if (environment_recorded) machine.environment = environment_of(object["environment"]);
@@ -196,10 +212,25 @@ Host host_of(const Field& object, const Field& machine) {
     return host;
 }
 
+// The bytes of a path that is not UTF-8, which the writer gives as hex digits.
+std::string bytes_of_hex(const Field& field) {
+    const std::string hex = field.text();
+    auto digit = [&field](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        field.fail("not pairs of hex digits");
+    };
+    if (hex.size() % 2 != 0) field.fail("not pairs of hex digits");
+    std::string bytes;
+    for (std::size_t i = 0; i < hex.size(); i += 2) bytes += static_cast<char>(digit(hex[i]) * 16 + digit(hex[i + 1]));
+    return bytes;
+}
+
 Build build_of(const Field& object) {
     Build build;
     build.id = object["id"].text_or("A");
     build.path = object["path"].text_or("");
+    if (object["path_hex"].present()) build.path = bytes_of_hex(object["path_hex"]);
     build.sha256 = object["sha256"].text_or("");
     build.line = object["build"].text_or("unknown");
     const Field info = object["build_info"];
@@ -259,17 +290,135 @@ RunRecord run_of(const Field& object) {
     return run;
 }
 
-CallRecord call_of(const Field& object) {
-    CallRecord call;
-    call.call_id = object["call_id"].text();
-    call.host = object["host"].text();
-    call.recorded_host = object["recorded_host"].text_or(call.host);
-    object["recorded_builds"].members(
-        [&call](const std::string& name, const Field& value) { call.builds[name] = value.text(); });
+// The runs of a file as they were read, and the first fault among them.
+struct ReadRuns {
+    std::vector<RunRecord> runs;
+    std::optional<std::string> fault;
+};
+
+enum class Parse { read, too_deep, not_json };
+
+// Builds the tree of a JSON text event by event, at most kMaxNesting levels
+// deep, except the items of the top level's `runs`: each is handed over as a
+// tree of its own as soon as it ends, so that reading costs time linear in
+// the text and memory for one run's tree at a time. (The library's callback
+// parser, the other way to bound the depth, looks over the enclosing list
+// again at the end of every object in it.)
+class TreeBuilder : public nlohmann::json_sax<Json> {
+public:
+    // Called with each item of runs and its place there; 0 again for a second runs.
+    using Item = std::function<void(Json, std::size_t)>;
+    TreeBuilder(Json& root, Item item) : root_(root), item_(std::move(item)) {}
+    bool too_deep = false;
+
+    bool null() override { return value(nullptr); }
+    bool boolean(bool v) override { return value(v); }
+    bool number_integer(number_integer_t v) override { return value(v); }
+    bool number_unsigned(number_unsigned_t v) override { return value(v); }
+    bool number_float(number_float_t v, const string_t&) override { return value(v); }
+    bool string(string_t& v) override { return value(std::move(v)); }
+    bool binary(binary_t& v) override { return value(Json::binary(std::move(v))); }
+    bool start_object(std::size_t) override { return open(Json::object()); }
+    bool start_array(std::size_t) override { return open(Json::array()); }
+    bool key(string_t& name) override {
+        key_ = std::move(name);
+        return true;
+    }
+    bool end_object() override { return close(); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    Json& root_;
+    Item item_;
+    std::vector<Json*> open_;  // the containers open, innermost last
+    std::string key_;
+    bool in_runs_ = false;     // open_[1] is the top level's runs
+    Json run_;                 // the item of runs being read
+    std::size_t items_ = 0;
+
+    bool at_runs() const { return in_runs_ && open_.size() == 2; }
+    // Where a value goes: into its container, or the run being read.
+    Json* place(Json&& v) {
+        if (open_.empty()) return &(root_ = std::move(v));
+        if (at_runs()) return &(run_ = std::move(v));
+        Json& parent = *open_.back();
+        if (parent.is_array()) {
+            parent.push_back(std::move(v));
+            return &parent.back();
+        }
+        // A name given twice keeps its last value, as the library's own tree does.
+        return &(parent[key_] = std::move(v));
+    }
+    bool value(Json&& v) {
+        const bool run = at_runs();
+        place(std::move(v));
+        if (run) item_(std::move(run_), items_++);
+        return true;
+    }
+    bool open(Json&& v) {
+        if (open_.size() >= static_cast<std::size_t>(kMaxNesting)) {
+            too_deep = true;
+            return false;
+        }
+        const bool runs = open_.size() == 1 && key_ == "runs" && v.is_array();
+        open_.push_back(place(std::move(v)));
+        if (runs) {
+            in_runs_ = true;
+            items_ = 0;
+        }
+        return true;
+    }
+    bool close() {
+        open_.pop_back();
+        if (at_runs()) item_(std::move(run_), items_++);
+        if (open_.size() == 1) in_runs_ = false;
+        return true;
+    }
+};
+
+template <typename Input>
+Parse parse_keeping_runs_apart(Input&& input, Json& root, TreeBuilder::Item item) {
+    TreeBuilder builder(root, std::move(item));
+    if (Json::sax_parse(std::forward<Input>(input), &builder)) return Parse::read;
+    return builder.too_deep ? Parse::too_deep : Parse::not_json;
+}
+
+// A stream of at most `most` bytes of another, and whether there was more:
+// a file may grow between the look at its size and its end.
+class BoundedInput : public std::streambuf {
+public:
+    BoundedInput(std::istream& in, std::uintmax_t most) : in_(in), left_(most), stream_(this) {}
+    std::istream& stream() { return stream_; }
+    bool exceeded() const { return exceeded_; }
+
+protected:
+    int_type underflow() override {
+        if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+        const std::streamsize n = in_.rdbuf()->sgetn(buffer_, sizeof buffer_);
+        if (n <= 0) return traits_type::eof();
+        if (static_cast<std::uintmax_t>(n) > left_) {
+            exceeded_ = true;
+            return traits_type::eof();
+        }
+        left_ -= static_cast<std::uintmax_t>(n);
+        setg(buffer_, buffer_, buffer_ + n);
+        return traits_type::to_int_type(*gptr());
+    }
+
+private:
+    std::istream& in_;
+    std::uintmax_t left_;
+    bool exceeded_ = false;
+    char buffer_[1 << 16];
+    std::istream stream_;
+};
+
+// The fields of a call, at the top level of a file of one call or in an entry
+// of a merged file's calls.
+void call_fields_of(CallRecord& call, const Field& object) {
     call.started_utc = object["started_utc"].text_or("");
     call.ended_utc = object["ended_utc"].text_or("");
-    call.outcome = object["outcome"].text();
-    call.no_results_reason = object["no_results_reason"].optional_text();
     call.command_line = object["command_line"].texts();
     call.ptrun_version = object["ptrun_version"].text_or("");
     if (object["settings"].present()) call.settings = settings_of(object["settings"]);
@@ -278,6 +427,22 @@ CallRecord call_of(const Field& object) {
     call.reportable_reasons = object["reportable_reasons"].texts();
     call.citation = object["citation"].optional_text();
     if (const auto from = object["upgraded_from"].optional_whole(1, kSchemaVersion)) call.upgraded_from = int(*from);
+}
+
+// What merging the file again needs is there: without its recorded builds a
+// call's runs would be credited to whichever build now has their id.
+CallRecord call_of(const Field& object) {
+    CallRecord call;
+    call.call_id = object["call_id"].text();
+    if (call.call_id.empty()) object["call_id"].fail("empty");
+    call.host = object["host"].text();
+    call.recorded_host = object["recorded_host"].text();
+    call.outcome = object["outcome"].text();
+    call.no_results_reason = object["no_results_reason"].optional_text();
+    if (!object["recorded_builds"].present()) object["recorded_builds"].fail("missing");
+    object["recorded_builds"].members(
+        [&call](const std::string& name, const Field& value) { call.builds[name] = value.text(); });
+    call_fields_of(call, object);
     return call;
 }
 
@@ -285,54 +450,31 @@ bool known_outcome(const std::string& outcome) {
     return outcome == "completed" || outcome == "failed" || outcome == "interrupted" || outcome == kNoResults;
 }
 
-// The call itself, from the top level of a file of one call, with what it
-// said of itself.
-CallRecord own_call(const Document& doc, const Field& top) {
-    CallRecord call = call_record(doc);
-    if (top["reportable"].present()) call.reportable = top["reportable"].flag_or(false);
-    call.reportable_reasons = top["reportable_reasons"].texts();
-    call.citation = top["citation"].optional_text();
-    return call;
-}
-
-// Schema 1 had one host and one build and no ids: they are made up here,
-// the call's id from the file's text so that the same file read twice is
-// the same call.
-void upgrade_from_1(Document& doc, const std::string& text) {
-    doc.upgraded_from = 1;
-    doc.call_id = hex_digest(text);
-    const std::string host = "host-" + doc.call_id.substr(0, 8);
-    doc.hosts.front().id = host;
+// Schema 1 had one host and one build and no ids: they are made up here, the
+// call's id from a canonical form of what the file says (the document as
+// this writer writes it), so that the same call read twice is the same call
+// however its file was laid out.
+void upgrade_from_1(Document& doc) {
+    CallRecord& call = doc.calls.front();
+    call.upgraded_from = 1;
     doc.builds.front().id = "A";
     doc.builds.front().validated = false;
     doc.builds.front().validation = "not checked: written by an earlier ptrun";
     doc.pt_version = doc.builds.front().info.version.empty() ? "unknown" : doc.builds.front().info.version;
+    for (RunRecord& run : doc.runs) run.warmup = false;
+    Digest digest;
+    write_results(doc, [&digest](const std::string& text) { digest.add(text); });
+    call.call_id = digest.hex();
+    call.host = call.recorded_host = doc.hosts.front().id = "host-" + call.call_id.substr(0, 8);
+    call.builds = {{"A", "A"}};
     for (RunRecord& run : doc.runs) {
-        run.call_id = doc.call_id;
-        run.host = host;
+        run.call_id = call.call_id;
+        run.host = call.host;
         run.build = "A";
-        run.warmup = false;
     }
 }
 
-void read_document(Document& doc, const Field& top, int version, const std::string& text) {
-    doc.outcome = top["outcome"].text();
-    if (!known_outcome(doc.outcome)) top["outcome"].fail("not completed, failed, interrupted or no results");
-    const bool stub = doc.outcome == kNoResults;
-    if (stub) doc.no_results_reason = top["no_results_reason"].text();
-    if (version == 1 && (!top["machine"].present() || !top["pt"].present())) {
-        top.fail("no schema_version, machine or pt");
-    }
-    doc.call_id = version == 1 ? "" : top["call_id"].text();
-    if (version > 1 && doc.call_id.empty()) top["call_id"].fail("empty");
-    if (const auto from = top["upgraded_from"].optional_whole(1, kSchemaVersion)) doc.upgraded_from = int(*from);
-    doc.ptrun_version = top["ptrun_version"].text_or("");
-    doc.pt_version = top["pt_version"].text_or("unknown");
-    doc.started_utc = top["started_utc"].text_or("");
-    doc.ended_utc = top["ended_utc"].text_or("");
-    doc.command_line = top["command_line"].texts();
-    if (top["settings"].present()) doc.settings = settings_of(top["settings"]);
-    doc.stopped_because = top["stopped_because"].text_or("");
+void read_hosts_and_builds(Document& doc, const Field& top, int version, bool stub) {
     if (top["hosts"].present()) {
         top["hosts"].each([&doc](const Field& item) { doc.hosts.push_back(host_of(item, item["machine"])); });
     } else if (version == 1) {
@@ -345,58 +487,111 @@ void read_document(Document& doc, const Field& top, int version, const std::stri
     top["builds"].each([&doc](const Field& item) { doc.builds.push_back(build_of(item)); });
     if (doc.builds.empty() && top["pt"].present()) doc.builds.push_back(build_of(top["pt"]));
     if (doc.builds.empty() && !stub) top["builds"].fail("no build");
+}
+
+// The runs were read while the file was (runs.h), each as soon as it ended;
+// the first fault among them is told here, after the faults of the fields a
+// file gives before its runs.
+void read_document(Document& doc, const Field& top, int version, ReadRuns& runs) {
+    CallRecord own;
+    own.outcome = top["outcome"].text();
+    if (!known_outcome(own.outcome)) top["outcome"].fail("not completed, failed, interrupted or no results");
+    const bool stub = own.outcome == kNoResults;
+    if (stub) own.no_results_reason = top["no_results_reason"].text();
+    if (version == 1 && (!top["machine"].present() || !top["pt"].present())) {
+        top.fail("no schema_version, machine or pt");
+    }
+    own.call_id = version == 1 ? "" : top["call_id"].text();
+    if (version > 1 && own.call_id.empty()) top["call_id"].fail("empty");
+    call_fields_of(own, top);
+    doc.pt_version = top["pt_version"].text_or("unknown");
+    read_hosts_and_builds(doc, top, version, stub);
     if (!top["runs"].present()) top["runs"].fail("missing");
-    top["runs"].each([&doc](const Field& item) { doc.runs.push_back(run_of(item)); });
-    if (version == 1) upgrade_from_1(doc, text);
+    top["runs"].each([](const Field&) {});  // a list, its items read already
+    if (runs.fault) throw BadField(*runs.fault);
+    doc.runs = std::move(runs.runs);
     doc.merged = top["calls"].present();
     top["calls"].each([&doc](const Field& item) { doc.calls.push_back(call_of(item)); });
-    if (!doc.merged) doc.calls.push_back(own_call(doc, top));
+    if (doc.merged && doc.calls.empty()) top["calls"].fail("no call");
+    if (doc.merged) return;
+    own.host = own.recorded_host = doc.hosts.front().id;
+    for (const Build& build : doc.builds) own.builds[build.id] = build.id;
+    doc.calls.push_back(std::move(own));
+    if (version == 1) upgrade_from_1(doc);
 }
 
 // Every run names a host, build and call of the document; a file of one call
 // may leave them out, as schema 1 did.
 void check_references(Document& doc) {
-    std::set<std::string> hosts, builds, calls;
+    std::set<std::string> hosts, builds;
     for (const Host& host : doc.hosts) hosts.insert(host.id);
     for (const Build& build : doc.builds) builds.insert(build.id);
-    for (const CallRecord& call : doc.calls) calls.insert(call.call_id);
+    std::map<std::string, std::set<std::string>> builds_of_call;
+    for (std::size_t i = 0; i < doc.calls.size(); ++i) {
+        const CallRecord& call = doc.calls[i];
+        const std::string at = "calls[" + std::to_string(i) + "].";
+        if (!hosts.count(call.host)) throw BadField(at + "host: no host " + call.host + " in hosts");
+        std::set<std::string>& own = builds_of_call[call.call_id];
+        for (const auto& [recorded, id] : call.builds) {
+            if (!builds.count(id)) {
+                throw BadField(at + "recorded_builds." + recorded + ": no build " + id + " in builds");
+            }
+            own.insert(id);
+        }
+    }
+    const CallRecord& first = doc.calls.front();
     for (std::size_t i = 0; i < doc.runs.size(); ++i) {
         RunRecord& run = doc.runs[i];
         const std::string at = "runs[" + std::to_string(i) + "].";
-        if (run.call_id.empty() && !doc.merged) run.call_id = doc.call_id;
-        if (run.host.empty() && !doc.merged) run.host = doc.hosts.front().id;
+        if (run.call_id.empty() && !doc.merged) run.call_id = first.call_id;
+        if (run.host.empty() && !doc.merged) run.host = first.host;
         if (run.build.empty() && !doc.merged && !doc.builds.empty()) run.build = doc.builds.front().id;
-        if (!calls.count(run.call_id)) throw BadField(at + "call_id: no call " + run.call_id + " in the file");
+        const auto call = builds_of_call.find(run.call_id);
+        if (call == builds_of_call.end()) throw BadField(at + "call_id: no call " + run.call_id + " in the file");
         if (!hosts.count(run.host)) throw BadField(at + "host: no host " + run.host + " in hosts");
         if (!builds.count(run.build)) throw BadField(at + "build: no build " + run.build + " in builds");
-    }
-}
-
-// Scores each finite can still sum to infinity over a round's copies.
-void check_sums(const Document& doc) {
-    for (const RoundFigure& round : doc.rounds) {
-        if (!std::isfinite(round.rate)) {
-            throw BadField("runs: the scores of round " + std::to_string(round.round) + " of " +
-                           std::to_string(round.copies) + " copies sum to more than a number can hold");
+        if (!call->second.count(run.build)) {
+            throw BadField(at + "build: " + run.build + " is not among the recorded builds of call " + run.call_id);
         }
     }
 }
 
-}  // namespace
+// Scores each finite can still sum to infinity over a round's copies, and a
+// round's rate score is that sum.
+void check_sums(const Document& doc) {
+    std::unordered_map<std::string, double> sums;
+    for (const RunRecord& run : doc.runs) {
+        if (!run.score) continue;
+        double& sum = sums[run.call_id + '\n' + run.host + '\n' + run.build + '\n' + std::to_string(run.copies) +
+                           '\n' + std::to_string(run.round)];
+        sum += *run.score;
+        if (!std::isfinite(sum)) {
+            throw BadField("runs: the scores of round " + std::to_string(run.round) + " of " +
+                           std::to_string(run.copies) + " copies sum to more than a number can hold");
+        }
+    }
+}
 
-std::optional<Document> parse_results(const std::string& text, const std::string& name, std::string& error) {
-    bool too_deep = false;
-    const Json::parser_callback_t shallow = [&too_deep](int depth, Json::parse_event_t, Json&) {
-        if (depth <= kMaxNesting) return true;
-        too_deep = true;
-        return false;
-    };
-    const Json json = Json::parse(text, shallow, false);
-    if (too_deep) {
+// The document read from a JSON text, whole or as a stream: the runs are read
+// one at a time as the text goes by, everything else as one small tree.
+template <typename Input>
+std::optional<Document> read_results(Input&& input, const std::string& name, std::string& error) {
+    ReadRuns runs;
+    Json json;
+    const Parse parse = parse_keeping_runs_apart(std::forward<Input>(input), json, [&runs](Json item, std::size_t at) {
+        if (at == 0) runs = {};
+        if (runs.fault) return;
+        try {
+            runs.runs.push_back(run_of(Field(&item, "runs[" + std::to_string(runs.runs.size()) + "]")));
+        } catch (const BadField& e) {
+            runs.fault = e.what();
+        }
+    });
+    if (parse == Parse::too_deep) {
         error = name + " is not a ptrun results file: nested deeper than " + std::to_string(kMaxNesting) + " levels";
         return std::nullopt;
     }
-    if (json.is_discarded()) {
+    if (parse == Parse::not_json) {
         error = name + " is not a ptrun results file: not JSON";
         return std::nullopt;
     }
@@ -410,15 +605,20 @@ std::optional<Document> parse_results(const std::string& text, const std::string
             return std::nullopt;
         }
         Document doc;
-        read_document(doc, top, version, text);
+        read_document(doc, top, version, runs);
         check_references(doc);
-        compute_figures(doc);
         check_sums(doc);
         return doc;
     } catch (const BadField& e) {
         error = name + " is not a ptrun results file: " + e.what();
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Document> parse_results(const std::string& text, const std::string& name, std::string& error) {
+    return read_results(text, name, error);
 }
 
 std::optional<Document> load_results(const std::string& path, std::string& error) {
@@ -437,9 +637,14 @@ std::optional<Document> load_results(const std::string& path, std::string& error
         error = "cannot read " + path;
         return std::nullopt;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parse_results(text.str(), path, error);
+    // Read as a stream, never held whole: the runs are what a file holds most of.
+    BoundedInput bounded(in, kMaxResultsBytes);
+    std::optional<Document> doc = read_results(bounded.stream(), path, error);
+    if (bounded.exceeded()) {
+        error = path + " is not a ptrun results file: not a regular file of at most 256 MiB";
+        return std::nullopt;
+    }
+    return doc;
 }
 
 }  // namespace ptrun

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "model/model.h"
+
 namespace ptrun {
 
 namespace {
@@ -149,29 +151,6 @@ bool validated(const Document& doc, const std::string& build) {
     return false;
 }
 
-Json figures_json(const Document& doc, Json& j) {
-    Json rounds = Json::array();
-    for (const RoundFigure& round : doc.rounds) {
-        rounds.push_back({{"copies", round.copies}, {"round", round.round}, {"rate_score", round.rate},
-                          {"flagged", round.flagged}, {"call_id", round.call}, {"host", round.host},
-                          {"build", round.build}, {"warmup", round.warmup}});
-    }
-    j["rounds"] = rounds;
-    Json summary = Json::array();
-    for (const SummaryFigure& s : doc.summary) {
-        summary.push_back({{"copies", s.copies}, {"runs", s.rounds}, {"median", s.median}, {"min", s.min},
-                           {"max", s.max}, {"cv", s.cv}, {"scaling_efficiency", or_null(s.efficiency)},
-                           {"flagged_runs", s.flagged}, {"host", s.host}, {"build", s.build},
-                           {"validated", validated(doc, s.build)}});
-    }
-    j["summary"] = summary;
-    j["flagged_runs"] = doc.flagged_runs;
-    j["reportable"] = doc.reportable_reasons.empty();
-    j["reportable_reasons"] = doc.reportable_reasons;
-    j["citation"] = or_null(doc.citation);
-    return j;
-}
-
 Json comparison_json(const ComparisonEntry& e) {
     const SampleComparison& c = e.figures;
     Json differences = Json::array();
@@ -185,7 +164,8 @@ Json comparison_json(const ComparisonEntry& e) {
             {"p_value", c.p_value},       {"decidable", c.decidable},
             {"verdict", verdict_text(c.verdict)}, {"flagged_a", e.flagged_a},
             {"flagged_b", e.flagged_b},   {"differences", differences},
-            {"call_id", e.call_id},       {"host", e.host}};
+            {"call_id", e.call_id.empty() ? Json(nullptr) : Json(e.call_id)},
+            {"host", e.host},             {"b_host", e.b_host}};
 }
 
 Json call_json(const CallRecord& call) {
@@ -210,49 +190,117 @@ Json call_json(const CallRecord& call) {
     return j;
 }
 
-Json document_json(const Document& doc) {
-    Json j;
-    j["schema_version"] = kSchemaVersion;
-    j["call_id"] = doc.call_id;
-    if (doc.upgraded_from) j["upgraded_from"] = *doc.upgraded_from;
-    j["ptrun_version"] = doc.ptrun_version;
-    j["pt_version"] = doc.pt_version;
-    j["outcome"] = doc.outcome;
-    if (doc.no_results_reason) j["no_results_reason"] = *doc.no_results_reason;
-    j["started_utc"] = doc.started_utc;
-    j["ended_utc"] = doc.ended_utc;
-    j["command_line"] = doc.command_line;
-    j["unit"] = kUnit;
-    j["higher_is_better"] = true;
-    if (doc.settings) j["settings"] = settings_json(*doc.settings);
-    if (!doc.hosts.empty()) {
-        j["host"] = host_json(doc.hosts.front(), false);
-        j["machine"] = machine_json(doc.hosts.front());
+// The file as it is written: the top level's fields in order, each small
+// value as a tree of its own, the lists that grow with the runs item by item,
+// so that no tree of the whole document is ever built; the text goes to the
+// sink in pieces of about a megabyte.
+class Emitter {
+public:
+    explicit Emitter(const ResultsSink& sink) : sink_(sink) { text_ = "{"; }
+
+    void field(const char* name, const Json& value) {
+        start(name);
+        const std::string text = value.dump(2, ' ', false, Json::error_handler_t::replace);
+        for (const char c : text) {
+            text_ += c;
+            if (c == '\n') text_ += "  ";  // strings hold no raw line breaks: this indents one level
+        }
     }
-    if (!doc.builds.empty()) j["pt"] = build_json(doc.builds.front());
-    j["builds"] = Json::array();
-    for (const Build& build : doc.builds) j["builds"].push_back(build_json(build));
-    j["hosts"] = Json::array();
-    for (const Host& host : doc.hosts) j["hosts"].push_back(host_json(host, true));
-    j["runs"] = Json::array();
-    for (const RunRecord& run : doc.runs) j["runs"].push_back(run_json(run));
-    j["stopped_because"] = doc.stopped_because;
-    figures_json(doc, j);
-    if (!doc.comparisons.empty()) {
-        j["comparison"] = Json::array();
-        for (const ComparisonEntry& entry : doc.comparisons) j["comparison"].push_back(comparison_json(entry));
+    // A list written one item a line.
+    template <typename Items, typename ToJson>
+    void list(const char* name, const Items& items, ToJson to_json) {
+        start(name);
+        text_ += '[';
+        bool first = true;
+        for (const auto& item : items) {
+            text_ += first ? "\n    " : ",\n    ";
+            first = false;
+            text_ += to_json(item).dump(-1, ' ', false, Json::error_handler_t::replace);
+            if (text_.size() >= (1u << 20)) flush();
+        }
+        text_ += first ? "]" : "\n  ]";
     }
-    if (doc.merged) {
-        j["calls"] = Json::array();
-        for (const CallRecord& call : doc.calls) j["calls"].push_back(call_json(call));
+    void end() {
+        text_ += "\n}\n";
+        flush();
     }
-    return j;
+
+private:
+    const ResultsSink& sink_;
+    std::string text_;
+    bool first_ = true;
+
+    void start(const char* name) {
+        text_ += first_ ? "\n  \"" : ",\n  \"";
+        first_ = false;
+        text_ += name;
+        text_ += "\": ";
+    }
+    void flush() {
+        sink_(text_);
+        text_.clear();
+    }
+};
+
+void write_call_fields(Emitter& out, const Document& doc, const CallRecord& call) {
+    out.field("schema_version", kSchemaVersion);
+    out.field("call_id", call.call_id);
+    if (call.upgraded_from) out.field("upgraded_from", *call.upgraded_from);
+    out.field("ptrun_version", call.ptrun_version);
+    out.field("pt_version", doc.pt_version);
+    out.field("outcome", call.outcome);
+    if (call.no_results_reason) out.field("no_results_reason", *call.no_results_reason);
+    out.field("started_utc", call.started_utc);
+    out.field("ended_utc", call.ended_utc);
+    out.field("command_line", call.command_line);
+    out.field("unit", kUnit);
+    out.field("higher_is_better", true);
+    if (call.settings) out.field("settings", settings_json(*call.settings));
+}
+
+void write_figures(Emitter& out, const Document& doc) {
+    out.list("rounds", doc.rounds, [](const RoundFigure& round) {
+        return Json{{"copies", round.copies}, {"round", round.round}, {"rate_score", round.rate},
+                    {"flagged", round.flagged}, {"call_id", round.call}, {"host", round.host},
+                    {"build", round.build}, {"warmup", round.warmup}};
+    });
+    out.list("summary", doc.summary, [&doc](const SummaryFigure& s) {
+        return Json{{"copies", s.copies}, {"runs", s.rounds}, {"median", s.median}, {"min", s.min},
+                    {"max", s.max}, {"cv", s.cv}, {"scaling_efficiency", or_null(s.efficiency)},
+                    {"flagged_runs", s.flagged}, {"host", s.host}, {"build", s.build},
+                    {"validated", validated(doc, s.build)}};
+    });
+    out.field("flagged_runs", doc.flagged_runs);
+    out.field("reportable", doc.reportable_reasons.empty());
+    out.field("reportable_reasons", doc.reportable_reasons);
+    out.field("citation", or_null(doc.citation));
 }
 
 }  // namespace
 
+void write_results(const Document& doc, const ResultsSink& sink) {
+    Emitter out(sink);
+    const CallRecord call = whole_call(doc);
+    write_call_fields(out, doc, call);
+    if (!doc.hosts.empty()) {
+        out.field("host", host_json(doc.hosts.front(), false));
+        out.field("machine", machine_json(doc.hosts.front()));
+    }
+    if (!doc.builds.empty()) out.field("pt", build_json(doc.builds.front()));
+    out.list("builds", doc.builds, build_json);
+    out.list("hosts", doc.hosts, [](const Host& host) { return host_json(host, true); });
+    out.list("runs", doc.runs, run_json);
+    out.field("stopped_because", call.stopped_because);
+    write_figures(out, doc);
+    if (!doc.comparisons.empty()) out.list("comparison", doc.comparisons, comparison_json);
+    if (doc.merged) out.list("calls", doc.calls, call_json);
+    out.end();
+}
+
 std::string dump(const Document& document) {
-    return document_json(document).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    std::string text;
+    write_results(document, [&text](const std::string& piece) { text += piece; });
+    return text;
 }
 
 }  // namespace ptrun

@@ -1,6 +1,7 @@
 // The one writer of results files: the document as JSON text.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "model/document.h"
@@ -10,5 +11,10 @@ namespace ptrun {
 // As text that is valid UTF-8 JSON whatever the strings held, every number
 // written so that it reads back exactly.
 std::string dump(const Document& document);
+
+// The same text in pieces, each handed to sink as it is made: for a file too
+// large to hold twice.
+using ResultsSink = std::function<void(const std::string&)>;
+void write_results(const Document& document, const ResultsSink& sink);
 
 }  // namespace ptrun

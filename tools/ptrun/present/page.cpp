@@ -4,7 +4,8 @@
 #include <set>
 #include <unordered_map>
 
-#include "model/reportability.h"
+#include "decide/analyse.h"
+#include "model/model.h"
 #include "present/svg.h"
 
 namespace ptrun {
@@ -36,7 +37,9 @@ std::unordered_map<std::string, HostPart> parts_of(const Document& doc) {
     }
     for (const SummaryFigure& s : doc.summary) parts[s.host].summary.push_back(&s);
     for (const CallRecord& call : doc.calls) parts[call.host].calls.push_back(&call);
-    for (const ComparisonEntry& e : doc.comparisons) parts[e.host].comparisons.push_back(&e);
+    for (const ComparisonEntry& e : doc.comparisons) {
+        if (!e.call_id.empty()) parts[e.host].comparisons.push_back(&e);  // the fleet's are side by side
+    }
     return parts;
 }
 
@@ -220,26 +223,13 @@ Section fleet_section(const Document& doc, bool charts) {
                 {"host", "build", "copies", "rounds", "median", "min", "max", "scaling", "against the first",
                  "verdict"},
                 {}};
-    // Each series' rate scores, gathered once, for the rank test against the
-    // first series (the first host's first build) of the same copy count.
-    std::unordered_map<std::string, std::vector<double>> rates;
-    auto key = [](const std::string& host, const std::string& build, int copies) {
-        return host + '\n' + build + '\n' + std::to_string(copies);
-    };
-    for (const RoundFigure& r : doc.rounds) {
-        if (!r.warmup) rates[key(r.host, r.build, r.copies)].push_back(r.rate);
-    }
     for (int copies : counts) {
         std::vector<Row> rows;
-        const std::vector<double>* first = nullptr;
         for (const SummaryFigure& s : doc.summary) {
             if (s.copies != copies) continue;
-            const std::vector<double>& own = rates[key(s.host, s.build, s.copies)];
             std::string against, verdict;
-            if (first == nullptr) {
-                first = &own;
-            } else {
-                const SampleComparison c = compare_samples(*first, own);
+            if (const ComparisonEntry* e = against_first(doc, s.host, s.build, copies); e != nullptr) {
+                const SampleComparison& c = e->figures;
                 against = number_text(c.estimate, 3) + " (" + number_text(c.ratio_low, 3) + " to " +
                           number_text(c.ratio_high, 3) + ")";
                 verdict = verdict_text(c.verdict);
@@ -264,7 +254,8 @@ Section overview_of(const Document& doc) {
     add_fact(overview, "hosts", std::to_string(doc.hosts.size()));
     add_fact(overview, "runs", std::to_string(doc.runs.size()));
     add_fact(overview, "flagged runs", std::to_string(doc.flagged_runs));
-    add_fact(overview, "from", doc.started_utc + " to " + doc.ended_utc);
+    const CallRecord whole = whole_call(doc);
+    add_fact(overview, "from", whole.started_utc + " to " + whole.ended_utc);
     add_fact(overview, "unit", kUnit);
     const std::string reasons = joined(doc.reportable_reasons);
     add_fact(overview, "reportable", yes_no(reasons.empty()) + (reasons.empty() ? "" : ": " + reasons));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <set>
 
 namespace ptrun {
@@ -85,12 +86,16 @@ struct Axis {
 
 Axis axis_over(double low, double high, double from, double to) {
     if (!std::isfinite(low) || !std::isfinite(high)) low = 0, high = 1;
-    if (high <= low) {
-        const double pad = low == 0 ? 1 : std::fabs(low) * 0.05;
+    // A span too narrow for a normal double (values that are all one tiny
+    // number) has no power of ten to step by: widened to one that has.
+    constexpr double kNarrowest = std::numeric_limits<double>::min() * 16;
+    if (high - low < kNarrowest) {
+        const double pad = low == 0 ? 1 : std::max(std::fabs(low) * 0.05, kNarrowest);
         low -= pad;
-        high += pad;
+        high = std::min(high + pad, std::numeric_limits<double>::max());
     }
-    const double rough = (high - low) / 4;
+    // Quarters each, so that a span of the largest doubles does not overflow.
+    const double rough = high / 4 - low / 4;
     const double power = std::pow(10.0, std::floor(std::log10(rough)));
     double step = power;
     for (double factor : {1.0, 2.0, 5.0, 10.0}) {

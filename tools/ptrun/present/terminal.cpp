@@ -1,10 +1,12 @@
 #include "present/terminal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <set>
 #include <string>
 
+#include "decide/levels.h"
 #include "present/page.h"
 
 namespace ptrun {
@@ -77,40 +79,78 @@ void machine_lines(std::string& to, const Host& host) {
             machine.load[2]);
 }
 
-void run_lines(std::string& to, const Document& doc, bool several) {
-    const char* build_head = several ? "build  " : "";
-    appendf(to, "%scopies  round  copy  cpu       score  wall s   share  invol. switches  flags\n", build_head);
+// Which series a row belongs to: its host where the document has several
+// (a merge of two hosts has a row per host and build), its build where the
+// document has several.
+struct Columns {
+    bool builds = false;
+    int host_width = 0;  // 0: no host column
+    std::string head() const {
+        char text[128];
+        std::snprintf(text, sizeof text, "%-*s%s", host_width > 0 ? host_width + 2 : 0, host_width > 0 ? "host" : "",
+                      builds ? "build  " : "");
+        return text;
+    }
+    void row(std::string& to, const std::string& host, const std::string& build) const {
+        if (host_width > 0) appendf(to, "%-*s  ", host_width, host.c_str());
+        if (builds) appendf(to, "%5s  ", build.c_str());
+    }
+};
+
+Columns columns_of(const Document& doc) {
+    Columns columns{doc.builds.size() > 1, 0};
+    if (doc.hosts.size() > 1) {
+        columns.host_width = 4;
+        for (const Host& host : doc.hosts) columns.host_width = std::max(columns.host_width, int(host.id.size()));
+        columns.host_width = std::min(columns.host_width, 64);
+    }
+    return columns;
+}
+
+void run_lines(std::string& to, const Document& doc, const Columns& columns) {
+    appendf(to, "%scopies  round  copy  cpu       score  wall s   share  invol. switches  flags\n",
+            columns.head().c_str());
     for (const RunRecord& run : doc.runs) {
-        if (several) appendf(to, "%5s  ", run.build.c_str());
+        columns.row(to, run.host, run.build);
         appendf(to, "%6d  %5d  %4d  %3d  %10.2f  %6.1f  %5.1f %%  %15lld  %s\n", run.copies, run.round,
                 run.copy, run.cpu, run.score.value_or(0), run.wall_s, run.share * 100.0,
                 run.involuntary_switches, flags_of(run).c_str());
     }
     for (const RoundFigure& round : doc.rounds) {
         if (round.copies < 2) continue;
-        if (several) appendf(to, "%5s  ", round.build.c_str());
+        columns.row(to, round.host, round.build);
         appendf(to, "%6d  %5d   sum       %10.2f  rate score%s\n", round.copies, round.round, round.rate,
                 round.warmup ? " (warm-up)" : "");
     }
-    appendf(to, "\n%scopies  runs      median         min         max      cv  scaling  flagged\n", build_head);
+    appendf(to, "\n%scopies  runs      median         min         max      cv  scaling  flagged\n",
+            columns.head().c_str());
     for (const SummaryFigure& s : doc.summary) {
         char efficiency[16] = "";
         if (s.efficiency) std::snprintf(efficiency, sizeof efficiency, "%5.1f %%", *s.efficiency * 100);
         bool validated = false;
         for (const Build& build : doc.builds) validated = validated || (build.id == s.build && build.validated);
-        if (several) appendf(to, "%5s  ", s.build.c_str());
+        columns.row(to, s.host, s.build);
         appendf(to, "%6d  %4zu  %10.2f  %10.2f  %10.2f  %4.1f %%  %7s  %7d%s\n", s.copies, s.rounds, s.median,
                 s.min, s.max, s.cv * 100.0, efficiency, s.flagged, validated ? "" : "  unvalidated");
     }
 }
 
+// A side of a comparison: its build, and its host where the entries span several.
+std::string side_name(const std::string& host, const std::string& build, bool hosts) {
+    return hosts ? host + "/" + build : build;
+}
+
 void comparison_lines(std::string& to, const std::vector<ComparisonEntry>& entries) {
+    std::set<std::string> hosts;
+    for (const ComparisonEntry& entry : entries) hosts.insert({entry.host, entry.b_host});
     std::set<std::pair<std::string, std::string>> said;
     for (const ComparisonEntry& entry : entries) {
-        if (!said.emplace(entry.a, entry.b).second) continue;
+        const std::string a = side_name(entry.host, entry.a, hosts.size() > 1);
+        const std::string b = side_name(entry.b_host, entry.b, hosts.size() > 1);
+        if (!said.emplace(a, b).second) continue;
         for (const Difference& d : entry.differences) {
-            appendf(to, "!! %s and %s differ in %s:\n!!   %-4s %s\n!!   %-4s %s\n", entry.a.c_str(),
-                    entry.b.c_str(), d.what.c_str(), entry.a.c_str(), d.a.c_str(), entry.b.c_str(), d.b.c_str());
+            appendf(to, "!! %s and %s differ in %s:\n!!   %-4s %s\n!!   %-4s %s\n", a.c_str(), b.c_str(),
+                    d.what.c_str(), a.c_str(), d.a.c_str(), b.c_str(), d.b.c_str());
         }
     }
     appendf(to, "\nB against A: the estimate (median of the ratios of all pairs of rounds) with its interval and "
@@ -125,13 +165,14 @@ void comparison_lines(std::string& to, const std::vector<ComparisonEntry>& entri
         const std::string runs = std::to_string(c.n_a) + "/" + std::to_string(c.n_b);
         const std::string flagged = std::to_string(entry.flagged_a) + "/" + std::to_string(entry.flagged_b);
         appendf(to, "%-4s  %-4s  %6d  %7s  %7s  %10.2f  %10.2f  %7.4f  %8.4f  %6.4f-%6.4f  %6.1f %%  %6.4f  %s\n",
-                entry.a.c_str(), entry.b.c_str(), entry.copies, runs.c_str(), flagged.c_str(), c.median_a,
-                c.median_b, c.ratio, c.estimate, c.ratio_low, c.ratio_high, c.confidence * 100, c.p_value,
-                verdict_words(c).c_str());
+                side_name(entry.host, entry.a, hosts.size() > 1).c_str(),
+                side_name(entry.b_host, entry.b, hosts.size() > 1).c_str(), entry.copies, runs.c_str(),
+                flagged.c_str(), c.median_a, c.median_b, c.ratio, c.estimate, c.ratio_low, c.ratio_high,
+                c.confidence * 100, c.p_value, verdict_words(c).c_str());
     }
     if (too_few) {
-        appendf(to, "too few runs to decide: no outcome of so few runs reaches p <= 0.05 (4 rounds of each "
-                    "are the fewest that can)\n");
+        appendf(to, "too few runs to decide: no outcome of so few runs reaches p <= %g (%d rounds of each "
+                    "are the fewest that can)\n", kAlpha, kFewestDecidable);
     }
 }
 
@@ -154,8 +195,11 @@ std::string terminal_table(const Document& doc) {
         appendf(to, "%-14s%s: %s\n", (prefix + "validated").c_str(), build.validated ? "yes" : "NO",
                 build.validation.c_str());
     }
-    if (!doc.hosts.empty()) machine_lines(to, doc.hosts.front());
-    run_lines(to, doc, several);
+    for (const Host& host : doc.hosts) {
+        if (doc.hosts.size() > 1) appendf(to, "host          %s\n", host.id.c_str());
+        machine_lines(to, host);
+    }
+    run_lines(to, doc, columns_of(doc));
     if (!doc.comparisons.empty()) {
         appendf(to, "\n");
         comparison_lines(to, doc.comparisons);

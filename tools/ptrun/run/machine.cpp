@@ -1,23 +1,28 @@
 #include "run/machine.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/utsname.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 
 #include "system/host.h"
+#include "system/process.h"
 #include "run/processor.h"
 #include "platform/platform.h"
 
 namespace ptrun {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Of what a program describing the machine or a build prints: a version line
+// or a digest are a few dozen bytes; more is no answer.
+constexpr std::size_t kOutputKept = 64 * 1024;
+
+}  // namespace
 
 std::string read_text(const std::string& path) {
     std::ifstream in(path);
@@ -26,62 +31,15 @@ std::string read_text(const std::string& path) {
     return text.str();
 }
 
-std::optional<std::string> output_of(const std::vector<std::string>& command, int seconds_allowed,
+std::optional<std::string> output_of(const std::vector<std::string>& command, double seconds_allowed,
                                      const std::string& input) {
-    const int input_fd = open(input.c_str(), O_RDONLY | O_CLOEXEC);
-    if (input_fd < 0) return std::nullopt;
-    int pipe_ends[2];
-    if (pipe(pipe_ends) != 0) {
-        close(input_fd);
-        return std::nullopt;
-    }
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(input_fd);
-        close(pipe_ends[0]);
-        close(pipe_ends[1]);
-        return std::nullopt;
-    }
-    if (pid == 0) {
-        std::vector<char*> args;
-        for (const std::string& arg : command) args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        // ptrun blocks its stop signals and ignores SIGPIPE; a program it runs must not.
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        signal(SIGPIPE, SIG_DFL);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(input_fd, 0);
-        dup2(pipe_ends[1], 1);
-        dup2(null, 2);
-        close(pipe_ends[0]);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(input_fd);
-    close(pipe_ends[1]);
-    fcntl(pipe_ends[0], F_SETFL, O_NONBLOCK);
-    std::string text;
-    const std::time_t deadline = std::time(nullptr) + seconds_allowed;
-    int status = 0;
-    bool ended = false;
-    while (!ended && std::time(nullptr) <= deadline) {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = read(pipe_ends[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
-        ended = waitpid(pid, &status, WNOHANG) == pid;
-        if (!ended) usleep(20000);
-    }
-    if (!ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(pipe_ends[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
-    close(pipe_ends[0]);
-    if (!ended || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    Launch launch;
+    launch.command = command;
+    launch.search_path = true;
+    launch.input = input;
+    Captured captured = capture(launch, kOutputKept, seconds_allowed);
+    if (!captured.succeeded()) return std::nullopt;
+    std::string& text = captured.output;
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
 }

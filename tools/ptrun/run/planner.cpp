@@ -41,36 +41,28 @@ bool Planner::more_rounds(int copies, const std::vector<RoundFigure>& done, doub
         return false;
     }
     const int most = settings_.max_runs > 0 ? settings_.max_runs : kMaxRuns;
-    if (judged < std::min(std::max(kFewestJudged, settings_.runs), most)) return true;
+    std::vector<std::string> builds;
+    for (std::size_t build = 0; build < settings_.pts.size(); ++build) builds.push_back(build_id(build));
+    const StopRule rule{*settings_.until_cv, settings_.runs, most};
+    const SpreadJudgement judgement = judge_spread(done, copies, builds, judged, rule);
     char text[128];
-    if (judged < kFewestJudged) {
-        // A spread of one or two rounds says nothing about steadiness.
-        std::snprintf(text, sizeof text, "--max-runs reached after %d %s, too few to judge the spread (%d needed)",
-                      judged, judged == 1 ? "round" : "rounds", kFewestJudged);
-        stop(copies, text);
-        return false;
+    switch (judgement.next) {
+        case Spread::more: return true;
+        case Spread::too_few_to_judge:
+            std::snprintf(text, sizeof text, "--max-runs reached after %d %s, too few to judge the spread (%d needed)",
+                          judged, judged == 1 ? "round" : "rounds", kFewestJudged);
+            break;
+        case Spread::steady:
+            std::snprintf(text, sizeof text, "cv %.2f %% at most %g %%", judgement.cv * 100, *settings_.until_cv);
+            break;
+        case Spread::most_reached:
+            std::snprintf(text, sizeof text, "%s reached, cv %.2f %% above %g %%",
+                          settings_.max_runs > 0 ? "--max-runs" : "the most rounds", judgement.cv * 100,
+                          *settings_.until_cv);
+            break;
     }
-    // The widest spread of the builds decides: each must be steady.
-    double cv = 0;
-    for (std::size_t build = 0; build < settings_.pts.size(); ++build) {
-        std::vector<double> rates;
-        for (const RoundFigure& round : done) {
-            if (round.copies == copies && !round.warmup && round.build == build_id(build)) rates.push_back(round.rate);
-        }
-        cv = std::max(cv, cv_of(rates));
-    }
-    if (cv * 100 <= *settings_.until_cv) {
-        std::snprintf(text, sizeof text, "cv %.2f %% at most %g %%", cv * 100, *settings_.until_cv);
-        stop(copies, text);
-        return false;
-    }
-    if (judged >= most) {
-        std::snprintf(text, sizeof text, "%s reached, cv %.2f %% above %g %%",
-                      settings_.max_runs > 0 ? "--max-runs" : "the most rounds", cv * 100, *settings_.until_cv);
-        stop(copies, text);
-        return false;
-    }
-    return true;
+    stop(copies, text);
+    return false;
 }
 
 // The copy counts from index first on get no rounds once the time is out:

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "decide/rounds.h"
+#include "decide/stop_rule.h"
 #include "run/settings.h"
 
 namespace ptrun {
@@ -26,9 +27,6 @@ struct RoundPlan {
     int round = 0;  // counted per build and copy count, warm-up rounds included
     bool warmup = false;
 };
-
-// The fewest rounds outside warm-up a spread is judged on.
-inline constexpr int kFewestJudged = 3;
 
 class Planner {
 public:

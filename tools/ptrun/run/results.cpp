@@ -7,7 +7,6 @@
 #include <ctime>
 
 #include "build_info.h"
-#include "model/comparisons.h"
 #include "model/model.h"
 
 namespace ptrun {
@@ -22,34 +21,6 @@ std::string hex_of(const unsigned char* bytes, std::size_t n) {
         hex += pair;
     }
     return hex;
-}
-
-RunRecord run_record(const Run& run, const Call& call, const std::string& host, const std::vector<Build>& builds) {
-    RunRecord r;
-    r.call_id = call.id;
-    r.host = host;
-    r.build = builds.at(run.build).id;
-    r.copies = run.copies;
-    r.round = run.round;
-    r.copy = run.copy;
-    r.cpu = run.cpu;
-    r.warmup = run.warmup;
-    r.started_utc = run.started_utc;
-    r.ended_utc = run.ended_utc;
-    if (run.scored) r.score = run.score;
-    r.wall_s = run.wall_s;
-    r.share = run.share;
-    r.involuntary_switches = run.involuntary_switches;
-    r.exit_code = run.exit_code;
-    if (!run.error.empty()) r.error = run.error;
-    r.pt_messages = run.messages;
-    r.messages_cut = run.messages_cut;
-    r.low_share = run.low_share;
-    r.speed_changed = run.speed_changed;
-    r.flagged = run.flagged();
-    r.environment_before = run.environment_before;
-    r.environment_after = run.environment_after;
-    return r;
 }
 
 CallSettings call_settings(const Settings& settings) {
@@ -95,23 +66,27 @@ Document results_document(const Settings& settings, const Call& call, const Mach
                           const std::vector<Build>& builds, const Session& session) {
     Document doc;
     const std::string host_id = settings.label.empty() ? machine.hostname : settings.label;
-    doc.call_id = call.id;
-    doc.ptrun_version = PT_VERSION;
+    CallRecord& record = doc.calls.emplace_back();
+    record.call_id = call.id;
+    record.ptrun_version = PT_VERSION;
     doc.pt_version = builds.empty() || builds[0].info.version.empty() ? "unknown" : builds[0].info.version;
-    doc.outcome = outcome_name(session.outcome);
-    doc.started_utc = call.started_utc;
-    doc.ended_utc = call.ended_utc;
-    doc.command_line = settings.command_line;
-    doc.settings = call_settings(settings);
+    record.outcome = outcome_name(session.outcome);
+    record.started_utc = call.started_utc;
+    record.ended_utc = call.ended_utc;
+    record.command_line = settings.command_line;
+    record.settings = call_settings(settings);
     Host host{host_id, machine.hostname, std::nullopt, machine, true};
     if (!settings.label.empty()) host.label = settings.label;
     doc.hosts.push_back(host);
     doc.builds = builds;
-    for (const Run& run : session.runs) doc.runs.push_back(run_record(run, call, host_id, builds));
-    doc.stopped_because = session.stopped_because;
-    doc.calls.push_back(call_record(doc));
-    compute_figures(doc);
-    add_comparisons(doc);
+    doc.runs = session.runs;
+    for (RunRecord& run : doc.runs) {
+        run.call_id = call.id;
+        run.host = host_id;
+    }
+    record.stopped_because = session.stopped_because;
+    record.host = record.recorded_host = host_id;
+    for (const Build& build : builds) record.builds[build.id] = build.id;
     return doc;
 }
 

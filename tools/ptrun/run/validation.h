@@ -20,8 +20,8 @@ Validation check_digests(const std::string& output);
 
 // What a build's ptverify printed (at most 64 KiB), or why there is nothing
 // to check: it failed, printed more, or did not end in time. Either way it
-// ends with its whole process group. A stop signal waiting (blocked, as ptrun
-// keeps them) ends it at once, and is left waiting for the caller.
+// ends with its whole process group. A stop signal ends it at once, and is
+// left for the caller to see (system/signals.h).
 struct VerifierOutput {
     std::string output;
     std::string problem;
@@ -29,15 +29,13 @@ struct VerifierOutput {
 };
 VerifierOutput verifier_output(const std::vector<std::string>& command, double seconds_allowed);
 
-// Whether SIGINT, SIGTERM or SIGHUP is waiting to be taken.
-bool stop_signal_pending();
-
-// Runs the build's ptverify and checks what it prints.
+// Runs the build's ptverify and checks what it prints; "interrupted" once a
+// stop signal has come.
 Validation validate_build(const Build& build);
 
 // Validates every build; says on standard error what is not validated, and
-// false when an unvalidated build is not allowed to run. A stop signal ends
-// it early with true: the run command then ends the call on it.
+// false when an unvalidated build is not allowed to run. After a stop signal
+// it checks nothing more and is true: the run command then ends the call on it.
 bool validate_builds(std::vector<Build>& builds, bool allow_unvalidated);
 
 }  // namespace ptrun

@@ -32,7 +32,7 @@ int temporary_beside(const fs::path& file, std::string& temporary) {
 
 }  // namespace
 
-bool resolve_target(const std::string& name, Target& target, std::string& error) {
+bool resolve_target(const std::string& name, Target& target, std::string& error, const std::string& option) {
     target = Target{};
     struct stat info {};
     struct stat out {};
@@ -46,7 +46,7 @@ bool resolve_target(const std::string& name, Target& target, std::string& error)
     struct stat link {};
     if (lstat(name.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
         if (!exists) {
-            error = "--json " + name + " is a link to nothing";
+            error = option + " " + name + " is a link to nothing";
             return false;
         }
         target.file = fs::canonical(name, failed).string();
@@ -54,22 +54,22 @@ bool resolve_target(const std::string& name, Target& target, std::string& error)
         target.file = fs::absolute(name, failed).lexically_normal().string();
     }
     if (failed || target.file.empty() || fs::path(target.file).filename().empty()) {
-        error = "--json " + name + " names no file";
+        error = option + " " + name + " names no file";
         return false;
     }
     if (exists && !S_ISREG(info.st_mode)) {
-        error = "--json " + name + " is " + kind_of(info.st_mode) + ": give a file, or - for standard output";
+        error = option + " " + name + " is " + kind_of(info.st_mode) + ": give a file, or - for standard output";
         return false;
     }
     if (exists && access(target.file.c_str(), W_OK) != 0) {
-        error = "cannot write --json " + name + ": " + std::strerror(errno);
+        error = "cannot write " + option + " " + name + ": " + std::strerror(errno);
         return false;
     }
     // The figures are written beside the file and renamed onto it.
     std::string probe;
     const int fd = temporary_beside(target.file, probe);
     if (fd < 0) {
-        error = "cannot write --json " + name + ": " + std::strerror(errno);
+        error = "cannot write " + option + " " + name + ": " + std::strerror(errno);
         return false;
     }
     close(fd);

@@ -6,7 +6,8 @@
 
 namespace ptrun {
 
-// Where --json FILE writes: "-" and any name of ptrun's own standard output
+// Where --json FILE (or another option's FILE, named in the messages) writes:
+// "-" and any name of ptrun's own standard output
 // (such as /dev/stdout) mean standard output; a link means the file it names.
 struct Target {
     bool standard_output = false;
@@ -16,7 +17,8 @@ struct Target {
 // What name means, checked now, before any run: a regular file or a new one
 // in a folder ptrun may write. Empty, and why in error, for anything else
 // (a device, FIFO, socket or folder, a link to nothing, a read-only file).
-bool resolve_target(const std::string& name, Target& target, std::string& error);
+bool resolve_target(const std::string& name, Target& target, std::string& error,
+                    const std::string& option = "--json");
 
 // Writes all of text to fd; false, and why in error, when any of it was lost.
 bool write_all(int fd, const std::string& text, std::string& error);

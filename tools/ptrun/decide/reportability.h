@@ -20,6 +20,4 @@ std::vector<std::string> reportable_reasons(const Document& document);
 // stand for them all, and each call keeps its own line.
 std::optional<std::string> citation(const Document& document);
 
-std::string copies_text(int copies);
-
 }  // namespace ptrun

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "decide/stats.h"
 #include "model/document.h"
 
 namespace ptrun {
@@ -24,16 +25,13 @@ struct SideChoice {
     // Where set, the rounds to look at instead of all the document's (those
     // of the call, gathered once for a document of many calls).
     const std::vector<const RoundFigure*>* rounds = nullptr;
+    int copies = 0;  // 0: every copy count
 };
 
 // B against A: one entry per copy count both have rounds of outside
 // warm-up, in ascending order. exclude_flagged leaves out rounds with a
 // flagged run (then counted in neither flagged_a nor flagged_b).
 std::vector<ComparisonEntry> compare_sides(const SideChoice& a, const SideChoice& b, bool exclude_flagged = false,
-                                           double alpha = 0.05);
-
-// Each call's comparison of its builds with its first, into the document.
-void add_comparisons(Document& document);
-
+                                           double alpha = kAlpha);
 
 }  // namespace ptrun

@@ -1,9 +1,8 @@
-#include "model/comparisons.h"
+#include "decide/comparisons.h"
 
 #include <algorithm>
 #include <map>
 #include <set>
-#include <unordered_map>
 
 namespace ptrun {
 
@@ -49,7 +48,7 @@ std::map<int, Sample> samples_of(const SideChoice& side, bool exclude_flagged) {
         const RoundFigure& round = *at;
         if (round.warmup || round.host != side.host || round.build != side.build) continue;
         if (!side.call_id.empty() && round.call != side.call_id) continue;
-        if (round.flagged && exclude_flagged) continue;
+        if ((round.flagged && exclude_flagged) || (side.copies != 0 && round.copies != side.copies)) continue;
         Sample& sample = samples[round.copies];
         sample.rates.push_back(round.rate);
         sample.flagged += round.flagged ? 1 : 0;
@@ -100,6 +99,7 @@ std::vector<ComparisonEntry> compare_sides(const SideChoice& a, const SideChoice
         ComparisonEntry entry;
         entry.call_id = a.call_id;
         entry.host = a.host;
+        entry.b_host = b.host;
         entry.copies = copies;
         entry.a = a.build;
         entry.b = b.build;
@@ -110,33 +110,6 @@ std::vector<ComparisonEntry> compare_sides(const SideChoice& a, const SideChoice
         entries.push_back(std::move(entry));
     }
     return entries;
-}
-
-void add_comparisons(Document& doc) {
-    doc.comparisons.clear();
-    // The builds each call ran, in the document's order: one pass over the
-    // rounds, so that a fleet of many calls costs no more than its rounds.
-    std::unordered_map<std::string, std::set<std::string>> ran;
-    std::unordered_map<std::string, std::vector<const RoundFigure*>> rounds;
-    for (const RoundFigure& round : doc.rounds) {
-        ran[round.call].insert(round.build);
-        rounds[round.call].push_back(&round);
-    }
-    for (const CallRecord& call : doc.calls) {
-        const auto it = ran.find(call.call_id);
-        if (it == ran.end() || it->second.size() < 2) continue;
-        const std::vector<const RoundFigure*>* own = &rounds[call.call_id];
-        std::vector<std::string> builds;
-        for (const Build& build : doc.builds) {
-            if (it->second.count(build.id)) builds.push_back(build.id);
-        }
-        for (std::size_t i = 1; i < builds.size(); ++i) {
-            for (ComparisonEntry& entry : compare_sides({&doc, call.host, builds[0], call.call_id, own},
-                                                        {&doc, call.host, builds[i], call.call_id, own})) {
-                doc.comparisons.push_back(std::move(entry));
-            }
-        }
-    }
 }
 
 }  // namespace ptrun

@@ -1,4 +1,4 @@
-#include "model/reportability.h"
+#include "decide/reportability.h"
 
 #include <cstdio>
 #include <set>
@@ -53,8 +53,6 @@ void missing_copies_reasons(const Document& doc, std::vector<std::string>& reaso
 
 }  // namespace
 
-std::string copies_text(int copies) { return std::to_string(copies) + (copies == 1 ? " copy" : " copies"); }
-
 std::vector<std::string> reportable_reasons(const Document& doc) {
     std::vector<std::string> reasons;
     call_reasons(doc, reasons);
@@ -96,7 +94,7 @@ std::optional<std::string> citation(const Document& doc) {
         std::string figures;
         for (const SummaryFigure& s : doc.summary) {
             if (s.build != build.id) continue;
-            char text[160];
+            char text[480];  // a median near the largest double has 309 digits before the point
             std::snprintf(text, sizeof text, "%.1f work units/s (median of %zu, CV %.1f %%), %s", s.median, s.rounds,
                           s.cv * 100.0, copies_text(s.copies).c_str());
             figures += (figures.empty() ? "" : "; ") + std::string(text);

@@ -1,0 +1,67 @@
+// The figures computed from a document's runs, as types: rounds, summaries
+// and what a comparison of two sides found. decide/ computes them; the model
+// holds them, the writer writes them and present/ shows them.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ptrun {
+
+// A run as the figures see it.
+struct RunFigure {
+    std::string call, host, build;
+    int copies = 0, round = 0, copy = 0;
+    bool warmup = false, flagged = false;
+    std::optional<double> score;
+};
+
+// A round's rate score is the sum of its copies' scores; only rounds whose
+// copies all have a score are rounds.
+struct RoundFigure {
+    std::string call, host, build;
+    int copies = 0, round = 0;
+    bool warmup = false, flagged = false;
+    double rate = 0;
+};
+
+// Per host, build and copy count, over the rounds that are not warm-up.
+struct SummaryFigure {
+    std::string host, build;
+    int copies = 0;
+    std::size_t rounds = 0;
+    double median = 0, min = 0, max = 0, cv = 0;
+    std::optional<double> efficiency;  // against the one-copy median of the same host and build
+    int flagged = 0;                   // flagged runs that are not warm-up
+};
+
+enum class Verdict { faster, slower, no_difference, too_few };
+
+// The words a verdict is written in.
+inline const char* verdict_text(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::faster: return "faster";
+        case Verdict::slower: return "slower";
+        case Verdict::no_difference: return "no difference shown";
+        case Verdict::too_few: break;
+    }
+    return "too few runs to decide";
+}
+
+struct SampleComparison {
+    std::size_t n_a = 0, n_b = 0;
+    double median_a = 0, median_b = 0;
+    double ratio = 0;                     // median_b / median_a
+    double ratio_low = 0, ratio_high = 0; // interval of the ratio
+    double estimate = 0;                  // median of the ratios b/a of all pairs: inside the interval
+    double confidence = 0;                // the interval's actual coverage
+    double p_value = 1;                   // two-sided rank test
+    bool decidable = false;               // whether any outcome could be significant under the test used
+    Verdict verdict = Verdict::too_few;
+};
+
+inline std::string copies_text(int copies) { return std::to_string(copies) + (copies == 1 ? " copy" : " copies"); }
+
+}  // namespace ptrun
