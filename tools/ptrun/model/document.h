@@ -4,6 +4,7 @@
 // The fields are described in docs/results-schema.md.
 #pragma once
 
+#include <array>
 #include <map>
 #include <memory>
 #include <optional>
@@ -16,10 +17,22 @@
 
 namespace ptrun {
 
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 inline constexpr const char* kUnit = "work units per second";
 // The outcome of a host of a fleet that produced nothing.
 inline constexpr const char* kNoResults = "no results";
+
+// The work unit's modules and the processor's events, in the order of the
+// unit and of ptverify's profile, by the names the file gives them.
+inline constexpr std::size_t kModuleCount = 6;
+inline constexpr std::size_t kEventCount = 5;
+inline constexpr std::array<const char*, kModuleCount> kModuleNames = {"copy",  "dates",   "words",
+                                                                       "parse", "library", "database"};
+inline constexpr std::array<const char*, kEventCount> kEventNames = {"instructions", "cycles", "branch_misses",
+                                                                     "l1i_misses", "itlb_misses"};
+using ModuleTimes = std::array<double, kModuleCount>;  // milliseconds per work unit
+// Per module, each event's count per work unit; none where it was not counted.
+using ModuleCounters = std::array<std::array<std::optional<double>, kEventCount>, kModuleCount>;
 
 struct Host {
     std::string id, hostname;
@@ -76,6 +89,10 @@ struct RunRecord {
     std::vector<std::string> pt_messages;
     bool messages_cut = false, low_share = false, speed_changed = false, flagged = false;
     Boxed<Snapshot> environment_before, environment_after;
+    // The copy's profile, made right after it ran (schema 3): none where it
+    // was not profiled, counters none where no event could be counted.
+    std::optional<ModuleTimes> module_ms;
+    Boxed<ModuleCounters> module_counters;
 };
 
 // One call as a merged file keeps it. `host` and the values of `builds` are
@@ -95,6 +112,8 @@ struct CallRecord {
     std::vector<std::string> reportable_reasons;
     std::optional<std::string> citation;
     std::optional<int> upgraded_from;
+    // Why the runs' profiles lack some or all counters, or lack altogether.
+    std::optional<std::string> counters_unavailable;
 };
 
 // What differs between the two sides of a comparison and can move a score.

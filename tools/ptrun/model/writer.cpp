@@ -116,6 +116,24 @@ Json settings_json(const CallSettings& s) {
             {"order", or_null(s.order)},       {"seed", or_null(s.seed)}};
 }
 
+Json module_times_json(const std::optional<ModuleTimes>& times) {
+    if (!times) return nullptr;
+    Json j = Json::object();
+    for (std::size_t m = 0; m < kModuleCount; ++m) j[kModuleNames[m]] = (*times)[m];
+    return j;
+}
+
+Json module_counters_json(const Boxed<ModuleCounters>& counters) {
+    if (!counters) return nullptr;
+    Json j = Json::object();
+    for (std::size_t m = 0; m < kModuleCount; ++m) {
+        Json events = Json::object();
+        for (std::size_t e = 0; e < kEventCount; ++e) events[kEventNames[e]] = or_null((*counters)[m][e]);
+        j[kModuleNames[m]] = events;
+    }
+    return j;
+}
+
 Json run_json(const RunRecord& run) {
     Json j;
     j["copies"] = run.copies;
@@ -141,6 +159,8 @@ Json run_json(const RunRecord& run) {
     j["messages_cut"] = run.messages_cut;
     j["environment_before"] = run.environment_before ? snapshot_json(*run.environment_before) : Json(nullptr);
     j["environment_after"] = run.environment_after ? snapshot_json(*run.environment_after) : Json(nullptr);
+    j["module_ms"] = module_times_json(run.module_ms);
+    j["module_counters"] = module_counters_json(run.module_counters);
     return j;
 }
 
@@ -187,6 +207,7 @@ Json call_json(const CallRecord& call) {
     j["reportable_reasons"] = call.reportable_reasons;
     if (call.citation) j["citation"] = *call.citation;
     if (call.upgraded_from) j["upgraded_from"] = *call.upgraded_from;
+    j["counters_unavailable"] = or_null(call.counters_unavailable);
     return j;
 }
 
@@ -256,6 +277,7 @@ void write_call_fields(Emitter& out, const Document& doc, const CallRecord& call
     out.field("unit", kUnit);
     out.field("higher_is_better", true);
     if (call.settings) out.field("settings", settings_json(*call.settings));
+    out.field("counters_unavailable", or_null(call.counters_unavailable));
 }
 
 void write_figures(Emitter& out, const Document& doc) {
