@@ -348,3 +348,34 @@ TEST(PtrunVerdict, ReportableOnlyWithEveryConditionMet) {
 }
 
 }  // namespace
+
+// Which module carries the difference: B's parse takes 20 % longer and runs
+// as many instructions at more cycles each; the rest is A's time.
+TEST(PtrunCompare, SaysWhichModuleCarriesTheDifference) {
+    Json doc = call("c1", "h", "h", {std::vector<double>(6, 1000), std::vector<double>(6, 900)});
+    const std::vector<std::string> modules = {"copy", "dates", "words", "parse", "library", "database"};
+    for (std::size_t i = 0; i < doc["runs"].size(); ++i) {
+        Json& run = doc["runs"][i];
+        const bool b = run["build"] == "B";
+        for (std::size_t m = 0; m < modules.size(); ++m) {
+            const double ms = 0.1 * (m + 1) * (1 + 0.001 * static_cast<double>(i % 6));
+            run["module_ms"][modules[m]] = modules[m] == "parse" && b ? ms * 1.2 : ms;
+            run["module_counters"][modules[m]] = {{"instructions", 1e6}, {"cycles", b && m == 3 ? 3.6e6 : 3e6}};
+        }
+    }
+    const Document analysed_doc = analysed(read(doc));
+    ASSERT_EQ(analysed_doc.comparisons.size(), 1u);
+    const std::vector<ptrun::ModuleComparison>& found = analysed_doc.comparisons[0].modules;
+    ASSERT_EQ(found.size(), modules.size());
+    for (const ptrun::ModuleComparison& m : found) {
+        const bool parse = ptrun::kModuleNames[m.module] == std::string("parse");
+        EXPECT_NEAR(m.figures.estimate, parse ? 1.2 : 1.0, 0.003) << m.module;
+        EXPECT_NEAR(*m.share, parse ? 1.0 : 0.0, 1e-9) << m.module;
+        EXPECT_EQ(*m.instructions_b, 1e6);
+        EXPECT_NEAR(*m.cpi_b / *m.cpi_a, parse ? 1.2 : 1.0, 1e-12);
+    }
+    EXPECT_LT(found[3].figures.p_value, 0.01);
+    const Json written = Json::parse(ptrun::dump(analysed_doc));
+    EXPECT_EQ(written["comparison"][0]["modules"][3]["module"], "parse");
+    EXPECT_NEAR(written["comparison"][0]["modules"][3]["share_of_difference"].get<double>(), 1.0, 1e-9);
+}

@@ -13,12 +13,24 @@ namespace ptrun {
 
 namespace {
 
+// One event of every module, where the run counted it for all six.
+std::optional<ModuleFigures> event_of(const RunRecord& run, std::size_t event) {
+    if (!run.module_counters) return std::nullopt;
+    ModuleFigures counts{};
+    for (std::size_t m = 0; m < kModuleCount; ++m) {
+        const std::optional<double>& count = (*run.module_counters)[m][event];
+        if (!count) return std::nullopt;
+        counts[m] = *count;
+    }
+    return counts;
+}
+
 std::vector<RunFigure> run_figures(const Document& doc) {
     std::vector<RunFigure> figures;
     figures.reserve(doc.runs.size());
     for (const RunRecord& run : doc.runs) {
         figures.push_back({run.call_id, run.host, run.build, run.copies, run.round, run.copy, run.warmup, run.flagged,
-                           run.score});
+                           run.score, run.module_ms, event_of(run, 0), event_of(run, 1)});
     }
     return figures;
 }

@@ -47,26 +47,60 @@ std::string series_key(const std::string& host, const std::string& build, int co
 
 }  // namespace
 
+namespace {
+
+// A round's module figure: the sum of its copies' while it has each one's.
+struct ModuleSum {
+    int copies = 0;
+    ModuleFigures sum{};
+    void add(const std::optional<ModuleFigures>& figures) {
+        if (!figures) return;
+        ++copies;
+        for (std::size_t m = 0; m < kModuleCount; ++m) sum[m] += (*figures)[m];
+    }
+    std::optional<ModuleFigures> mean(int of) const {
+        if (copies != of) return std::nullopt;
+        ModuleFigures mean = sum;
+        for (double& figure : mean) figure /= of;
+        return mean;
+    }
+};
+
+struct ModuleSums {
+    ModuleSum ms, instructions, cycles;
+};
+
+}  // namespace
+
 std::vector<RoundFigure> rounds_of(const std::vector<RunFigure>& runs) {
     std::vector<RoundFigure> rounds;
     std::vector<int> scored;
+    std::vector<ModuleSums> modules;
     std::unordered_map<std::string, std::size_t> index;
     for (const RunFigure& run : runs) {
         const auto [it, added] = index.try_emplace(round_key(run), rounds.size());
         if (added) {
             rounds.push_back({run.call, run.host, run.build, run.copies, run.round, run.warmup, false, 0});
             scored.push_back(0);
+            modules.emplace_back();
         }
         RoundFigure& round = rounds[it->second];
         round.flagged = round.flagged || run.flagged;
         if (run.score) {
             round.rate += *run.score;
             ++scored[it->second];
+            modules[it->second].ms.add(run.module_ms);
+            modules[it->second].instructions.add(run.instructions);
+            modules[it->second].cycles.add(run.cycles);
         }
     }
     std::vector<RoundFigure> complete;
     for (std::size_t i = 0; i < rounds.size(); ++i) {
-        if (scored[i] == rounds[i].copies) complete.push_back(std::move(rounds[i]));
+        if (scored[i] != rounds[i].copies) continue;
+        rounds[i].module_ms = modules[i].ms.mean(rounds[i].copies);
+        rounds[i].instructions = modules[i].instructions.mean(rounds[i].copies);
+        rounds[i].cycles = modules[i].cycles.mean(rounds[i].copies);
+        complete.push_back(std::move(rounds[i]));
     }
     return complete;
 }

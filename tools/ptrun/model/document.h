@@ -22,18 +22,6 @@ inline constexpr const char* kUnit = "work units per second";
 // The outcome of a host of a fleet that produced nothing.
 inline constexpr const char* kNoResults = "no results";
 
-// The work unit's modules and the processor's events, in the order of the
-// unit and of ptverify's profile, by the names the file gives them.
-inline constexpr std::size_t kModuleCount = 6;
-inline constexpr std::size_t kEventCount = 5;
-inline constexpr std::array<const char*, kModuleCount> kModuleNames = {"copy",  "dates",   "words",
-                                                                       "parse", "library", "database"};
-inline constexpr std::array<const char*, kEventCount> kEventNames = {"instructions", "cycles", "branch_misses",
-                                                                     "l1i_misses", "itlb_misses"};
-using ModuleTimes = std::array<double, kModuleCount>;  // milliseconds per work unit
-// Per module, each event's count per work unit; none where it was not counted.
-using ModuleCounters = std::array<std::array<std::optional<double>, kEventCount>, kModuleCount>;
-
 struct Host {
     std::string id, hostname;
     std::optional<std::string> label;
@@ -130,6 +118,7 @@ struct ComparisonEntry {
     SampleComparison figures;
     int flagged_a = 0, flagged_b = 0;  // rounds among those compared with a flagged run
     std::vector<Difference> differences;
+    std::vector<ModuleComparison> modules;  // where both sides' rounds were profiled
 };
 
 // A file of one call gives that call's fields at its top level; the document

@@ -175,6 +175,12 @@ Json comparison_json(const ComparisonEntry& e) {
     const SampleComparison& c = e.figures;
     Json differences = Json::array();
     for (const Difference& d : e.differences) differences.push_back({{"what", d.what}, {"a", d.a}, {"b", d.b}});
+    Json modules = Json::array();
+    for (const ModuleComparison& m : e.modules) {
+        modules.push_back({{"module", kModuleNames[m.module]}, {"estimate", m.figures.estimate},
+                           {"ratio_low", m.figures.ratio_low}, {"ratio_high", m.figures.ratio_high},
+                           {"p_value", m.figures.p_value}, {"share_of_difference", or_null(m.share)}});
+    }
     return {{"copies", e.copies},         {"a", e.a},
             {"b", e.b},                   {"n_a", c.n_a},
             {"n_b", c.n_b},               {"median_a", c.median_a},
@@ -185,7 +191,8 @@ Json comparison_json(const ComparisonEntry& e) {
             {"verdict", verdict_text(c.verdict)}, {"flagged_a", e.flagged_a},
             {"flagged_b", e.flagged_b},   {"differences", differences},
             {"call_id", e.call_id.empty() ? Json(nullptr) : Json(e.call_id)},
-            {"host", e.host},             {"b_host", e.b_host}};
+            {"host", e.host},             {"b_host", e.b_host},
+            {"modules", modules}};
 }
 
 Json call_json(const CallRecord& call) {
