@@ -108,6 +108,7 @@ std::vector<RoundFigure> rounds_of(const std::vector<RunFigure>& runs) {
 std::vector<SummaryFigure> summarise(const std::vector<RunFigure>& runs, const std::vector<RoundFigure>& rounds) {
     std::vector<SummaryFigure> summaries;
     std::vector<std::vector<double>> rates;
+    std::vector<std::array<std::vector<double>, kModuleCount>> module_ms;
     std::unordered_map<std::string, std::size_t> index;
     for (const RoundFigure& round : rounds) {
         if (round.warmup) continue;
@@ -119,8 +120,12 @@ std::vector<SummaryFigure> summarise(const std::vector<RunFigure>& runs, const s
             summary.copies = round.copies;
             summaries.push_back(summary);
             rates.emplace_back();
+            module_ms.emplace_back();
         }
         rates[it->second].push_back(round.rate);
+        for (std::size_t m = 0; round.module_ms && m < kModuleCount; ++m) {
+            module_ms[it->second][m].push_back((*round.module_ms)[m]);
+        }
     }
     for (std::size_t i = 0; i < summaries.size(); ++i) {
         SummaryFigure& summary = summaries[i];
@@ -129,6 +134,9 @@ std::vector<SummaryFigure> summarise(const std::vector<RunFigure>& runs, const s
         summary.max = *std::max_element(rates[i].begin(), rates[i].end());
         summary.cv = cv_of(rates[i]);
         summary.median = median_of(std::move(rates[i]));
+        if (module_ms[i][0].empty()) continue;
+        summary.module_ms.emplace();
+        for (std::size_t m = 0; m < kModuleCount; ++m) (*summary.module_ms)[m] = median_of(std::move(module_ms[i][m]));
     }
     for (const RunFigure& run : runs) {
         if (run.warmup || !run.flagged) continue;

@@ -53,6 +53,8 @@ struct SummaryFigure {
     double median = 0, min = 0, max = 0, cv = 0;
     std::optional<double> efficiency;  // against the one-copy median of the same host and build
     int flagged = 0;                   // flagged runs that are not warm-up
+    // Per module, the median over the rounds that were profiled.
+    std::optional<ModuleFigures> module_ms = std::nullopt;
 };
 
 enum class Verdict { faster, slower, no_difference, too_few };

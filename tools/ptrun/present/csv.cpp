@@ -26,12 +26,37 @@ std::string csv_number(double value) {
     return text;
 }
 
+// The profile's columns: each module's milliseconds per unit, then each
+// module's counts per unit of each event; empty where not measured.
+std::string profile_head() {
+    std::string head;
+    for (const char* module : kModuleNames) head += std::string(",ms_") + module;
+    for (const char* module : kModuleNames) {
+        for (const char* event : kEventNames) head += std::string(",") + module + "_" + event;
+    }
+    return head;
+}
+
+std::string profile_cells(const RunRecord& run) {
+    std::string cells;
+    for (std::size_t m = 0; m < kModuleCount; ++m) {
+        cells += "," + (run.module_ms ? csv_number((*run.module_ms)[m]) : std::string());
+    }
+    for (std::size_t m = 0; m < kModuleCount; ++m) {
+        for (std::size_t e = 0; e < kEventCount; ++e) {
+            const bool counted = run.module_counters && (*run.module_counters)[m][e];
+            cells += "," + (counted ? csv_number(*(*run.module_counters)[m][e]) : std::string());
+        }
+    }
+    return cells;
+}
+
 }  // namespace
 
 std::string report_csv(const Document& doc) {
     std::string out =
         "call_id,host,build,copies,round,copy,cpu,warmup,score,wall_s,share,involuntary_switches,exit_code,"
-        "flagged,low_share,speed_changed,started_utc,ended_utc,error,pt_messages,outcome\r\n";
+        "flagged,low_share,speed_changed,started_utc,ended_utc,error,pt_messages,outcome" + profile_head() + "\r\n";
     for (const RunRecord& run : doc.runs) {
         const std::vector<std::string> cells = {
             csv_field(run.call_id), csv_field(run.host), csv_field(run.build), std::to_string(run.copies),
@@ -41,13 +66,14 @@ std::string report_csv(const Document& doc) {
             run.flagged ? "true" : "false", run.low_share ? "true" : "false", run.speed_changed ? "true" : "false",
             csv_field(run.started_utc), csv_field(run.ended_utc), csv_field(run.error.value_or("")),
             csv_field(joined(run.pt_messages, "\n")), ""};
-        out += joined(cells, ",") + "\r\n";
+        out += joined(cells, ",") + profile_cells(run) + "\r\n";
     }
     // A host that produced nothing is a row too, or the table would hide it.
     for (const CallRecord& call : doc.calls) {
         if (call.outcome != kNoResults) continue;
         out += csv_field(call.call_id) + "," + csv_field(call.host) + std::string(19, ',') +
-               csv_field(std::string(kNoResults) + " (" + call.no_results_reason.value_or("") + ")") + "\r\n";
+               csv_field(std::string(kNoResults) + " (" + call.no_results_reason.value_or("") + ")") +
+               std::string(kModuleCount * (1 + kEventCount), ',') + "\r\n";
     }
     return out;
 }

@@ -44,6 +44,14 @@ std::string svg_runs(const std::vector<std::string>& series, const std::vector<R
 std::string svg_spread(const std::vector<std::string>& series, const std::vector<SpreadPoint>& points);
 // The rate score and the scaling efficiency over the copy counts, side by side.
 std::string svg_scaling(const std::vector<std::string>& series, const std::vector<SpreadPoint>& points);
+// One bar per row, its parts side by side in the order of `parts`, each
+// coloured and named (in the bar where it fits, in every part's title).
+struct StackedRow {
+    std::string label;
+    std::vector<double> values;  // one per part, at least 0
+};
+std::string svg_stacked(const std::string& axis, const std::vector<std::string>& parts,
+                        const std::vector<StackedRow>& rows);
 // Rows on one axis; with a reference (a ratio of 1, say) a line marks it.
 std::string svg_rows(const std::string& axis, const std::vector<Row>& rows, std::optional<double> reference);
 

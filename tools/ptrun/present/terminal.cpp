@@ -173,6 +173,28 @@ void module_lines(std::string& to, const ComparisonEntry& entry, const std::stri
     }
 }
 
+// Where each build's unit goes, per host and copy count.
+void module_summary_lines(std::string& to, const Document& doc) {
+    bool said = false;
+    for (const SummaryFigure& s : doc.summary) {
+        if (!s.module_ms) continue;
+        if (!said) {
+            appendf(to, "\nmilliseconds per work unit by module (median of the profiled rounds)\n%-10s build  copies",
+                    doc.hosts.size() > 1 ? "host" : "");
+            for (const char* module : kModuleNames) appendf(to, "  %9s", module);
+            appendf(to, "        sum\n");
+            said = true;
+        }
+        appendf(to, "%-10s %5s  %6d", doc.hosts.size() > 1 ? s.host.c_str() : "", s.build.c_str(), s.copies);
+        double sum = 0;
+        for (double ms : *s.module_ms) {
+            appendf(to, "  %9.4f", ms);
+            sum += ms;
+        }
+        appendf(to, "  %9.4f\n", sum);
+    }
+}
+
 void comparison_lines(std::string& to, const std::vector<ComparisonEntry>& entries) {
     std::set<std::string> hosts;
     for (const ComparisonEntry& entry : entries) hosts.insert({entry.host, entry.b_host});
@@ -238,6 +260,7 @@ std::string terminal_table(const Document& doc) {
         machine_lines(to, host);
     }
     run_lines(to, doc, columns_of(doc));
+    module_summary_lines(to, doc);
     if (!doc.comparisons.empty()) {
         appendf(to, "\n");
         comparison_lines(to, doc.comparisons);
