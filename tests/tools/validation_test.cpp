@@ -141,6 +141,7 @@ TEST(PtrunProfile, TakesOnlyAWholeProfile) {
         {counted.dump(), ""},
         {"run 1 setup f0f48d84a627fa4a\n", "ptverify printed no profile it knows"},
         {with(good, "/profile_format", 2), "ptverify printed no profile it knows"},
+        {with(good, "/profile_format", "1"), "ptverify printed no profile it knows"},
         {with(good, "/module_ms/parse", -1), "ptverify's profile is broken: parse: not a time"},
         {with(good, "/module_ms/zip", 1), "ptverify's profile is broken: not an object of the six modules"},
         {with(counted, "/module_counters/words/cycles", "many"),

@@ -58,7 +58,9 @@ std::string read_counters(const Json& object, ModuleCounters& counters) {
 CopyProfile read_profile(const std::string& output) {
     CopyProfile profile;
     const Json j = Json::parse(output, nullptr, false);
-    if (!j.is_object() || j.value("profile_format", 0) != 1) {
+    const bool known = j.is_object() && j.contains("profile_format") && j["profile_format"].is_number_integer() &&
+                       j["profile_format"] == 1;
+    if (!known) {
         profile.problem = "ptverify printed no profile it knows";
         return profile;
     }
