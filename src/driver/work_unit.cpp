@@ -32,8 +32,8 @@ void database_step_call() { database_step(); }
 // written out by hand.
 constexpr WorkStep kWorkSteps[kWorkStepCount] = {
     {"copy", copy_step_call, kCopyStepsPerUnit},
-    {"date", date_step_call, kDateStepsPerUnit},
-    {"word", word_step, kWordStepsPerUnit},
+    {"dates", date_step_call, kDateStepsPerUnit},
+    {"words", word_step, kWordStepsPerUnit},
     {"parse", parse_step_call, kParseStepsPerUnit},
     {"library", library_step, kLibraryStepsPerUnit},
     {"database", database_step_call, kDatabaseStepsPerUnit},

@@ -16,7 +16,7 @@ inline constexpr std::int32_t kDatabaseStepsPerUnit = 1;
 // One line of the work unit's script: a module's step, called as the unit
 // calls it, and how many times one unit calls it.
 struct WorkStep {
-    const char* name;
+    const char* name;  // the module's, as its folder names it
     void (*run)();
     std::int32_t calls_per_unit;
 };

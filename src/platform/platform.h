@@ -17,6 +17,58 @@ std::uint32_t tick_count();
 using TickSource = std::uint32_t (*)();
 void set_tick_source(TickSource source);
 
+// ---- Nanosecond clock ------------------------------------------------------
+
+// A monotonic clock in nanoseconds since an arbitrary start (CLOCK_MONOTONIC
+// on Linux). The profile times each module's block of step calls with it;
+// the score never uses it.
+std::uint64_t monotonic_ns();
+using NanosecondSource = std::uint64_t (*)();
+
+// ---- Hardware event counters ------------------------------------------------
+
+// The kernel's generic events, counted for the calling thread in user mode
+// only (the default perf_event_paranoid of 2 allows nothing else), in this
+// order everywhere.
+enum CounterEvent : std::size_t {
+    kInstructionsEvent,
+    kCyclesEvent,
+    kBranchMissesEvent,
+    kL1InstructionMissesEvent,
+    kInstructionTlbMissesEvent,
+    kCounterEventCount
+};
+
+// Cumulative counts since the group was opened, of the time it was enabled.
+// on_processor is false once the group has been enabled without being on the
+// processor all that time (the kernel shared the counters with another user),
+// and when the group could not be read: such counts are not measurements.
+struct CounterReading {
+    std::uint64_t value[kCounterEventCount];
+    bool on_processor;
+};
+
+// The events that could be opened, and for every one that could not, why.
+struct CounterOpening {
+    bool available[kCounterEventCount];
+    char reason[kCounterEventCount][160];
+};
+
+// A counter group for the calling thread behind plain functions, so that
+// tests can count with a fake. open creates the group disabled; enable and
+// disable switch the whole group at once; read is valid only while it is
+// open, close ends it.
+struct CounterSource {
+    void (*open)(CounterOpening& opening);
+    void (*enable)();
+    void (*disable)();
+    CounterReading (*read)();
+    void (*close)();
+};
+// The system's counters: perf_event_open on Linux; none elsewhere (every
+// event unavailable, with the reason).
+const CounterSource& hardware_counters();
+
 // ---- What the running thread gets from the processor ---------------------
 
 // The processor time the calling thread has used, read together with a

@@ -70,4 +70,10 @@ TEST(Verify, RejectsBadArguments) {
     TempDir dir;
     EXPECT_EQ(run_child(PTVERIFY_BINARY, {"--units", "x"}, dir.path()).exit_code, 2);
     EXPECT_EQ(run_child(PTVERIFY_BINARY, {"--bogus"}, dir.path()).exit_code, 2);
+    // A profile takes no runs or dump, measures at least one unit; only a profile has warm-up or seconds.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--profile", "--units", "0"}, {"--profile", "--runs", "2"}, {"--profile", "--dump", "x"},
+             {"--profile", "--seconds", "0"}, {"--seconds", "1"}, {"--warmup-units", "1"}}) {
+        EXPECT_EQ(run_child(PTVERIFY_BINARY, args, dir.path()).exit_code, 2) << args[1];
+    }
 }

@@ -200,6 +200,16 @@ TEST(Ptrun, RunsEveryCopyCountPinnedAndSummarisesTheSpread) {
     }
     EXPECT_EQ(speed_changed, 1);
     EXPECT_TRUE(idled) << json["runs"].dump(2);
+    // Every scored run carries its build's profile; counters that cannot be
+    // had are null with the call's reason, never a zero.
+    for (const nlohmann::json& run : json["runs"]) {
+        for (const char* module : {"copy", "dates", "words", "parse", "library", "database"}) {
+            EXPECT_GT(run["module_ms"][module].get<double>(), 0) << module << run["module_ms"];
+        }
+        if (run["module_counters"].is_null()) {
+            EXPECT_TRUE(json["counters_unavailable"].is_string()) << json.dump();
+        }
+    }
     EXPECT_NE(child.out.find("Re-run on a quiet machine."), std::string::npos) << child.out;
     EXPECT_EQ(child.err.find("ptrun: run "), std::string::npos) << "progress without a terminal: " << child.err;
 
@@ -331,13 +341,15 @@ TEST(Ptrun, InterleavesTwoBuildsAndComparesThem) {
     write_file(dir.file("plan"), "50\n50\n90\n100\n101\n91\n92\n102\n103\n93\n");
     const ChildResult child =
         run_child(PTRUN_BINARY, {"--pt", STAND_IN_PT, "--pt", dir.file("pt_b"), "--runs", "4", "--warmup-rounds", "1",
-                                 "--json", "ab.json"},
+                                 "--no-profile", "--json", "ab.json"},
                   dir.path(), environment(dir));
     ASSERT_EQ(child.exit_code, 0) << child.err;
     const nlohmann::json json = nlohmann::json::parse(read_file(dir.file("ab.json")));
     std::string order;
     for (const nlohmann::json& run : json["runs"]) order += run["build"].get<std::string>();
     EXPECT_EQ(order, "ABBAABBAAB");
+    EXPECT_EQ(json["counters_unavailable"], "no profile: --no-profile");
+    for (const nlohmann::json& run : json["runs"]) EXPECT_TRUE(run["module_ms"].is_null());
     for (const nlohmann::json& summary : json["summary"]) {
         EXPECT_EQ(summary["median"], summary["build"] == "A" ? 101.5 : 91.5) << "a warm-up round counted";
     }

@@ -311,3 +311,37 @@ TEST(PtrunSvg, DrawsValuesOfAnyMagnitude) {
 }
 
 }  // namespace
+
+// Each build's unit by module, and the modules of a comparison, in every format.
+TEST(PtrunReport, EveryFormatShowsTheModules) {
+    Json doc = call_json("c1", "h", "h", "s", {900, 1000, 1010, 990, 1005});
+    doc["builds"].push_back({{"id", "B"}, {"sha256", "t"}, {"validated", true}});
+    const std::size_t runs = doc["runs"].size();
+    for (std::size_t i = 0; i < runs; ++i) {
+        Json b = doc["runs"][i];
+        b["build"] = "B";
+        b["score"] = b["score"].get<double>() * 0.9;
+        doc["runs"].push_back(b);
+    }
+    for (Json& run : doc["runs"]) {
+        const double slower = run["build"] == "B" ? 1.5 : 1.0;
+        run["module_ms"] = {{"copy", 0.06}, {"dates", 0.26}, {"words", 0.15}, {"parse", 0.25 * slower},
+                            {"library", 0.016}, {"database", 0.063}};
+    }
+    std::string error;
+    std::optional<Document> read = ptrun::parse_results(doc.dump(), "m.json", error);
+    ASSERT_TRUE(read) << error;
+    ptrun::analyse(*read);
+    const std::vector<std::pair<std::string, std::vector<std::string>>> shown = {
+        {"md", {"Milliseconds per work unit by module", "| A | 1 | 0.0600 | 0.2600 |", "| parse | 0.2500 | 0.3750 |"}},
+        {"table", {"milliseconds per work unit by module", "0.0600     0.2600", "parse        0.2500    0.3750"}},
+        {"csv", {",ms_copy,ms_dates,", ",0.375,", ",parse_instructions,"}},
+        {"html", {"Time per work unit by module", ">parse</text>", "Modules compared", "B&#39;s time over A&#39;s"}},
+    };
+    for (const auto& [format, texts] : shown) {
+        const std::string text = ptrun::find_format(format)->render(*read);
+        for (const std::string& wanted : texts) {
+            EXPECT_NE(text.find(wanted), std::string::npos) << format << ": " << wanted;
+        }
+    }
+}

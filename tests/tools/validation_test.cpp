@@ -16,6 +16,7 @@
 
 #include "build_info.h"
 #include "driver/pinned_digests.h"
+#include "ptrun/run/profile.h"
 #include "ptrun/run/validation.h"
 #include "support/test_support.h"
 
@@ -116,4 +117,44 @@ TEST(PtrunValidation, WhatDescribesAndChecksBuildsIsBoundedAndASignalWhileItRuns
         const std::string stat = "/proc/" + left.substr(0, left.find('\n')) + "/stat";
         EXPECT_TRUE(!file_exists(stat) || read_file(stat).find(") Z") != std::string::npos) << read_file(stat);
     }
+}
+
+// What ptverify --profile prints becomes a run's profile only when whole.
+TEST(PtrunProfile, TakesOnlyAWholeProfile) {
+    nlohmann::json good = {{"profile_format", 1}, {"module_ms", nlohmann::json::object()},
+                           {"module_counters", nullptr}, {"counters_unavailable", "no PMU"}};
+    for (const char* module : {"copy", "dates", "words", "parse", "library", "database"}) {
+        good["module_ms"][module] = 0.25;
+    }
+    nlohmann::json counted = good;
+    counted["counters_unavailable"] = nullptr;
+    for (const char* module : {"copy", "dates", "words", "parse", "library", "database"}) {
+        counted["module_counters"][module] = {{"instructions", 9e5}, {"cycles", 1e6}, {"branch_misses", 10},
+                                              {"l1i_misses", 20}, {"itlb_misses", nullptr}};
+    }
+    auto with = [](nlohmann::json j, const char* at, const nlohmann::json& value) {
+        j[nlohmann::json::json_pointer(at)] = value;
+        return j.dump();
+    };
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {good.dump(), ""},
+        {counted.dump(), ""},
+        {"run 1 setup f0f48d84a627fa4a\n", "ptverify printed no profile it knows"},
+        {with(good, "/profile_format", 2), "ptverify printed no profile it knows"},
+        {with(good, "/profile_format", "1"), "ptverify printed no profile it knows"},
+        {with(good, "/module_ms/parse", -1), "ptverify's profile is broken: parse: not a time"},
+        {with(good, "/module_ms/zip", 1), "ptverify's profile is broken: not an object of the six modules"},
+        {with(counted, "/module_counters/words/cycles", "many"),
+         "ptverify's profile is broken: words.cycles: not a count or null"},
+        {with(good, "/counters_unavailable", 3), "ptverify's profile is broken: counters_unavailable: not a text"},
+    };
+    for (const auto& [output, problem] : cases) {
+        const ptrun::CopyProfile profile = ptrun::read_profile(output);
+        EXPECT_EQ(profile.problem, problem) << output;
+        EXPECT_EQ(profile.module_ms.has_value(), problem.empty()) << output;
+    }
+    const ptrun::CopyProfile profile = ptrun::read_profile(counted.dump());
+    EXPECT_EQ((*profile.module_counters)[3][0], 9e5);
+    EXPECT_FALSE((*profile.module_counters)[3][4]) << "an event not counted is none, never 0";
+    EXPECT_EQ(ptrun::read_profile(good.dump()).counters_unavailable, "no PMU");
 }

@@ -62,7 +62,9 @@ int run(const Settings& settings) {
         dir = pattern;
     }
     Session session;
-    run_all(settings, dir, session);
+    std::vector<std::string> verifiers;
+    for (const Build& build : builds) verifiers.push_back(build.verifier);
+    run_all(settings, verifiers, dir, session);
     if (settings.keep.empty()) {
         std::error_code ignored;
         fs::remove_all(dir, ignored);

@@ -181,6 +181,8 @@ OptionTable run_table(RunInput& in) {
                 {{"--label"}, "TEXT", "name this host in the results", keep(s.label)},
                 {{"--allow-unvalidated"}, "", "run a build whose work differs from the defined work, marked so",
                  [&s](const std::string&) { s.allow_unvalidated = true; }},
+                {{"--no-profile"}, "", "leave out each copy's per-module profile (by the build's ptverify)",
+                 [&s](const std::string&) { s.profile = false; }},
                 {{"--json"}, "FILE", "also write every figure to FILE (- for standard output)",
                  [&s](const std::string& v) {
                      // An empty name would run the whole call and write nothing.

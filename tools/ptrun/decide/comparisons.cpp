@@ -4,6 +4,8 @@
 #include <map>
 #include <set>
 
+#include "decide/rounds.h"
+
 namespace ptrun {
 
 namespace {
@@ -51,6 +53,9 @@ Said said_of(const Host& host) {
 struct Sample {
     std::vector<double> rates;
     int flagged = 0;
+    // Of the rounds that were profiled; instructions and cycles of those
+    // that counted both.
+    std::vector<ModuleFigures> ms, instructions, cycles;
 };
 
 std::map<int, Sample> samples_of(const SideChoice& side, bool exclude_flagged) {
@@ -67,6 +72,11 @@ std::map<int, Sample> samples_of(const SideChoice& side, bool exclude_flagged) {
         Sample& sample = samples[round.copies];
         sample.rates.push_back(round.rate);
         sample.flagged += round.flagged ? 1 : 0;
+        if (round.module_ms) sample.ms.push_back(*round.module_ms);
+        if (round.module_ms && round.instructions && round.cycles) {
+            sample.instructions.push_back(*round.instructions);
+            sample.cycles.push_back(*round.cycles);
+        }
     }
     return samples;
 }
@@ -75,6 +85,51 @@ template <typename Item>
 const Item* by_id(const std::vector<Item>& items, const std::string& id) {
     const auto it = std::find_if(items.begin(), items.end(), [&id](const Item& item) { return item.id == id; });
     return it == items.end() ? nullptr : &*it;
+}
+
+std::vector<double> column(const std::vector<ModuleFigures>& rows, std::size_t module) {
+    std::vector<double> values;
+    for (const ModuleFigures& row : rows) values.push_back(row[module]);
+    return values;
+}
+
+// The median cycles per instruction of a side's rounds in one module.
+std::optional<double> cpi_of(const Sample& side, std::size_t module) {
+    std::vector<double> cpi;
+    for (std::size_t r = 0; r < side.instructions.size(); ++r) {
+        if (side.instructions[r][module] > 0) cpi.push_back(side.cycles[r][module] / side.instructions[r][module]);
+    }
+    return cpi.empty() ? std::nullopt : std::optional<double>(median_of(cpi));
+}
+
+// Each module of B against A by the same test and estimate as the score,
+// where both sides have profiled rounds with a time in every module.
+std::vector<ModuleComparison> compare_modules(const Sample& a, const Sample& b, double alpha) {
+    std::vector<ModuleComparison> modules;
+    const auto timed = [](const std::vector<ModuleFigures>& rows) {
+        return !rows.empty() && std::all_of(rows.begin(), rows.end(), [](const ModuleFigures& row) {
+            return std::all_of(row.begin(), row.end(), [](double ms) { return ms > 0; });
+        });
+    };
+    if (!timed(a.ms) || !timed(b.ms)) return modules;
+    double whole = 0;
+    for (std::size_t m = 0; m < kModuleCount; ++m) {
+        ModuleComparison c;
+        c.module = m;
+        c.figures = compare_samples(column(a.ms, m), column(b.ms, m), alpha);
+        whole += c.figures.median_b - c.figures.median_a;
+        if (!a.instructions.empty() && !b.instructions.empty()) {
+            c.instructions_a = median_of(column(a.instructions, m));
+            c.instructions_b = median_of(column(b.instructions, m));
+            c.cpi_a = cpi_of(a, m);
+            c.cpi_b = cpi_of(b, m);
+        }
+        modules.push_back(c);
+    }
+    for (ModuleComparison& c : modules) {
+        if (whole != 0) c.share = (c.figures.median_b - c.figures.median_a) / whole;
+    }
+    return modules;
 }
 
 }  // namespace
@@ -125,6 +180,7 @@ std::vector<ComparisonEntry> compare_sides(const SideChoice& a, const SideChoice
         entry.flagged_a = sample_a.flagged;
         entry.flagged_b = sample_b->second.flagged;
         entry.differences = found;
+        entry.modules = compare_modules(sample_a, sample_b->second, alpha);
         entries.push_back(std::move(entry));
     }
     return entries;

@@ -1,11 +1,13 @@
 #include "decide/rounds.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <map>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 
 namespace ptrun {
 
@@ -61,6 +63,45 @@ private:
 const std::string& call_of(const RunFigure& run) { return run.call; }
 const std::string& call_of(const RunRecord& run) { return run.call_id; }
 
+const std::optional<ModuleFigures>& module_ms_of(const RunFigure& run) { return run.module_ms; }
+const std::optional<ModuleFigures>& module_ms_of(const RunRecord& run) { return run.module_ms; }
+
+// One event of every module (0 instructions, 1 cycles), where the run counted it for all six.
+std::optional<ModuleFigures> event_of(const RunFigure& run, std::size_t event) {
+    return event == 0 ? run.instructions : run.cycles;
+}
+std::optional<ModuleFigures> event_of(const RunRecord& run, std::size_t event) {
+    if (!run.module_counters) return std::nullopt;
+    ModuleFigures counts{};
+    for (std::size_t m = 0; m < kModuleCount; ++m) {
+        const std::optional<double>& count = (*run.module_counters)[m][event];
+        if (!count) return std::nullopt;
+        counts[m] = *count;
+    }
+    return counts;
+}
+
+// A round's module figure: the sum of its copies' while it has each one's.
+struct ModuleSum {
+    int copies = 0;
+    ModuleFigures sum{};
+    void add(const std::optional<ModuleFigures>& figures) {
+        if (!figures) return;
+        ++copies;
+        for (std::size_t m = 0; m < kModuleCount; ++m) sum[m] += (*figures)[m];
+    }
+    std::optional<ModuleFigures> mean(int of) const {
+        if (copies != of) return std::nullopt;
+        ModuleFigures mean = sum;
+        for (double& figure : mean) figure /= of;
+        return mean;
+    }
+};
+
+struct ModuleSums {
+    ModuleSum ms, instructions, cycles;
+};
+
 // The rounds of the runs, in the order of each round's first run: the runs
 // sorted by round (a round's own in their order, which is the order their
 // scores are added in), so that time is n log n and memory a few integers a
@@ -88,6 +129,9 @@ std::vector<RoundFigure> rounds_from(const std::vector<Run>& runs) {
     std::vector<double> rate(runs.size());
     std::vector<bool> first(runs.size()), flagged(runs.size());
     std::size_t complete = 0;
+    // Only rounds whose runs were profiled have module figures: kept apart, so
+    // that a file of unprofiled runs spends nothing on them.
+    std::unordered_map<std::uint32_t, ModuleSums> modules;
     for (std::size_t begin = 0, end = 0; begin < places.size(); begin = end) {
         const std::uint32_t at = places[begin].at;
         double sum = 0;
@@ -99,9 +143,18 @@ std::vector<RoundFigure> rounds_from(const std::vector<Run>& runs) {
             if (run.score) {
                 sum += *run.score;
                 ++scored;
+                if (module_ms_of(run)) {
+                    ModuleSums& sums = modules[at];
+                    sums.ms.add(module_ms_of(run));
+                    sums.instructions.add(event_of(run, 0));
+                    sums.cycles.add(event_of(run, 1));
+                }
             }
         }
-        if (scored != places[begin].copies) continue;
+        if (scored != places[begin].copies) {
+            modules.erase(at);
+            continue;
+        }
         first[at] = true;
         rate[at] = sum;
         flagged[at] = any_flagged;
@@ -114,6 +167,12 @@ std::vector<RoundFigure> rounds_from(const std::vector<Run>& runs) {
         if (!first[i]) continue;
         const Run& run = runs[i];
         rounds.push_back({call_of(run), run.host, run.build, run.copies, run.round, run.warmup, flagged[i], rate[i]});
+        const auto profiled = modules.find(static_cast<std::uint32_t>(i));
+        if (profiled == modules.end()) continue;
+        RoundFigure& round = rounds.back();
+        round.module_ms = profiled->second.ms.mean(round.copies);
+        round.instructions = profiled->second.instructions.mean(round.copies);
+        round.cycles = profiled->second.cycles.mean(round.copies);
     }
     return rounds;
 }
@@ -129,6 +188,7 @@ std::vector<RoundFigure> rounds_of(const std::vector<RunRecord>& runs) { return 
 std::vector<SummaryFigure> summarise(const std::vector<RunRecord>& runs, const std::vector<RoundFigure>& rounds) {
     std::vector<SummaryFigure> summaries;
     std::vector<std::vector<double>> rates;
+    std::vector<std::array<std::vector<double>, kModuleCount>> module_ms;
     std::map<SummaryOf, std::size_t> index;
     const RoundFigure* last = nullptr;  // rounds of a series mostly follow each other
     std::size_t at = 0;
@@ -144,11 +204,15 @@ std::vector<SummaryFigure> summarise(const std::vector<RunRecord>& runs, const s
                 summary.copies = round.copies;
                 summaries.push_back(summary);
                 rates.emplace_back();
+                module_ms.emplace_back();
             }
             at = it->second;
             last = &round;
         }
         rates[at].push_back(round.rate);
+        for (std::size_t m = 0; round.module_ms && m < kModuleCount; ++m) {
+            module_ms[at][m].push_back((*round.module_ms)[m]);
+        }
     }
     for (std::size_t i = 0; i < summaries.size(); ++i) {
         SummaryFigure& summary = summaries[i];
@@ -157,6 +221,9 @@ std::vector<SummaryFigure> summarise(const std::vector<RunRecord>& runs, const s
         summary.max = *std::max_element(rates[i].begin(), rates[i].end());
         summary.cv = cv_of(rates[i]);
         summary.median = median_of(std::move(rates[i]));
+        if (module_ms[i][0].empty()) continue;
+        summary.module_ms.emplace();
+        for (std::size_t m = 0; m < kModuleCount; ++m) (*summary.module_ms)[m] = median_of(std::move(module_ms[i][m]));
     }
     for (const RunRecord& run : runs) {
         if (run.warmup || !run.flagged) continue;

@@ -4,6 +4,7 @@
 // The fields are described in docs/results-schema.md.
 #pragma once
 
+#include <array>
 #include <map>
 #include <memory>
 #include <optional>
@@ -16,7 +17,7 @@
 
 namespace ptrun {
 
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 inline constexpr const char* kUnit = "work units per second";
 // The outcome of a host of a fleet that produced nothing.
 inline constexpr const char* kNoResults = "no results";
@@ -76,6 +77,10 @@ struct RunRecord {
     std::vector<std::string> pt_messages;
     bool messages_cut = false, low_share = false, speed_changed = false, flagged = false;
     Boxed<Snapshot> environment_before, environment_after;
+    // The copy's profile, made right after it ran (schema 3): none where it
+    // was not profiled, counters none where no event could be counted.
+    std::optional<ModuleTimes> module_ms;
+    Boxed<ModuleCounters> module_counters;
 };
 
 // One call as a merged file keeps it. `host` and the values of `builds` are
@@ -95,6 +100,8 @@ struct CallRecord {
     std::vector<std::string> reportable_reasons;
     std::optional<std::string> citation;
     std::optional<int> upgraded_from;
+    // Why the runs' profiles lack some or all counters, or lack altogether.
+    std::optional<std::string> counters_unavailable;
 };
 
 // What differs between the two sides of a comparison and can move a score.
@@ -111,6 +118,7 @@ struct ComparisonEntry {
     SampleComparison figures;
     int flagged_a = 0, flagged_b = 0;  // rounds among those compared with a flagged run
     std::vector<Difference> differences;
+    std::vector<ModuleComparison> modules;  // where both sides' rounds were profiled
 };
 
 // Where a host's build stands among the hosts of its kind (the same

@@ -3,6 +3,7 @@
 // holds them, the writer writes them and present/ shows them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -10,21 +11,38 @@
 
 namespace ptrun {
 
-// A run as the figures see it.
+// The work unit's modules and the processor's events, in the order of the
+// unit and of ptverify's profile, by the names the file gives them.
+inline constexpr std::size_t kModuleCount = 6;
+inline constexpr std::size_t kEventCount = 5;
+inline constexpr std::array<const char*, kModuleCount> kModuleNames = {"copy",  "dates",   "words",
+                                                                       "parse", "library", "database"};
+inline constexpr std::array<const char*, kEventCount> kEventNames = {"instructions", "cycles", "branch_misses",
+                                                                     "l1i_misses", "itlb_misses"};
+// A figure per module: milliseconds per work unit, or a count per unit.
+using ModuleFigures = std::array<double, kModuleCount>;
+using ModuleTimes = ModuleFigures;
+// Per module, each event's count per work unit; none where it was not counted.
+using ModuleCounters = std::array<std::array<std::optional<double>, kEventCount>, kModuleCount>;
+
+// A run as the figures see it; the module figures where it was profiled.
 struct RunFigure {
     std::string call, host, build;
     int copies = 0, round = 0, copy = 0;
     bool warmup = false, flagged = false;
     std::optional<double> score;
+    std::optional<ModuleFigures> module_ms = std::nullopt, instructions = std::nullopt, cycles = std::nullopt;
 };
 
 // A round's rate score is the sum of its copies' scores; only rounds whose
 // copies all have a score are rounds.
+// Its module figures are the means of its copies', where every copy has them.
 struct RoundFigure {
     std::string call, host, build;
     int copies = 0, round = 0;
     bool warmup = false, flagged = false;
     double rate = 0;
+    std::optional<ModuleFigures> module_ms = std::nullopt, instructions = std::nullopt, cycles = std::nullopt;
 };
 
 // Per host, build and copy count, over the rounds that are not warm-up.
@@ -35,6 +53,8 @@ struct SummaryFigure {
     double median = 0, min = 0, max = 0, cv = 0;
     std::optional<double> efficiency;  // against the one-copy median of the same host and build
     int flagged = 0;                   // flagged runs that are not warm-up
+    // Per module, the median over the rounds that were profiled.
+    std::optional<ModuleFigures> module_ms = std::nullopt;
 };
 
 enum class Verdict { faster, slower, no_difference, too_few };
@@ -60,6 +80,18 @@ struct SampleComparison {
     double p_value = 1;                   // two-sided rank test
     bool decidable = false;               // whether any outcome could be significant under the test used
     Verdict verdict = Verdict::too_few;
+};
+
+// One module of B against A, on its rounds' milliseconds per unit: the
+// figures' ratios are B's time over A's (above 1: B takes longer). share is
+// the module's part of the difference of the modules' summed medians (none
+// when that is 0); the instructions per unit and cycles per instruction are
+// the medians of each side's rounds, where both sides counted them.
+struct ModuleComparison {
+    std::size_t module = 0;  // in kModuleNames
+    SampleComparison figures;
+    std::optional<double> share;
+    std::optional<double> instructions_a, instructions_b, cpi_a, cpi_b;
 };
 
 inline std::string copies_text(int copies) { return std::to_string(copies) + (copies == 1 ? " copy" : " copies"); }

@@ -261,6 +261,44 @@ CallSettings settings_of(const Field& object) {
     return s;
 }
 
+template <std::size_t N>
+std::size_t index_of(const std::array<const char*, N>& names, const std::string& name) {
+    std::size_t i = 0;
+    while (i < N && name != names[i]) ++i;
+    return i;
+}
+
+// An object of exactly the given names, each visited with its place.
+template <std::size_t N, typename Visit>
+void named_members(const Field& object, const std::array<const char*, N>& names, const char* what, Visit visit) {
+    object.members([&](const std::string& name, const Field& value) {
+        if (index_of(names, name) == N) value.fail(std::string("not ") + what);
+    });
+    for (std::size_t i = 0; i < N; ++i) visit(i, object[names[i]]);
+}
+
+ModuleTimes module_times_of(const Field& object) {
+    ModuleTimes times{};
+    named_members(object, kModuleNames, "a module of the work unit", [&times](std::size_t i, const Field& value) {
+        const std::optional<double> ms = value.optional_number();
+        if (!ms || *ms < 0) value.fail("not a number of at least 0");
+        times[i] = *ms;
+    });
+    return times;
+}
+
+ModuleCounters module_counters_of(const Field& object) {
+    ModuleCounters counters{};
+    named_members(object, kModuleNames, "a module of the work unit", [&counters](std::size_t m, const Field& module) {
+        if (!module.present()) module.fail("missing");
+        named_members(module, kEventNames, "a counted event", [&](std::size_t e, const Field& value) {
+            counters[m][e] = value.optional_number();
+            if (counters[m][e] && *counters[m][e] < 0) value.fail("not a number of at least 0");
+        });
+    });
+    return counters;
+}
+
 RunRecord run_of(const Field& object) {
     RunRecord run;
     run.call_id = object["call_id"].text_or("");
@@ -288,6 +326,8 @@ RunRecord run_of(const Field& object) {
     run.flagged = object["flagged"].flag_or(run.low_share || run.speed_changed);
     if (object["environment_before"].present()) run.environment_before = snapshot_of(object["environment_before"]);
     if (object["environment_after"].present()) run.environment_after = snapshot_of(object["environment_after"]);
+    if (object["module_ms"].present()) run.module_ms = module_times_of(object["module_ms"]);
+    if (object["module_counters"].present()) run.module_counters = module_counters_of(object["module_counters"]);
     return run;
 }
 
@@ -436,6 +476,7 @@ void call_fields_of(CallRecord& call, const Field& object) {
     call.reportable_reasons = object["reportable_reasons"].texts();
     call.citation = object["citation"].optional_text();
     if (const auto from = object["upgraded_from"].optional_whole(1, kSchemaVersion)) call.upgraded_from = int(*from);
+    call.counters_unavailable = object["counters_unavailable"].optional_text();
 }
 
 // What merging the file again needs is there: without its recorded builds a

@@ -130,6 +130,24 @@ Json settings_json(const CallSettings& s) {
             {"order", or_null(s.order)},       {"seed", or_null(s.seed)}};
 }
 
+Json module_times_json(const std::optional<ModuleTimes>& times) {
+    if (!times) return nullptr;
+    Json j = Json::object();
+    for (std::size_t m = 0; m < kModuleCount; ++m) j[kModuleNames[m]] = (*times)[m];
+    return j;
+}
+
+Json module_counters_json(const Boxed<ModuleCounters>& counters) {
+    if (!counters) return nullptr;
+    Json j = Json::object();
+    for (std::size_t m = 0; m < kModuleCount; ++m) {
+        Json events = Json::object();
+        for (std::size_t e = 0; e < kEventCount; ++e) events[kEventNames[e]] = or_null((*counters)[m][e]);
+        j[kModuleNames[m]] = events;
+    }
+    return j;
+}
+
 // A run. A call's own file gives every field, nulls included, as people and
 // their scripts have always read it. A merged file grows with the fleet, so
 // there a field at the value the reader takes for it when absent (0, false,
@@ -165,6 +183,8 @@ Json run_json(const RunRecord& run, bool every_field) {
     const auto snapshot = [](const Boxed<Snapshot>& s) { return s ? snapshot_json(*s) : Json(nullptr); };
     put("environment_before", snapshot(run.environment_before), !run.environment_before);
     put("environment_after", snapshot(run.environment_after), !run.environment_after);
+    put("module_ms", module_times_json(run.module_ms), !run.module_ms);
+    put("module_counters", module_counters_json(run.module_counters), !run.module_counters);
     return j;
 }
 
@@ -179,6 +199,12 @@ Json comparison_json(const ComparisonEntry& e) {
     const SampleComparison& c = e.figures;
     Json differences = Json::array();
     for (const Difference& d : e.differences) differences.push_back({{"what", d.what}, {"a", d.a}, {"b", d.b}});
+    Json modules = Json::array();
+    for (const ModuleComparison& m : e.modules) {
+        modules.push_back({{"module", kModuleNames[m.module]}, {"estimate", m.figures.estimate},
+                           {"ratio_low", m.figures.ratio_low}, {"ratio_high", m.figures.ratio_high},
+                           {"p_value", m.figures.p_value}, {"share_of_difference", or_null(m.share)}});
+    }
     return {{"copies", e.copies},         {"a", e.a},
             {"b", e.b},                   {"n_a", c.n_a},
             {"n_b", c.n_b},               {"median_a", c.median_a},
@@ -189,7 +215,8 @@ Json comparison_json(const ComparisonEntry& e) {
             {"verdict", verdict_text(c.verdict)}, {"flagged_a", e.flagged_a},
             {"flagged_b", e.flagged_b},   {"differences", differences},
             {"call_id", e.call_id.empty() ? Json(nullptr) : Json(e.call_id)},
-            {"host", e.host},             {"b_host", e.b_host}};
+            {"host", e.host},             {"b_host", e.b_host},
+            {"modules", modules}};
 }
 
 Json call_json(const CallRecord& call) {
@@ -211,6 +238,7 @@ Json call_json(const CallRecord& call) {
     j["reportable_reasons"] = call.reportable_reasons;
     if (call.citation) j["citation"] = *call.citation;
     if (call.upgraded_from) j["upgraded_from"] = *call.upgraded_from;
+    j["counters_unavailable"] = or_null(call.counters_unavailable);
     return j;
 }
 
@@ -280,6 +308,7 @@ void write_call_fields(Emitter& out, const Document& doc, const CallRecord& call
     out.field("unit", kUnit);
     out.field("higher_is_better", true);
     if (call.settings) out.field("settings", settings_json(*call.settings));
+    out.field("counters_unavailable", or_null(call.counters_unavailable));
 }
 
 void write_figures(Emitter& out, const Document& doc) {

@@ -18,6 +18,31 @@ std::string csv_number(double value) {
     return text;
 }
 
+// The profile's columns: each module's milliseconds per unit, then each
+// module's counts per unit of each event; empty where not measured.
+std::string profile_head() {
+    std::string head;
+    for (const char* module : kModuleNames) head += std::string(",ms_") + module;
+    for (const char* module : kModuleNames) {
+        for (const char* event : kEventNames) head += std::string(",") + module + "_" + event;
+    }
+    return head;
+}
+
+std::string profile_cells(const RunRecord& run) {
+    std::string cells;
+    for (std::size_t m = 0; m < kModuleCount; ++m) {
+        cells += "," + (run.module_ms ? csv_number((*run.module_ms)[m]) : std::string());
+    }
+    for (std::size_t m = 0; m < kModuleCount; ++m) {
+        for (std::size_t e = 0; e < kEventCount; ++e) {
+            const bool counted = run.module_counters && (*run.module_counters)[m][e];
+            cells += "," + (counted ? csv_number(*(*run.module_counters)[m][e]) : std::string());
+        }
+    }
+    return cells;
+}
+
 }  // namespace
 
 std::string csv_field(std::string text, bool is_text) {
@@ -32,7 +57,7 @@ std::string report_csv(const Document& doc) {
     std::string out =
         "call_id,host,build,copies,round,copy,cpu,warmup,score,wall_s,share,involuntary_switches,exit_code,"
         "flagged,low_share,speed_changed,started_utc,ended_utc,error,pt_messages,outcome,percentile_in_kind,"
-        "slow_for_its_kind\r\n";
+        "slow_for_its_kind" + profile_head() + "\r\n";
     // Each run's host at its build and copy count, among the hosts of its kind.
     std::map<std::tuple<std::string, std::string, int>, const HostStanding*> standing;
     for (const HostStanding& s : doc.standings) standing[{s.host, s.build, s.copies}] = &s;
@@ -48,13 +73,14 @@ std::string report_csv(const Document& doc) {
         const auto s = standing.find({run.host, run.build, run.copies});
         cells.push_back(s == standing.end() ? "" : csv_number(s->second->percentile));
         cells.push_back(s == standing.end() ? "" : s->second->outlier ? "true" : "false");
-        out += joined(cells, ",") + "\r\n";
+        out += joined(cells, ",") + profile_cells(run) + "\r\n";
     }
     // A host that produced nothing is a row too, or the table would hide it.
     for (const CallRecord& call : doc.calls) {
         if (call.outcome != kNoResults) continue;
         out += csv_field(call.call_id) + "," + csv_field(call.host) + std::string(19, ',') +
-               csv_field(std::string(kNoResults) + " (" + call.no_results_reason.value_or("") + ")") + ",,\r\n";
+               csv_field(std::string(kNoResults) + " (" + call.no_results_reason.value_or("") + ")") + ",," +
+               std::string(kModuleCount * (1 + kEventCount), ',') + "\r\n";
     }
     return out;
 }

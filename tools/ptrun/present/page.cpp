@@ -157,6 +157,46 @@ Table comparison_table(const std::vector<const ComparisonEntry*>& entries) {
     return table;
 }
 
+// Where a unit's time goes, per build and copy count.
+Table module_table(const std::vector<const SummaryFigure*>& summary) {
+    Table table{"Milliseconds per work unit by module (median of the profiled rounds)", {"build", "copies"}, {}};
+    for (const char* module : kModuleNames) table.head.push_back(module);
+    table.head.push_back("sum");
+    for (const SummaryFigure* s : summary) {
+        if (!s->module_ms) continue;
+        std::vector<std::string> row = {s->build, std::to_string(s->copies)};
+        double sum = 0;
+        for (double ms : *s->module_ms) {
+            row.push_back(number_text(ms, 4));
+            sum += ms;
+        }
+        row.push_back(number_text(sum, 4));
+        table.rows.push_back(std::move(row));
+    }
+    return table;
+}
+
+Table module_comparison_table(const std::vector<const ComparisonEntry*>& entries) {
+    Table table{"Modules compared (B's time over A's: above 1, B takes longer)",
+                {"copies", "A", "B", "module", "ms A", "ms B", "estimate", "interval", "p", "share of difference",
+                 "instructions A", "instructions B", "cycles per instruction A", "cycles per instruction B"},
+                {}};
+    const auto shown = [](const std::optional<double>& value, int decimals) {
+        return value ? number_text(*value, decimals) : std::string();
+    };
+    for (const ComparisonEntry* e : entries) {
+        for (const ModuleComparison& m : e->modules) {
+            const SampleComparison& c = m.figures;
+            table.rows.push_back({std::to_string(e->copies), e->a, e->b, kModuleNames[m.module],
+                                  number_text(c.median_a, 4), number_text(c.median_b, 4), number_text(c.estimate, 3),
+                                  interval_text(c), number_text(c.p_value, 4), m.share ? percent(*m.share) : "",
+                                  shown(m.instructions_a, 0), shown(m.instructions_b, 0), shown(m.cpi_a, 3),
+                                  shown(m.cpi_b, 3)});
+        }
+    }
+    return table;
+}
+
 Table flagged_table(const std::vector<const RunRecord*>& runs) {
     Table table{"Flagged runs", {"build", "copies", "round", "copy", "share", "speed changed", "pt said"}, {}};
     for (const RunRecord* run : runs) {
@@ -169,6 +209,32 @@ Table flagged_table(const std::vector<const RunRecord*>& runs) {
 }
 
 std::string series_name(const std::string& build, int copies) { return build + ", " + copies_text(copies); }
+
+// Where the unit's time goes per build, and each module's ratio of a
+// comparison.
+void module_charts(Section& section, const HostPart& part) {
+    std::vector<StackedRow> bars;
+    for (const SummaryFigure* s : part.summary) {
+        if (!s->module_ms) continue;
+        bars.push_back({series_name(s->build, s->copies), {s->module_ms->begin(), s->module_ms->end()}});
+    }
+    if (bars.empty()) return;
+    section.charts.emplace_back("Time per work unit by module",
+                                svg_stacked("milliseconds per work unit", {kModuleNames.begin(), kModuleNames.end()},
+                                            bars));
+    std::vector<Row> rows;
+    for (const ComparisonEntry* e : part.comparisons) {
+        for (const ModuleComparison& m : e->modules) {
+            rows.push_back({std::string(kModuleNames[m.module]) + ", " + e->b + " / " + e->a + ", " +
+                                copies_text(e->copies),
+                            0, m.figures.estimate, m.figures.ratio_low, m.figures.ratio_high,
+                            m.share ? percent(*m.share) + " of it" : ""});
+        }
+    }
+    if (!rows.empty()) {
+        section.charts.emplace_back("Modules compared", svg_rows("B's time over A's, with its interval", rows, 1.0));
+    }
+}
 
 // The charts of one host: its runs, and its summary per build.
 void host_charts(Section& section, const HostPart& part) {
@@ -206,6 +272,7 @@ void host_charts(Section& section, const HostPart& part) {
         section.charts.emplace_back("Builds compared",
                                     svg_rows("estimate of B over A, with its interval", rows, 1.0));
     }
+    module_charts(section, part);
 }
 
 Section fleet_section(const Document& doc, bool charts) {
@@ -303,7 +370,8 @@ Section host_section(const Document& doc, const Host& host, const HostPart& part
     machine_facts(section, host);
     if (charts) host_charts(section, part);
     for (Table table : {builds_table(doc.builds, build_at, part.builds), calls_table(part.calls),
-                        summary_table(part.summary), comparison_table(part.comparisons), flagged_table(part.runs)}) {
+                        summary_table(part.summary), module_table(part.summary), comparison_table(part.comparisons),
+                        module_comparison_table(part.comparisons), flagged_table(part.runs)}) {
         if (!table.rows.empty()) section.tables.push_back(std::move(table));
     }
     return section;

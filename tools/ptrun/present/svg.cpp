@@ -360,4 +360,54 @@ std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std:
     return begin(base + 34, "rate score per call") + out + "</svg>";
 }
 
+std::string svg_stacked(const std::string& axis, const std::vector<std::string>& parts,
+                        const std::vector<StackedRow>& rows) {
+    constexpr double label_width = 150, row_height = 24, bar = 16;
+    double high = 0;
+    for (const StackedRow& r : rows) {
+        double sum = 0;
+        for (double v : r.values) sum += v;
+        high = std::max(high, sum);
+    }
+    const double top = 8, bottom = top + row_height * static_cast<double>(rows.size());
+    const Axis x = axis_over(0, high, label_width, kWidth - kRight);
+    std::string out;
+    const int decimals = decimals_for(x.step);
+    for (const double v : x.ticks()) {
+        out += line(x.at(v), top, x.at(v), bottom, "class=\"grid\"");
+        out += text(x.at(v), bottom + 14, "middle", number_text(v, decimals));
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const double y = top + row_height * static_cast<double>(i) + (row_height - bar) / 2;
+        out += text(label_width - 6, y + bar / 2 + 4, "end", shortened(rows[i].label, 22));
+        double from = 0;
+        for (std::size_t p = 0; p < parts.size() && p < rows[i].values.size(); ++p) {
+            const double to = from + rows[i].values[p];
+            const double x0 = x.at(from), width = x.at(to) - x0;
+            out += "<g><title>" + escape_html(rows[i].label + ", " + parts[p]) + ": " +
+                   number_text(rows[i].values[p], 4) + "</title><rect x=\"" + number_text(x0, 1) + "\" y=\"" +
+                   number_text(y, 1) + "\" width=\"" + number_text(width, 1) + "\" height=\"" + number_text(bar, 1) +
+                   "\" fill=\"" + colour_of(static_cast<int>(p)) + "\" stroke=\"#fff\"/>";
+            // Named where it fits, so that no part is told by its colour alone.
+            if (width > 7.0 * static_cast<double>(parts[p].size())) {
+                out += "<text x=\"" + number_text(x0 + width / 2, 1) + "\" y=\"" + number_text(y + bar / 2 + 4, 1) +
+                       "\" text-anchor=\"middle\" fill=\"#fff\">" + escape_html(parts[p]) + "</text>";
+            }
+            out += "</g>";
+            from = to;
+        }
+    }
+    out += text((label_width + kWidth - kRight) / 2, bottom + 28, "middle", axis);
+    std::string names;
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+        const double px = label_width + static_cast<double>(p % 3) * 110;
+        const double py = bottom + 44 + 16 * static_cast<double>(p / 3);
+        names += "<rect x=\"" + number_text(px, 1) + "\" y=\"" + number_text(py - 9, 1) +
+                 "\" width=\"10\" height=\"10\" fill=\"" + colour_of(static_cast<int>(p)) + "\"/>" +
+                 text(px + 14, py, "start", parts[p]);
+    }
+    const double height = bottom + 44 + 16 * static_cast<double>((parts.size() + 2) / 3);
+    return begin(height, axis) + out + names + "</svg>";
+}
+
 }  // namespace ptrun

@@ -53,6 +53,15 @@ struct CallMark {
 };
 std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std::vector<CallMark>& changes,
                       const std::string& first_label, const std::string& last_label);
+
+// One bar per row, its parts side by side in the order of `parts`, each
+// coloured and named (in the bar where it fits, in every part's title).
+struct StackedRow {
+    std::string label;
+    std::vector<double> values;  // one per part, at least 0
+};
+std::string svg_stacked(const std::string& axis, const std::vector<std::string>& parts,
+                        const std::vector<StackedRow>& rows);
 // Rows on one axis; with a reference (a ratio of 1, say) a line marks it.
 std::string svg_rows(const std::string& axis, const std::vector<Row>& rows, std::optional<double> reference);
 

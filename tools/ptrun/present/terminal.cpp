@@ -140,6 +140,61 @@ std::string side_name(const std::string& host, const std::string& build, bool ho
     return hosts ? host + "/" + build : build;
 }
 
+std::string optional_figure(const char* format, const std::optional<double>& value) {
+    if (!value) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, format, *value);
+    return text;
+}
+
+// Which modules carry the difference: each one's milliseconds per unit on
+// either side, B's time over A's by the score's test, and its share of the
+// difference; with counters, whether B runs more instructions or the same
+// ones more slowly.
+void module_lines(std::string& to, const ComparisonEntry& entry, const std::string& a, const std::string& b) {
+    appendf(to, "\n%s against %s by module, %s: milliseconds per work unit (medians of the rounds), B's time over "
+                "A's\n(estimate and interval; above 1: B takes longer), p, the module's share of the difference\n",
+            b.c_str(), a.c_str(), copies_text(entry.copies).c_str());
+    const bool counted = std::any_of(entry.modules.begin(), entry.modules.end(),
+                                     [](const ModuleComparison& m) { return m.instructions_a.has_value(); });
+    appendf(to, "module         ms a      ms b  estimate  interval            p    share%s\n",
+            counted ? "     instr a     instr b  cpi a  cpi b" : "");
+    for (const ModuleComparison& m : entry.modules) {
+        const SampleComparison& c = m.figures;
+        appendf(to, "%-9s  %8.4f  %8.4f  %8.4f  %6.4f-%6.4f  %6.4f  %7s", kModuleNames[m.module], c.median_a,
+                c.median_b, c.estimate, c.ratio_low, c.ratio_high, c.p_value,
+                (m.share ? optional_figure("%.1f", *m.share * 100) + " %" : std::string("-")).c_str());
+        if (counted) {
+            appendf(to, "  %10s  %10s  %5s  %5s", optional_figure("%.0f", m.instructions_a).c_str(),
+                    optional_figure("%.0f", m.instructions_b).c_str(), optional_figure("%.2f", m.cpi_a).c_str(),
+                    optional_figure("%.2f", m.cpi_b).c_str());
+        }
+        appendf(to, "\n");
+    }
+}
+
+// Where each build's unit goes, per host and copy count.
+void module_summary_lines(std::string& to, const Document& doc) {
+    bool said = false;
+    for (const SummaryFigure& s : doc.summary) {
+        if (!s.module_ms) continue;
+        if (!said) {
+            appendf(to, "\nmilliseconds per work unit by module (median of the profiled rounds)\n%-10s build  copies",
+                    doc.hosts.size() > 1 ? "host" : "");
+            for (const char* module : kModuleNames) appendf(to, "  %9s", module);
+            appendf(to, "        sum\n");
+            said = true;
+        }
+        appendf(to, "%-10s %5s  %6d", doc.hosts.size() > 1 ? s.host.c_str() : "", s.build.c_str(), s.copies);
+        double sum = 0;
+        for (double ms : *s.module_ms) {
+            appendf(to, "  %9.4f", ms);
+            sum += ms;
+        }
+        appendf(to, "  %9.4f\n", sum);
+    }
+}
+
 void comparison_lines(std::string& to, const std::vector<ComparisonEntry>& entries) {
     std::set<std::string> hosts;
     for (const ComparisonEntry& entry : entries) hosts.insert({entry.host, entry.b_host});
@@ -169,6 +224,11 @@ void comparison_lines(std::string& to, const std::vector<ComparisonEntry>& entri
                 side_name(entry.b_host, entry.b, hosts.size() > 1).c_str(), entry.copies, runs.c_str(),
                 flagged.c_str(), c.median_a, c.median_b, c.ratio, c.estimate, c.ratio_low, c.ratio_high,
                 c.confidence * 100, c.p_value, verdict_words(c).c_str());
+    }
+    for (const ComparisonEntry& entry : entries) {
+        if (entry.modules.empty()) continue;
+        module_lines(to, entry, side_name(entry.host, entry.a, hosts.size() > 1),
+                     side_name(entry.b_host, entry.b, hosts.size() > 1));
     }
     if (too_few) {
         appendf(to, "too few runs to decide: no outcome of so few runs reaches p <= %g (%d rounds of each "
@@ -200,6 +260,7 @@ std::string terminal_table(const Document& doc) {
         machine_lines(to, host);
     }
     run_lines(to, doc, columns_of(doc));
+    module_summary_lines(to, doc);
     if (!doc.comparisons.empty()) {
         appendf(to, "\n");
         comparison_lines(to, doc.comparisons);

@@ -75,6 +75,8 @@ Document results_document(const Settings& settings, const Call& call, const Mach
     record.ended_utc = call.ended_utc;
     record.command_line = settings.command_line;
     record.settings = call_settings(settings);
+    record.counters_unavailable =
+        settings.profile ? session.counters_unavailable : std::optional<std::string>("no profile: --no-profile");
     Host host{host_id, machine.hostname, std::nullopt, machine, true};
     if (!settings.label.empty()) host.label = settings.label;
     doc.hosts.push_back(host);

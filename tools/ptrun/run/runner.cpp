@@ -17,6 +17,7 @@
 #include "driver/run_checks.h"
 #include "platform/platform.h"
 #include "run/environment.h"
+#include "run/profile.h"
 #include "system/output.h"
 #include "system/process.h"
 #include "system/signals.h"
@@ -340,7 +341,8 @@ void run_round(const Settings& settings, const std::string& dir, const RoundPlan
 
 }  // namespace
 
-void run_all(const Settings& settings, const std::string& dir, Session& session) {
+void run_all(const Settings& settings, const std::vector<std::string>& verifiers, const std::string& dir,
+             Session& session) {
     const bool progress = isatty(STDERR_FILENO) != 0;
     Planner planner(settings);
     timespec call_start{};
@@ -377,6 +379,13 @@ void run_all(const Settings& settings, const std::string& dir, Session& session)
             return;
         }
         session.round_seconds.push_back(seconds_since(round_start));
+        // After the round's time: the profiles are no part of the round.
+        if (!settings.profile) continue;
+        if (verifiers[plan->build].empty()) {
+            if (!session.counters_unavailable) session.counters_unavailable = "no profile: the build has no ptverify";
+        } else {
+            profile_round(verifiers[plan->build], session.runs, first, session.counters_unavailable);
+        }
     }
     session.stopped_because = planner.stopped_because();
 }

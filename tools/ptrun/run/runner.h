@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@ struct Session {
     Outcome outcome = Outcome::completed;
     int interrupt_signal = 0;
     std::string stopped_because;
+    // Why the runs' profiles lack counters, or are missing; none when whole.
+    std::optional<std::string> counters_unavailable;
 };
 
 const char* outcome_name(Outcome outcome);
@@ -60,7 +63,9 @@ inline constexpr double kDefaultTimeoutSeconds = 600;
 double copy_limit_s(const Settings& settings, int copies);
 
 // Runs the planned rounds in dir until the plan ends, a copy fails or a
-// signal ends the call.
-void run_all(const Settings& settings, const std::string& dir, Session& session);
+// signal ends the call; verifiers (each build's ptverify, or empty) profile
+// every round's copies unless the settings say not to.
+void run_all(const Settings& settings, const std::vector<std::string>& verifiers, const std::string& dir,
+             Session& session);
 
 }  // namespace ptrun

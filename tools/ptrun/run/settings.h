@@ -19,6 +19,7 @@ struct Settings {
     std::string keep;
     std::string label;
     bool allow_unvalidated = false;
+    bool profile = true;             // each copy's profile right after its round
     std::optional<double> until_cv;  // percent
     int max_runs = 0;                // rounds per copy count and build under --until-cv; 0 = none
     double max_time_s = 0;           // 0 = none
