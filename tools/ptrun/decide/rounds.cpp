@@ -64,7 +64,9 @@ const std::string& call_of(const RunFigure& run) { return run.call; }
 const std::string& call_of(const RunRecord& run) { return run.call_id; }
 
 const std::optional<ModuleFigures>& module_ms_of(const RunFigure& run) { return run.module_ms; }
-const std::optional<ModuleFigures>& module_ms_of(const RunRecord& run) { return run.module_ms; }
+std::optional<ModuleFigures> module_ms_of(const RunRecord& run) {
+    return run.module_ms ? std::optional<ModuleFigures>(*run.module_ms) : std::nullopt;
+}
 
 // One event of every module (0 instructions, 1 cycles), where the run counted it for all six.
 std::optional<ModuleFigures> event_of(const RunFigure& run, std::size_t event) {

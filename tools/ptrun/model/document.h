@@ -38,32 +38,6 @@ struct CallSettings {
     std::optional<long long> seed;
 };
 
-// An optional value kept on the heap: a run's two snapshots cost a pointer
-// each until recorded, which keeps a file's many runs small in memory.
-template <typename T>
-class Boxed {
-public:
-    Boxed() = default;
-    Boxed(const Boxed& other) : value_(other ? std::make_unique<T>(*other) : nullptr) {}
-    Boxed(Boxed&&) noexcept = default;
-    Boxed& operator=(const Boxed& other) { return *this = Boxed(other); }
-    Boxed& operator=(Boxed&&) noexcept = default;
-    Boxed& operator=(const std::optional<T>& value) {
-        value_ = value ? std::make_unique<T>(*value) : nullptr;
-        return *this;
-    }
-    Boxed& operator=(T value) {
-        value_ = std::make_unique<T>(std::move(value));
-        return *this;
-    }
-    explicit operator bool() const { return value_ != nullptr; }
-    const T& operator*() const { return *value_; }
-    const T* operator->() const { return value_.get(); }
-
-private:
-    std::unique_ptr<T> value_;
-};
-
 struct RunRecord {
     std::string call_id, host, build;
     int copies = 0, round = 0, copy = 0, cpu = 0;
@@ -79,7 +53,7 @@ struct RunRecord {
     Boxed<Snapshot> environment_before, environment_after;
     // The copy's profile, made right after it ran (schema 3): none where it
     // was not profiled, counters none where no event could be counted.
-    std::optional<ModuleTimes> module_ms;
+    Boxed<ModuleTimes> module_ms;
     Boxed<ModuleCounters> module_counters;
 };
 

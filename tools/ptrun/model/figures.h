@@ -5,11 +5,39 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace ptrun {
+
+// An optional value kept on the heap: a run's snapshots and profile, and a
+// round's module figures, cost a pointer each until recorded, which keeps a
+// file's many runs and rounds small in memory.
+template <typename T>
+class Boxed {
+public:
+    Boxed() = default;
+    Boxed(const Boxed& other) : value_(other ? std::make_unique<T>(*other) : nullptr) {}
+    Boxed(Boxed&&) noexcept = default;
+    Boxed& operator=(const Boxed& other) { return *this = Boxed(other); }
+    Boxed& operator=(Boxed&&) noexcept = default;
+    Boxed& operator=(const std::optional<T>& value) {
+        value_ = value ? std::make_unique<T>(*value) : nullptr;
+        return *this;
+    }
+    Boxed& operator=(T value) {
+        value_ = std::make_unique<T>(std::move(value));
+        return *this;
+    }
+    explicit operator bool() const { return value_ != nullptr; }
+    const T& operator*() const { return *value_; }
+    const T* operator->() const { return value_.get(); }
+
+private:
+    std::unique_ptr<T> value_;
+};
 
 // The work unit's modules and the processor's events, in the order of the
 // unit and of ptverify's profile, by the names the file gives them.
@@ -42,7 +70,7 @@ struct RoundFigure {
     int copies = 0, round = 0;
     bool warmup = false, flagged = false;
     double rate = 0;
-    std::optional<ModuleFigures> module_ms = std::nullopt, instructions = std::nullopt, cycles = std::nullopt;
+    Boxed<ModuleFigures> module_ms = {}, instructions = {}, cycles = {};
 };
 
 // Per host, build and copy count, over the rounds that are not warm-up.

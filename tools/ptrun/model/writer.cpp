@@ -130,7 +130,7 @@ Json settings_json(const CallSettings& s) {
             {"order", or_null(s.order)},       {"seed", or_null(s.seed)}};
 }
 
-Json module_times_json(const std::optional<ModuleTimes>& times) {
+Json module_times_json(const Boxed<ModuleTimes>& times) {
     if (!times) return nullptr;
     Json j = Json::object();
     for (std::size_t m = 0; m < kModuleCount; ++m) j[kModuleNames[m]] = (*times)[m];
