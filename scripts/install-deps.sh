@@ -16,7 +16,14 @@ if [ "${#missing[@]}" -gt 0 ]; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     echo "Installing: ${missing[*]}"
-    $sudo apt-get update -q
+    # A mirror caught mid-sync fails an index for a minute or so: try again,
+    # then go on with the lists there are (the install names any package it
+    # then cannot find).
+    for attempt in 1 2 3; do
+        $sudo apt-get update -q && break
+        [ "$attempt" -lt 3 ] || { echo "apt-get update failed 3 times: installing from the lists there are" >&2; break; }
+        sleep $((attempt * 20))
+    done
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 

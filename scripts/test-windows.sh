@@ -25,7 +25,8 @@ sudo=""
 # Wine's 32-bit side comes from Debian's i386 architecture.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
-    $sudo apt-get update -q
+    # install-deps.sh below updates the lists again, with retries, for what is missing.
+    $sudo apt-get update -q || true
 fi
 bash scripts/install-deps.sh cmake ninja-build python3 googletest g++-mingw-w64-i686-win32 wine wine32:i386 wine64 \
     xvfb
