@@ -28,9 +28,20 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     # install-deps.sh below updates the lists again, with retries, for what is missing.
     $sudo apt-get update -q || true
 fi
-bash scripts/install-deps.sh cmake ninja-build python3 googletest g++-mingw-w64-i686-win32 wine wine32:i386 wine64 \
-    xvfb
+bash scripts/install-deps.sh cmake ninja-build python3 googletest g++-mingw-w64-i686-win32
+# Wine's 32-bit side needs the i386 lists to match the amd64 ones: a mirror
+# caught mid-sync can leave it uninstallable for a while. Then the programs
+# are still built and checked without Wine, and the stage says loudly that
+# they did not run.
+wine_ok=1
+bash scripts/install-deps.sh wine wine32:i386 wine64 xvfb || wine_ok=0
 
+build=$root/build/windows
+work=$build/wine-run
+xvfb_pid=""
+prefix_pid=""
+mkdir -p "$work"
+if [ "$wine_ok" = 1 ]; then
 # Wine runs 32-bit programs with its 32-bit Linux loader. Some kernels run no
 # 32-bit Linux code at all; there the loader runs in Debian's user-mode
 # emulator, registered for 32-bit x86 programs.
@@ -91,6 +102,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     prefix_pid=$!
 fi
 
+fi
+
 # ---- Build --------------------------------------------------------------------
 echo "== windows build and package"
 cmake --preset windows >/dev/null
@@ -133,6 +146,11 @@ with zipfile.ZipFile(sys.argv[1]) as z:
         assert data.count(b"\n") == data.count(b"\r\n") > 0, text + " has lines without CRLF"
 PY
 
+if [ "$wine_ok" != 1 ]; then
+    [ "$failed" = 0 ] || { echo "== windows: some checks failed"; exit 1; }
+    echo "== windows: built and checked without Wine; NOT run under Wine: its packages could not be installed (above)"
+    exit 0
+fi
 if [ -n "$prefix_pid" ]; then
     wait "$prefix_pid" || { cat "$work/wineboot.log"; exit 1; }
 fi
