@@ -41,8 +41,11 @@ for results in fleet two; do
     "${browser[@]}" --dump-dom "file://$work/$results.html" > "$results.dom" 2>/dev/null
     svgs=$(grep -o '<svg' "$results.dom" | wc -l)
     echo "$results.html rendered: $svgs charts"
-    # Side by side for each copy count (2), and per host its runs, spread and scaling (3 each).
-    [ "$svgs" -eq 8 ] || { echo "expected 8 charts in the rendered page, found $svgs" >&2; exit 1; }
+    # Side by side for each copy count (2), and per host its runs, spread and scaling (3 each), and the
+    # time by module of each host whose runs were profiled.
+    profiled=$(grep -o '<figcaption>Time per work unit by module</figcaption>' "$results.dom" | wc -l || true)
+    [ "$svgs" -eq $((8 + profiled)) ] ||
+        { echo "expected $((8 + profiled)) charts in the rendered page, found $svgs" >&2; exit 1; }
     grep -q '<figcaption>Score per run</figcaption>' "$results.dom"
 done
 
