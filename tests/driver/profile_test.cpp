@@ -123,21 +123,6 @@ TEST(ModuleProfile, StopsAtTheUnitsOrTheBudgetAfterAtLeastOneUnit) {
     }
 }
 
-// The measured units are pt's own: after W warm-up and K measured units the
-// state is that of the first run after W + K units.
-TEST(ModuleProfile, LeavesTheStateOfTheUnprofiledRun) {
-    TempDir dir;
-    const std::string pinned_unit_3 = std::string(kPinnedDigests).substr(std::string(kPinnedDigests).rfind(' ') + 1);
-    for (const char* warmup : {"0", "2"}) {
-        const std::string units = warmup[0] == '0' ? "3" : "1";
-        const ChildResult child =
-            run_child(PTVERIFY_BINARY, {"--profile", "--warmup-units", warmup, "--units", units}, dir.path());
-        ASSERT_EQ(child.exit_code, 0) << child.err;
-        EXPECT_EQ(field(child.out, "state_digest"), "\"" + pinned_unit_3.substr(0, 16) + "\"") << child.out;
-        EXPECT_EQ(field(child.out, "units"), units);
-    }
-}
-
 // Only where the kernel gives this program the processor's counters.
 TEST(ModuleProfile, CountsWithTheProcessorsCountersWhereThereAreAny) {
     CounterOpening opening{};

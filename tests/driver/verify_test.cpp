@@ -4,11 +4,24 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "driver/pinned_digests.h"
 #include "driver/state_dump.h"
 #include "support/test_support.h"
+
+namespace {
+
+// The text of a flat JSON member's value, as written.
+std::string json_field(const std::string& json, const std::string& name) {
+    const std::size_t at = json.find("\"" + name + "\":");
+    if (at == std::string::npos) return "";
+    const std::size_t from = at + name.size() + 3;
+    return json.substr(from, json.find_first_of(",}", from) - from);
+}
+
+}  // namespace
 
 TEST(Verify, DigestsOfTheFirstRunArePinned) {
     TempDir dir;
@@ -75,5 +88,20 @@ TEST(Verify, RejectsBadArguments) {
              {"--profile", "--units", "0"}, {"--profile", "--runs", "2"}, {"--profile", "--dump", "x"},
              {"--profile", "--seconds", "0"}, {"--seconds", "1"}, {"--warmup-units", "1"}}) {
         EXPECT_EQ(run_child(PTVERIFY_BINARY, args, dir.path()).exit_code, 2) << args[1];
+    }
+}
+
+// The measured units are pt's own: after W warm-up and K measured units the
+// state is that of the first run after W + K units.
+TEST(Verify, ProfileLeavesTheStateOfTheUnprofiledRun) {
+    TempDir dir;
+    const std::string pinned_unit_3 = std::string(kPinnedDigests).substr(std::string(kPinnedDigests).rfind(' ') + 1);
+    for (const char* warmup : {"0", "2"}) {
+        const std::string units = warmup[0] == '0' ? "3" : "1";
+        const ChildResult child =
+            run_child(PTVERIFY_BINARY, {"--profile", "--warmup-units", warmup, "--units", units}, dir.path());
+        ASSERT_EQ(child.exit_code, 0) << child.err;
+        EXPECT_EQ(json_field(child.out, "state_digest"), "\"" + pinned_unit_3.substr(0, 16) + "\"") << child.out;
+        EXPECT_EQ(json_field(child.out, "units"), units);
     }
 }
