@@ -12,19 +12,33 @@ missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# One update of the package lists serves every stage of a CI run: they are
+# updated when this script has not done so in the last hour for the same
+# architectures, and again if an install from them fails. A mirror caught
+# mid-sync fails an index for a minute or so: the update is tried three
+# times, then the install goes on with the lists there are (naming any
+# package it then cannot find).
+stamp=${TMPDIR:-/tmp}/pt-install-deps.lists
+architectures="$(dpkg --print-architecture) $(dpkg --print-foreign-architectures | tr '\n' ' ')"
+update_lists() {
+    local attempts=$1
+    for attempt in $(seq "$attempts"); do
+        $sudo apt-get update -q && break
+        [ "$attempt" -lt "$attempts" ] || { echo "apt-get update failed: installing from the lists there are" >&2; break; }
+        sleep $((attempt * 20))
+    done
+    echo "$architectures" >"$stamp"
+}
+lists_fresh() {
+    [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$architectures" ] && [ -n "$(find "$stamp" -mmin -60)" ]
+}
+install_missing() { DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"; }
 if [ "${#missing[@]}" -gt 0 ]; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     echo "Installing: ${missing[*]}"
-    # A mirror caught mid-sync fails an index for a minute or so: try again,
-    # then go on with the lists there are (the install names any package it
-    # then cannot find).
-    for attempt in 1 2 3; do
-        $sudo apt-get update -q && break
-        [ "$attempt" -lt 3 ] || { echo "apt-get update failed 3 times: installing from the lists there are" >&2; break; }
-        sleep $((attempt * 20))
-    done
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+    lists_fresh || update_lists 3
+    install_missing || { update_lists 1 && install_missing; }
 fi
 
 # A locale with a decimal comma, for the tests that make sure numbers are

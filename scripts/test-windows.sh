@@ -24,9 +24,8 @@ sudo=""
 # ---- Packages ---------------------------------------------------------------
 # Wine's 32-bit side comes from Debian's i386 architecture.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    # install-deps.sh below updates the lists for the new architecture.
     $sudo dpkg --add-architecture i386
-    # install-deps.sh below updates the lists again, with retries, for what is missing.
-    $sudo apt-get update -q || true
 fi
 bash scripts/install-deps.sh cmake ninja-build python3 googletest g++-mingw-w64-i686-win32
 # Wine's 32-bit side needs the i386 lists to match the amd64 ones: a mirror
