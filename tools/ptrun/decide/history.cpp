@@ -30,7 +30,7 @@ void HistoryBuilder::add(const Document& doc, const std::string& file) {
     std::unordered_map<std::string, std::size_t> index;
     for (const RoundFigure& round : doc.rounds) {
         if (round.warmup) continue;
-        const std::string key = round.call + '\n' + round.host + '\n' + round.build + '\n' +
+        const std::string key = round.call.str() + '\n' + round.host.str() + '\n' + round.build.str() + '\n' +
                                 std::to_string(round.copies);
         const auto [at, added] = index.try_emplace(key, found.size());
         if (added) found.push_back({&round, {}});

@@ -52,6 +52,7 @@ public:
         }
         return last_id_;
     }
+    std::size_t count() const { return ids_.size(); }
 
 private:
     using Key = std::tuple<std::string_view, std::string_view, std::string_view>;
@@ -162,13 +163,25 @@ std::vector<RoundFigure> rounds_from(const std::vector<Run>& runs) {
         flagged[at] = any_flagged;
         ++complete;
     }
+    // The texts of each series once, which all its rounds share.
+    std::vector<std::array<SharedText, 3>> texts(series.count());
+    std::vector<bool> named(series.count());
+    std::vector<std::uint32_t> series_of(runs.size());
+    for (const Place& place : places) {
+        series_of[place.at] = place.series;
+        if (named[place.series]) continue;
+        named[place.series] = true;
+        const Run& run = runs[place.at];
+        texts[place.series] = {SharedText(call_of(run)), SharedText(run.host), SharedText(run.build)};
+    }
     places = {};
     std::vector<RoundFigure> rounds;
     rounds.reserve(complete);
     for (std::size_t i = 0; i < runs.size(); ++i) {
         if (!first[i]) continue;
         const Run& run = runs[i];
-        rounds.push_back({call_of(run), run.host, run.build, run.copies, run.round, run.warmup, flagged[i], rate[i]});
+        const std::array<SharedText, 3>& text = texts[series_of[i]];
+        rounds.push_back({text[0], text[1], text[2], run.copies, run.round, run.warmup, flagged[i], rate[i]});
         const auto profiled = modules.find(static_cast<std::uint32_t>(i));
         if (profiled == modules.end()) continue;
         RoundFigure& round = rounds.back();

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <array>
+#include <compare>
 #include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ptrun {
@@ -39,6 +41,29 @@ private:
     std::unique_ptr<T> value_;
 };
 
+// A text that many figures hold, kept once: each holder spends a pointer
+// pair on it, not a string and its copy on the heap. A file's million rounds
+// share the few calls, hosts and builds they come from.
+class SharedText {
+public:
+    SharedText() = default;
+    explicit SharedText(std::string text) : text_(std::make_shared<const std::string>(std::move(text))) {}
+    const std::string& str() const { return text_ ? *text_ : empty_text(); }
+    operator const std::string&() const { return str(); }  // NOLINT: read as the text it is
+    operator std::string_view() const { return str(); }    // NOLINT
+    bool empty() const { return str().empty(); }
+    friend bool operator==(const SharedText& a, const SharedText& b) { return a.text_ == b.text_ || a.str() == b.str(); }
+    friend bool operator==(const SharedText& a, std::string_view b) { return a.str() == b; }
+    friend std::strong_ordering operator<=>(const SharedText& a, const SharedText& b) { return a.str() <=> b.str(); }
+
+private:
+    static const std::string& empty_text() {
+        static const std::string empty;
+        return empty;
+    }
+    std::shared_ptr<const std::string> text_;
+};
+
 // The work unit's modules and the processor's events, in the order of the
 // unit and of ptverify's profile, by the names the file gives them.
 inline constexpr std::size_t kModuleCount = 6;
@@ -66,7 +91,7 @@ struct RunFigure {
 // copies all have a score are rounds.
 // Its module figures are the means of its copies', where every copy has them.
 struct RoundFigure {
-    std::string call, host, build;
+    SharedText call, host, build;
     int copies = 0, round = 0;
     bool warmup = false, flagged = false;
     double rate = 0;
