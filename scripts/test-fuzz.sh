@@ -8,15 +8,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-90}
-bash scripts/install-deps.sh clang-14 libclang-rt-14-dev cmake ninja-build nlohmann-json3-dev
+bash scripts/install-deps.sh
+bash scripts/install-deps.sh clang-14 libclang-rt-14-dev
 
-dir=build/fuzz
-cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DPT_FUZZ=ON -DPT_SANITIZE=ON -DPT_WERROR=ON -DPT_WITH_GUI=OFF -DPT_WITH_X11=OFF -DPT_BUILD_BENCH=OFF \
-    -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$dir" -j "$(nproc)" --target ptrun_reader_fuzz
+# The fuzz target belongs to the sanitizer build, whose libraries carry the
+# fuzzer's coverage: after scripts/test.sh only the target itself is built.
+dir=build/sanitize
+cmake --preset sanitize >/dev/null
+cmake --build --preset sanitize -j "$(nproc)" --target ptrun_reader_fuzz
 
-# The corpus grows in the build folder; the committed seeds stay as they are.
 mkdir -p "$dir/corpus" tests/fuzz/crashes
 status=0
 "$dir/tests/fuzz/ptrun_reader_fuzz" "$dir/corpus" tests/fuzz/corpus tests/fuzz/crashes \
