@@ -7,9 +7,7 @@
 #include <regex>
 #include <string>
 
-#include "driver/pinned_digests.h"
 #include "driver/profile.h"
-#include "support/test_support.h"
 
 namespace {
 
