@@ -247,6 +247,7 @@ TEST(Ptrun, RefusesBadInputBeforeAnyRunAndStopsAtAFailedRun) {
         {{"--json", dir.file("dangling")}, " is a link to nothing"},
         {{"--json", ""}, "ptrun: --json needs a file name"},
         {{"--json="}, "ptrun: --json needs a file name"},
+        {{"--keep", ""}, "ptrun: --keep needs a folder name"},
         {{"--pt", dir.file("text")}, " is neither a program nor a script"},
         {{"--pt", dir.file("script")}, "its interpreter \"/no/such/sh\" is not a program"},
     };

@@ -189,7 +189,12 @@ OptionTable run_table(RunInput& in) {
                      if (v.empty()) throw UsageError("--json needs a file name (- for standard output)");
                      s.json = v;
                  }},
-                {{"--keep"}, "DIR", "keep the result files and pt's messages in DIR", keep(s.keep)},
+                {{"--keep"}, "DIR", "keep the result files and pt's messages in DIR",
+                 [&s](const std::string& v) {
+                     // An empty name would keep nothing, in a temporary folder removed at the end.
+                     if (v.empty()) throw UsageError("--keep needs a folder name");
+                     s.keep = v;
+                 }},
             },
             {{"0", "every run scored"},
              {"1", "a run failed, or the figures or the table could not be written"},
