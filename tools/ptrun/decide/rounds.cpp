@@ -41,22 +41,26 @@ namespace {
 
 // Numbers for the few (call, host, build) a document's many runs repeat, so
 // that a round's key is a few integers: views of the runs' own texts, which
-// outlive it, the last kept, as runs come in rounds.
+// outlive it, the last kept, as runs come in rounds. Each number's texts are
+// kept once more, shared, for the rounds of that series to hold.
 class CallHostBuild {
 public:
     std::uint32_t operator()(const std::string& call, const std::string& host, const std::string& build) {
         const Key key{call, host, build};
         if (ids_.empty() || key != last_) {
             last_ = key;
-            last_id_ = ids_.try_emplace(key, static_cast<std::uint32_t>(ids_.size())).first->second;
+            const auto [it, added] = ids_.try_emplace(key, static_cast<std::uint32_t>(ids_.size()));
+            if (added) texts_.push_back({SharedText(call), SharedText(host), SharedText(build)});
+            last_id_ = it->second;
         }
         return last_id_;
     }
-    std::size_t count() const { return ids_.size(); }
+    const std::array<SharedText, 3>& texts(std::uint32_t id) const { return texts_[id]; }
 
 private:
     using Key = std::tuple<std::string_view, std::string_view, std::string_view>;
     std::map<Key, std::uint32_t> ids_;
+    std::vector<std::array<SharedText, 3>> texts_;
     Key last_;
     std::uint32_t last_id_ = 0;
 };
@@ -118,12 +122,13 @@ std::vector<RoundFigure> rounds_from(const std::vector<Run>& runs) {
         bool same_round(const Place& o) const { return series == o.series && copies == o.copies && round == o.round; }
     };
     CallHostBuild series;
+    std::vector<std::uint32_t> series_of(runs.size());
     std::vector<Place> places;
     places.reserve(runs.size());
     for (std::size_t i = 0; i < runs.size(); ++i) {
         const Run& run = runs[i];
-        places.push_back({series(call_of(run), run.host, run.build), run.copies, run.round,
-                          static_cast<std::uint32_t>(i)});
+        series_of[i] = series(call_of(run), run.host, run.build);
+        places.push_back({series_of[i], run.copies, run.round, static_cast<std::uint32_t>(i)});
     }
     std::sort(places.begin(), places.end(), [](const Place& x, const Place& y) {
         return std::tie(x.series, x.copies, x.round, x.at) < std::tie(y.series, y.copies, y.round, y.at);
@@ -163,24 +168,13 @@ std::vector<RoundFigure> rounds_from(const std::vector<Run>& runs) {
         flagged[at] = any_flagged;
         ++complete;
     }
-    // The texts of each series once, which all its rounds share.
-    std::vector<std::array<SharedText, 3>> texts(series.count());
-    std::vector<bool> named(series.count());
-    std::vector<std::uint32_t> series_of(runs.size());
-    for (const Place& place : places) {
-        series_of[place.at] = place.series;
-        if (named[place.series]) continue;
-        named[place.series] = true;
-        const Run& run = runs[place.at];
-        texts[place.series] = {SharedText(call_of(run)), SharedText(run.host), SharedText(run.build)};
-    }
     places = {};
     std::vector<RoundFigure> rounds;
     rounds.reserve(complete);
     for (std::size_t i = 0; i < runs.size(); ++i) {
         if (!first[i]) continue;
         const Run& run = runs[i];
-        const std::array<SharedText, 3>& text = texts[series_of[i]];
+        const std::array<SharedText, 3>& text = series.texts(series_of[i]);
         rounds.push_back({text[0], text[1], text[2], run.copies, run.round, run.warmup, flagged[i], rate[i]});
         const auto profiled = modules.find(static_cast<std::uint32_t>(i));
         if (profiled == modules.end()) continue;
