@@ -5,7 +5,7 @@ bash scripts/install-deps.sh "${deps[@]}"
 root=$(pwd)
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" --target ptrun pt_stand_in ptverify
-ptrun=$root/build/release/tools/ptrun
+ptrun=$root/build/release/ptrun/ptrun
 stand_in=$root/build/release/tests/pt_stand_in
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -29,7 +29,7 @@ from fleet_engines import (SUBNET, Failure, Stopped, fleet_run, free_ports, mung
                            network_namespace, process, run, slurm, ssh_keys, sshd)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-PTRUN = f"{ROOT}/build/release/tools/ptrun"
+PTRUN = f"{ROOT}/build/release/ptrun/ptrun"
 STAND_IN = f"{ROOT}/build/release/tests/pt_stand_in"
 SBATCH = f"{ROOT}/contrib/slurm/ptrun.sbatch"
 PLAYBOOK = f"{ROOT}/contrib/ansible/ptrun-fleet.yml"

@@ -52,7 +52,7 @@ TEST(PtrunEnvironment, HypervisorNamedPresentNoneOrUnknown) {
 }
 
 // Each family's processor and hypervisor from the files its kernel writes
-// (tests/tools/fixtures/<machine>/{proc,sys}).
+// (tests/ptrun/fixtures/<machine>/{proc,sys}).
 TEST(PtrunEnvironment, EachFamilyNamedFromItsOwnFiles) {
     struct Case {
         const char* machine;
