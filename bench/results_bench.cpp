@@ -75,7 +75,7 @@ void BM_ResultsMergeAndHtml(benchmark::State& state) {
         }
         ptrun::Document merged = ptrun::merge_documents(std::move(sources));
         ptrun::analyse(merged);
-        benchmark::DoNotOptimize(ptrun::report_html(merged));
+        benchmark::DoNotOptimize(ptrun::find_format("html")->report(merged));
     }
     state.counters["runs"] = static_cast<double>(state.range(0) * state.range(1));
     state.counters["file_MB"] = static_cast<double>(bytes) / 1e6;

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "build_info.h"
 #include "commands/commands.h"
 #include "commands/option_table.h"
+#include "present/text.h"
 
 namespace {
 
@@ -47,6 +49,12 @@ const Command* find_command(const std::string& name) {
     return nullptr;
 }
 
+// The line ptverify --version prints, for ptrun: which build this is.
+int print_version() {
+    std::printf("ptrun %s\n", PT_BUILD_DESCRIPTION);
+    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,14 +70,18 @@ int main(int argc, char** argv) {
         return ptrun::print_help(overview());
     }
     if (command == nullptr) {
-        std::fprintf(stderr, "ptrun: unknown command %s (ptrun --help lists the commands)\n", named.c_str());
+        std::fprintf(stderr, "ptrun: unknown command %s (ptrun --help lists the commands)\n",
+                     ptrun::visible(named).c_str());
         return 2;
     }
     try {
         return command->run(arguments);
+    } catch (const ptrun::VersionAsked&) {
+        return print_version();
     } catch (const ptrun::UsageError& e) {
         const std::string who = named.empty() ? "ptrun" : "ptrun " + named;
-        std::fprintf(stderr, "%s: %s (%s --help lists the options)\n", who.c_str(), e.what(), who.c_str());
+        std::fprintf(stderr, "%s: %s (%s --help lists the options)\n", who.c_str(), ptrun::visible(e.what()).c_str(),
+                     who.c_str());
         return 2;
     }
 }

@@ -6,12 +6,13 @@
 
 #include "commands/commands.h"
 #include "commands/option_table.h"
+#include "commands/output.h"
 #include "decide/analyse.h"
 #include "decide/gate.h"
 #include "decide/history.h"
 #include "model/reader.h"
 #include "present/history.h"
-#include "system/output.h"
+#include "present/text.h"
 
 namespace ptrun {
 
@@ -23,31 +24,18 @@ constexpr int kHistoryGateFailed = 1;
 constexpr int kHistoryBadInput = 2;
 
 struct HistoryOptions {
-    const HistoryFormat* format = &history_formats().front();
-    std::string out;
+    OutputChoice output;
     std::optional<double> fail_above;
     bool strict = false;
 };
 
 OptionTable history_table(HistoryOptions& o) {
-    std::string names, listed;
-    for (const HistoryFormat& format : history_formats()) {
-        names += (names.empty() ? "" : "|") + std::string(format.name);
-        listed += "\n" + std::string(format.name) + ": " + std::string(format.help);
-    }
     auto gate = [&o](bool strict) { return gate_option(o.fail_above, o.strict, strict); };
-    return {"history", "FILE|DIR...",
+    OptionTable table{"history", "FILE|DIR...",
             "Results files, and those found under the folders, as series (one per host, build and copy count) in\n"
             "the order the calls started, with the points where a series changed, by how much, and what differs\n"
             "between the calls either side.\n",
             {
-                {{"--format"}, names, "what to write:" + listed,
-                 [&o, names](const std::string& value) {
-                     o.format = find_history_format(value);
-                     if (o.format == nullptr) throw UsageError("bad --format \"" + value + "\": " + names);
-                 }},
-                {{"-o", "--output"}, "OUT", "write to OUT, replaced whole (default: standard output)",
-                 [&o](const std::string& value) { o.out = value; }},
                 {{"--fail-above"}, "PCT", "exit 1 when the newest change of a series is shown slower and its\n"
                                           "estimate lies more than PCT percent below the calls before it",
                  gate(false)},
@@ -58,10 +46,13 @@ OptionTable history_table(HistoryOptions& o) {
             {{std::to_string(kHistoryOk), "written (and the gate passed)"},
              {std::to_string(kHistoryGateFailed), "the gate failed"},
              {std::to_string(kHistoryBadInput), "bad input, or an output that could not be written"}}};
+    std::vector<Option> options = output_options(ResultKind::history, "md", o.output);
+    table.options.insert(table.options.begin(), options.begin(), options.end());
+    return table;
 }
 
 int bad_input(const std::string& message) {
-    std::fprintf(stderr, "ptrun history: %s\n", message.c_str());
+    say("history", message);
     return kHistoryBadInput;
 }
 
@@ -110,15 +101,17 @@ int apply_gate(const History& history, const HistoryOptions& o) {
         if (gate(f, pct, o.strict) != Gate::fail) continue;
         failed = true;
         const SeriesCall& first = s.calls[c.first_call];
-        std::fprintf(stderr, "ptrun history: gate failed: %s: %s from call %s (%s), interval %.1f to %.1f %%, "
-                     "more than %g %% slower (p = %.2g): %s\n", series_text(s).c_str(),
-                     change_size_text(f).c_str(), first.call_id.c_str(), first.started_utc.c_str(),
-                     (f.ratio_low - 1) * 100, (f.ratio_high - 1) * 100, pct, f.p_value,
-                     differences_text(c.differences).c_str());
+        char beyond[32];
+        std::snprintf(beyond, sizeof beyond, "%g", pct);
+        say("history", "gate failed: " + series_text(s) + ": " + change_size_text(f) + " from call " + first.call_id +
+                           " (" + first.started_utc + "), " + comparison_line(f) + ", more than " + beyond +
+                           " % slower: " + differences_text(c.differences));
     }
     if (failed) return kHistoryGateFailed;
-    std::fprintf(stderr, "ptrun history: gate passed: no series' newest change is shown slower by more than %g %%%s\n",
-                 pct, o.strict ? " (strict: the whole interval)" : "");
+    char said[128];
+    std::snprintf(said, sizeof said, "gate passed: no series' newest change is shown slower by more than %g %%%s", pct,
+                  o.strict ? " (strict: the whole interval)" : "");
+    say("history", said);
     return kHistoryOk;
 }
 
@@ -130,9 +123,8 @@ int history_command(const Arguments& arguments) {
     const std::optional<std::vector<std::string>> names = parse_options(table, arguments.args);
     if (!names) return print_help(help_text(table));
     if (names->empty()) throw UsageError("no results file or folder named");
+    const Target target = output_target(o.output);
     std::string error;
-    Target target;
-    if (!resolve_target(o.out.empty() ? "-" : o.out, target, error)) throw UsageError(error);
     std::vector<std::string> files;
     if (!files_of(*names, files, error)) return bad_input(error);
     History history;
@@ -145,17 +137,16 @@ int history_command(const Arguments& arguments) {
             continue;
         }
         ++history.files_read;
-        analyse(*document);
+        // A history shows rounds alone: no summary, comparison or citation of each file.
+        analyse(*document, kRoundsOnly);
         builder.add(*document, file);
     }
-    for (const auto& skipped : history.skipped) {
-        std::fprintf(stderr, "ptrun history: skipped: %s\n", skipped.second.c_str());
-    }
+    for (const auto& skipped : history.skipped) say("history", "skipped: " + skipped.second);
     if (history.files_read == 0) return bad_input("no results file among the " + std::to_string(files.size()) +
                                                   " files named or found");
     history.duplicates = builder.duplicates();
     history.series = builder.finish();
-    if (!write_output(target, o.format->render(history), error)) return bad_input(error);
+    if (!write_result("history", "the history", target, o.output.format->history(history))) return kHistoryBadInput;
     return o.fail_above ? apply_gate(history, o) : kHistoryOk;
 }
 

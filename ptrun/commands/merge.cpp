@@ -2,6 +2,7 @@
 
 #include "commands/commands.h"
 #include "commands/option_table.h"
+#include "commands/output.h"
 #include "decide/analyse.h"
 #include "model/merge.h"
 #include "model/writer.h"
@@ -23,7 +24,7 @@ OptionTable merge_table(std::string& out) {
 }
 
 int failed(const std::string& message) {
-    std::fprintf(stderr, "ptrun: %s\n", message.c_str());
+    say("merge", message);
     return 2;
 }
 
@@ -54,11 +55,10 @@ int merge_command(const Arguments& arguments) {
     // Written as it is made: the text of a large merge is larger than the document.
     const auto text = [&merged](const TextSink& sink) { write_results(merged, sink); };
     if (!write_output(target, text, error)) return failed(error);
-    std::fprintf(stderr, "ptrun: %s of %s from %s into %s", counted(count.runs, "run").c_str(),
-                 counted(merged.calls.size(), "call").c_str(), counted(merged.hosts.size(), "host").c_str(),
-                 out.c_str());
-    if (count.duplicates > 0) std::fprintf(stderr, " (%zu runs read twice, counted once)", count.duplicates);
-    std::fprintf(stderr, "\n");
+    std::string said = counted(count.runs, "run") + " of " + counted(merged.calls.size(), "call") + " from " +
+                       counted(merged.hosts.size(), "host") + " into " + out;
+    if (count.duplicates > 0) said += " (" + std::to_string(count.duplicates) + " runs read twice, counted once)";
+    say("merge", said);
     return 0;
 }
 

@@ -42,6 +42,7 @@ std::optional<std::vector<std::string>> parse_options(const OptionTable& table, 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") return std::nullopt;
+        if (arg == "--version") throw VersionAsked{};
         if (arg == "--") {
             operands.insert(operands.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
             break;
@@ -75,6 +76,7 @@ std::string help_text(const OptionTable& table) {
                        (table.operands.empty() ? "" : " " + table.operands) + "\n" + table.about + "\nOptions:\n";
     for (const Option& option : table.options) text += help_entry(option_names(option), option.help);
     text += help_entry("-h, --help", "this help");
+    text += help_entry("--version", "ptrun's version line: its version, compiler, flags and target");
     if (!table.exits.empty()) text += "\nExit status:\n";
     for (const ExitStatus& status : table.exits) text += help_entry(status.codes, status.meaning);
     return text;

@@ -17,6 +17,10 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// --version, wherever it stands among a command's options: main prints
+// ptrun's version line and the call ends with 0.
+struct VersionAsked {};
+
 struct Option {
     std::vector<std::string> names;  // "--output", "-o": every spelling it answers to
     std::string value;               // the value's name in the help ("N"); empty for a switch
@@ -40,7 +44,8 @@ struct OptionTable {
 };
 
 // The arguments that are no option, in order (after "--" every argument is
-// one); nothing when --help or -h was asked for. Throws UsageError.
+// one); nothing when --help or -h was asked for. Throws UsageError, or
+// VersionAsked for --version.
 std::optional<std::vector<std::string>> parse_options(const OptionTable& table, const std::vector<std::string>& args);
 
 std::string help_text(const OptionTable& table);

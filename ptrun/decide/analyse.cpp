@@ -100,18 +100,26 @@ void fleet_comparisons(Document& doc) {
 
 }  // namespace
 
-void analyse(Document& doc) {
+void analyse(Document& doc, const Figures& wanted) {
     // Straight from the runs: a copy of them, even of the few fields the figures need, would cost their size again.
     doc.rounds = rounds_of(doc.runs);
-    doc.summary = summarise(doc.runs, doc.rounds);
-    sort_summary(doc);
+    doc.summary.clear();
+    doc.comparisons.clear();
+    doc.standings.clear();
+    doc.reportable_reasons.clear();
+    doc.citation.reset();
     doc.flagged_runs = static_cast<int>(std::count_if(doc.runs.begin(), doc.runs.end(), [](const RunRecord& r) {
         return r.flagged;
     }));
-    doc.comparisons.clear();
-    call_comparisons(doc);
-    fleet_comparisons(doc);
-    add_standings(doc);
+    if (!(wanted.summary || wanted.comparisons || wanted.standings || wanted.reportability)) return;
+    doc.summary = summarise(doc.runs, doc.rounds);
+    sort_summary(doc);
+    if (wanted.comparisons) {
+        call_comparisons(doc);
+        fleet_comparisons(doc);
+    }
+    if (wanted.standings) add_standings(doc);
+    if (!wanted.reportability) return;
     doc.reportable_reasons = reportable_reasons(doc);
     doc.citation = citation(doc);
 }

@@ -195,6 +195,8 @@ bool validated(const Document& doc, const std::string& build) {
     return false;
 }
 
+}  // namespace
+
 Json comparison_json(const ComparisonEntry& e) {
     const SampleComparison& c = e.figures;
     Json differences = Json::array();
@@ -203,7 +205,8 @@ Json comparison_json(const ComparisonEntry& e) {
     for (const ModuleComparison& m : e.modules) {
         modules.push_back({{"module", kModuleNames[m.module]}, {"estimate", m.figures.estimate},
                            {"ratio_low", m.figures.ratio_low}, {"ratio_high", m.figures.ratio_high},
-                           {"p_value", m.figures.p_value}, {"share_of_difference", or_null(m.share)}});
+                           {"p_value", m.figures.p_value}, {"share_of_difference", or_null(m.share)},
+                           {"confidence", m.figures.confidence}, {"decidable", m.figures.decidable}});
     }
     return {{"copies", e.copies},         {"a", e.a},
             {"b", e.b},                   {"n_a", c.n_a},
@@ -218,6 +221,8 @@ Json comparison_json(const ComparisonEntry& e) {
             {"host", e.host},             {"b_host", e.b_host},
             {"modules", modules}};
 }
+
+namespace {
 
 Json call_json(const CallRecord& call) {
     Json j;

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "model/document.h"
 
 namespace ptrun {
@@ -16,5 +18,9 @@ std::string dump(const Document& document);
 // large to hold twice.
 using ResultsSink = std::function<void(const std::string&)>;
 void write_results(const Document& document, const ResultsSink& sink);
+
+// One comparison entry as a results file's `comparison` holds it: `ptrun
+// compare --format json` writes its entries in the same fields.
+nlohmann::ordered_json comparison_json(const ComparisonEntry& entry);
 
 }  // namespace ptrun

@@ -1,12 +1,12 @@
 // CSV: one row per run, and one per host that produced nothing, for spreadsheets.
-#include "present/formats.h"
-
 #include <cstdio>
 #include <map>
 #include <string>
 #include <tuple>
 
+#include "decide/compare.h"
 #include "present/page.h"
+#include "present/text.h"
 
 namespace ptrun {
 
@@ -46,6 +46,8 @@ std::string profile_cells(const RunRecord& run) {
 }  // namespace
 
 std::string csv_field(std::string text, bool is_text) {
+    // A control character would reach whatever shows the cell raw; a newline in quotes is the field's own.
+    text = visible(text, true);
     if (is_text && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos) text = "'" + text;
     if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
     std::string quoted = "\"";
@@ -81,6 +83,33 @@ std::string report_csv(const Document& doc) {
         out += csv_field(call.call_id) + "," + csv_field(call.host) + std::string(19, ',') +
                csv_field(std::string(kNoResults) + " (" + call.no_results_reason.value_or("") + ")") + ",," +
                std::string(kModuleCount * (1 + kEventCount), ',') + "\r\n";
+    }
+    return out;
+}
+
+// A row per comparison entry and one per module of it, each figure in the
+// words every format uses (coverage in percent).
+std::string comparison_csv(const Comparison& comparison) {
+    std::string out = "figure,copies,a,b,n_a,n_b,flagged_a,flagged_b,median_a,median_b,ratio,estimate,ratio_low,"
+                      "ratio_high,coverage_percent,p_value,verdict,share_of_difference\r\n";
+    const auto row = [&out](const std::string& figure, const ComparisonEntry& e, const SampleComparison& c,
+                            const std::string& flagged, const std::string& verdict, const std::string& share) {
+        char coverage[32];
+        std::snprintf(coverage, sizeof coverage, "%.1f", c.confidence * 100);
+        out += joined({csv_field(figure), std::to_string(e.copies), csv_field(e.a), csv_field(e.b),
+                       std::to_string(c.n_a), std::to_string(c.n_b), flagged, csv_number(c.median_a),
+                       csv_number(c.median_b), ratio_text(c.ratio), ratio_text(c.estimate), ratio_text(c.ratio_low),
+                       ratio_text(c.ratio_high), coverage, p_text(c.p_value), csv_field(verdict), share},
+                      ",") +
+               "\r\n";
+    };
+    for (const ComparisonEntry& e : comparison.entries) {
+        const std::string flagged = std::to_string(e.flagged_a) + "," + std::to_string(e.flagged_b);
+        row("rate score", e, e.figures, flagged, verdict_words(e.figures), "");
+        for (const ModuleComparison& m : e.modules) {
+            row(std::string("ms ") + kModuleNames[m.module], e, m.figures, ",", module_verdict_words(m.figures),
+                m.share ? ratio_text(*m.share) : "");
+        }
     }
     return out;
 }

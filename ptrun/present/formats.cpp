@@ -3,21 +3,53 @@
 #include <algorithm>
 #include <array>
 
-#include "present/terminal.h"
-
 namespace ptrun {
+
+// The writers, a file per format (history's in history.cpp); only this table calls them.
+std::string report_markdown(const Document& document);
+std::string comparison_markdown(const Comparison& comparison);
+std::string history_markdown(const History& history);
+std::string terminal_table(const Document& document);
+std::string comparison_terminal(const Comparison& comparison);
+std::string history_terminal(const History& history);
+std::string report_csv(const Document& document);
+std::string comparison_csv(const Comparison& comparison);
+std::string history_csv(const History& history);
+std::string report_html(const Document& document);
+std::string comparison_html(const Comparison& comparison);
+std::string history_html(const History& history);
+std::string report_json(const Document& document);
+std::string comparison_json(const Comparison& comparison);
+std::string history_json(const History& history);
 
 namespace {
 
+// A CSV of runs shows each host's standing, but no comparison and no citation.
+constexpr Figures kRunsAndStanding{true, false, true, false};
+
 constexpr std::array kFormats = {
-    Format{"md", "Markdown tables, the default", report_markdown},
-    Format{"table", "the table a run prints, for a terminal", terminal_table},
-    Format{"csv", "one row per run, for spreadsheets", report_csv},
-    Format{"html", "one self-contained page with SVG charts", report_html},
-    Format{"json", "the merged results file", report_json},
+    Format{"md", "md", "Markdown tables, for a job summary or wherever Markdown is shown", comparison_markdown,
+           report_markdown, history_markdown},
+    Format{"table", "txt", "aligned lines for a terminal", comparison_terminal, terminal_table, history_terminal},
+    Format{"csv", "csv", "rows for spreadsheets: a run each (report), a call each (history), a comparison and a "
+                         "module each (compare)",
+           comparison_csv, report_csv, history_csv, kRunsAndStanding},
+    Format{"html", "html", "one self-contained page with SVG charts", comparison_html, report_html, history_html},
+    Format{"json", "json", "the figures as JSON: the merged results file (report), the series (history), the "
+                           "comparison (compare)",
+           comparison_json, report_json, history_json},
 };
 
 }  // namespace
+
+bool Format::shows(ResultKind kind) const {
+    switch (kind) {
+        case ResultKind::comparison: return comparison != nullptr;
+        case ResultKind::report: return report != nullptr;
+        case ResultKind::history: return history != nullptr;
+    }
+    return false;
+}
 
 std::span<const Format> formats() { return kFormats; }
 

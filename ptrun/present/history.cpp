@@ -9,6 +9,7 @@
 #include "model/figures.h"
 #include "present/page.h"
 #include "present/svg.h"
+#include "present/text.h"
 
 namespace ptrun {
 
@@ -20,12 +21,6 @@ std::string fixed(double value, int decimals) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
-}
-
-std::string percent_of(double ratio) { return fixed((ratio - 1) * 100, 1); }
-
-std::string interval_text(const SampleComparison& c) {
-    return percent_of(c.ratio_low) + " to " + percent_of(c.ratio_high) + " %";
 }
 
 // "2026-11-03" of "2026-11-03T02:00:00Z", or the whole when it is of another form.
@@ -48,35 +43,40 @@ std::vector<std::string> overview_line(const History& history) {
             counted(change_count(history), "change point", "change points")};
 }
 
-// "0.0123", or "< 0.0001" for what four decimals would show as 0.
-std::string p_text(double p) { return p < 0.0001 ? "< 0.0001" : fixed(p, 4); }
+}  // namespace
 
-std::string render_table(const History& history) {
+// Every text from the files shown visibly: a terminal takes no escape sequence from them.
+std::string history_terminal(const History& history) {
     std::string out = "ptrun history: " + joined(overview_line(history)) + "\n";
     for (const Series& s : history.series) {
         const SeriesCall& newest = s.calls.back();
-        out += "\n" + series_text(s) + ": " + counted(s.calls.size(), "call", "calls") + ", " +
+        out += "\n" + visible(series_text(s)) + ": " + counted(s.calls.size(), "call", "calls") + ", " +
                day_of(s.calls.front().started_utc) + " to " + day_of(newest.started_utc) + ", newest median " +
                fixed(newest.median, 2) + (s.changes.empty() ? ", no change point" : "") + "\n";
         for (const SeriesChange& c : s.changes) {
             const SeriesCall& first = s.calls[c.first_call];
             const SampleComparison& f = c.point.comparison;
-            out += "  " + change_size_text(f) + " from call " + first.call_id + " (" + first.started_utc +
-                   "), interval " + interval_text(f) + ", p " + p_text(f.p_value) + ", search p " +
-                   fixed(c.point.split_p, 3) + ": " + differences_text(c.differences) + "\n";
+            out += "  " + change_size_text(f) + " from call " + visible(first.call_id) + " (" +
+                   visible(first.started_utc) + "): " + comparison_line(f) + ", search p " +
+                   fixed(c.point.split_p, 3) + ": " + visible(differences_text(c.differences)) + "\n";
         }
     }
     return out;
 }
 
+namespace {
+
 Table changes_table(const Series& s) {
-    Table table{"Change points", {"first call after", "started", "change", "interval", "p", "search p", "what differs"},
+    Table table{"Change points",
+                {"first call after", "started", "change", "estimate", "interval", "coverage", "p", "search p",
+                 "what differs"},
                 {}};
     for (const SeriesChange& c : s.changes) {
         const SeriesCall& first = s.calls[c.first_call];
         const SampleComparison& f = c.point.comparison;
-        table.rows.push_back({first.call_id, first.started_utc, change_size_text(f), interval_text(f),
-                              p_text(f.p_value), fixed(c.point.split_p, 3), differences_text(c.differences)});
+        table.rows.push_back({first.call_id, first.started_utc, change_size_text(f), ratio_text(f.estimate),
+                              interval_text(f), coverage_text(f), p_text(f.p_value), fixed(c.point.split_p, 3),
+                              differences_text(c.differences)});
     }
     return table;
 }
@@ -127,16 +127,24 @@ std::vector<Section> history_sections(const History& history, bool charts) {
     return sections;
 }
 
-std::string render_markdown(const History& history) {
+}  // namespace
+
+std::string history_markdown(const History& history) {
     return markdown_page("ptrun history", history_sections(history, false));
 }
 
-std::string render_html(const History& history) { return html_page("ptrun history", history_sections(history, true)); }
+std::string history_html(const History& history) {
+    return html_page("ptrun history", history_sections(history, true));
+}
+
+namespace {
 
 std::string csv_number(double value) { return fixed(value, 6); }
 
+}  // namespace
+
 // One row per call; a change's figures on the first call after it.
-std::string render_csv(const History& history) {
+std::string history_csv(const History& history) {
     std::string out = "host,build,copies,call_id,started_utc,file,rounds,median,change_estimate,change_ratio_low,"
                       "change_ratio_high,change_p_value,change_search_p,change_differences\r\n";
     for (const Series& s : history.series) {
@@ -162,13 +170,17 @@ std::string render_csv(const History& history) {
     return out;
 }
 
+namespace {
+
 Json differences_json(const std::vector<Difference>& differences) {
     Json list = Json::array();
     for (const Difference& d : differences) list.push_back({{"what", d.what}, {"before", d.a}, {"after", d.b}});
     return list;
 }
 
-std::string render_json(const History& history) {
+}  // namespace
+
+std::string history_json(const History& history) {
     Json skipped = Json::array();
     for (const auto& [file, why] : history.skipped) skipped.push_back({{"file", file}, {"why", why}});
     Json series = Json::array();
@@ -199,24 +211,6 @@ std::string render_json(const History& history) {
     const Json out = {{"files_read", history.files_read}, {"not_results_files", std::move(skipped)},
                       {"calls_read_twice", history.duplicates}, {"series", std::move(series)}};
     return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
-}
-
-constexpr std::array kHistoryFormats = {
-    HistoryFormat{"md", "Markdown tables, the default", render_markdown},
-    HistoryFormat{"table", "series and change points as lines, for a terminal", render_table},
-    HistoryFormat{"csv", "one row per call, a change's figures on the first call after it", render_csv},
-    HistoryFormat{"html", "one self-contained page with a chart per series", render_html},
-    HistoryFormat{"json", "the series, their calls and their change points", render_json},
-};
-
-}  // namespace
-
-std::span<const HistoryFormat> history_formats() { return kHistoryFormats; }
-
-const HistoryFormat* find_history_format(std::string_view name) {
-    const auto at = std::find_if(kHistoryFormats.begin(), kHistoryFormats.end(),
-                                 [&](const HistoryFormat& f) { return f.name == name; });
-    return at == kHistoryFormats.end() ? nullptr : &*at;
 }
 
 std::string series_text(const Series& s) { return s.host + ", " + s.build + ", " + copies_text(s.copies); }

@@ -1,25 +1,15 @@
-// `ptrun history` in every format report has: the series of calls, their
-// change points and what changed at each, as a terminal table, Markdown,
-// CSV, an HTML page with a chart per series, or JSON.
+// `ptrun history` in every format of the table (formats.h): the series of
+// calls, their change points and what changed at each, as a terminal table,
+// Markdown, CSV, an HTML page with a chart per series, or JSON; the writers
+// are reached through that table, these texts also by the gate's messages.
 #pragma once
 
-#include <span>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "decide/history.h"
 
 namespace ptrun {
-
-struct HistoryFormat {
-    std::string_view name;  // as --format takes it, the same names as report's
-    std::string_view help;
-    std::string (*render)(const History&);
-};
-
-// The default first: md, then table, csv, html, json.
-std::span<const HistoryFormat> history_formats();
-const HistoryFormat* find_history_format(std::string_view name);
 
 // "host, build, 1 copy"
 std::string series_text(const Series& series);

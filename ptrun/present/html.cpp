@@ -1,6 +1,4 @@
 // HTML: the page with its charts, one self-contained file that fetches nothing.
-#include "present/formats.h"
-
 #include <string>
 
 #include "present/page.h"
@@ -70,5 +68,9 @@ std::string html_page(const std::string& title, const std::vector<Section>& sect
 }
 
 std::string report_html(const Document& doc) { return html_page("ptrun report", sections_of(doc, true)); }
+
+std::string comparison_html(const Comparison& comparison) {
+    return html_page("ptrun compare", comparison_sections(comparison, true));
+}
 
 }  // namespace ptrun

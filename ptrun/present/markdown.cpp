@@ -1,18 +1,18 @@
 // Markdown: the page as tables, readable as plain text and wherever Markdown is shown.
-#include "present/formats.h"
-
 #include <string>
 
 #include "present/page.h"
+#include "present/text.h"
 
 namespace ptrun {
 
 namespace {
 
-// A Markdown cell: one line, no column break, no markup taken as HTML.
+// A Markdown cell: one line, no column break, no markup taken as HTML, no
+// control character.
 std::string md_cell(const std::string& text) {
     std::string out;
-    for (const char c : text) {
+    for (const char c : visible(text, true)) {
         if (c == '|' || c == '\\' || c == '*' || c == '_' || c == '`' || c == '[' || c == ']') out += '\\';
         if (c == '<') {
             out += "&lt;";
@@ -50,5 +50,9 @@ std::string markdown_page(const std::string& title, const std::vector<Section>& 
 }
 
 std::string report_markdown(const Document& doc) { return markdown_page("ptrun report", sections_of(doc, false)); }
+
+std::string comparison_markdown(const Comparison& comparison) {
+    return markdown_page("ptrun compare", comparison_sections(comparison, false));
+}
 
 }  // namespace ptrun

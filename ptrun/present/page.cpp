@@ -9,6 +9,7 @@
 #include "decide/analyse.h"
 #include "model/model.h"
 #include "present/svg.h"
+#include "present/text.h"
 
 namespace ptrun {
 
@@ -135,24 +136,21 @@ Table summary_table(const std::vector<const SummaryFigure*>& summary) {
     return table;
 }
 
-std::string interval_text(const SampleComparison& c) {
-    return number_text(c.ratio_low, 3) + " to " + number_text(c.ratio_high, 3) + " (" + percent(c.confidence) + ")";
-}
-
 Table comparison_table(const std::vector<const ComparisonEntry*>& entries) {
     Table table{"Builds compared (B against A)",
                 {"copies", "A", "B", "n", "flagged", "median A", "median B", "ratio of medians", "estimate",
-                 "interval", "p", "verdict"},
+                 "interval", "coverage", "p", "verdict", "differences"},
                 {}};
     for (const ComparisonEntry* e : entries) {
         const SampleComparison& c = e->figures;
-        std::string verdict = verdict_text(c.verdict);
-        for (const Difference& d : e->differences) verdict += "; " + d.what + ": " + d.a + " / " + d.b;
+        std::vector<std::string> differences;
+        for (const Difference& d : e->differences) differences.push_back(d.what + ": " + d.a + " / " + d.b);
         table.rows.push_back({std::to_string(e->copies), e->a, e->b,
                               std::to_string(c.n_a) + " / " + std::to_string(c.n_b),
                               std::to_string(e->flagged_a) + " / " + std::to_string(e->flagged_b),
-                              number_text(c.median_a), number_text(c.median_b), number_text(c.ratio, 3),
-                              number_text(c.estimate, 3), interval_text(c), number_text(c.p_value, 4), verdict});
+                              number_text(c.median_a), number_text(c.median_b), ratio_text(c.ratio),
+                              ratio_text(c.estimate), interval_text(c), coverage_text(c), p_text(c.p_value),
+                              verdict_words(c), joined(differences, "; ")});
     }
     return table;
 }
@@ -178,8 +176,9 @@ Table module_table(const std::vector<const SummaryFigure*>& summary) {
 
 Table module_comparison_table(const std::vector<const ComparisonEntry*>& entries) {
     Table table{"Modules compared (B's time over A's: above 1, B takes longer)",
-                {"copies", "A", "B", "module", "ms A", "ms B", "estimate", "interval", "p", "share of difference",
-                 "instructions A", "instructions B", "cycles per instruction A", "cycles per instruction B"},
+                {"copies", "A", "B", "module", "ms A", "ms B", "estimate", "interval", "coverage", "p", "verdict",
+                 "share of difference", "instructions A", "instructions B", "cycles per instruction A",
+                 "cycles per instruction B"},
                 {}};
     const auto shown = [](const std::optional<double>& value, int decimals) {
         return value ? number_text(*value, decimals) : std::string();
@@ -188,8 +187,9 @@ Table module_comparison_table(const std::vector<const ComparisonEntry*>& entries
         for (const ModuleComparison& m : e->modules) {
             const SampleComparison& c = m.figures;
             table.rows.push_back({std::to_string(e->copies), e->a, e->b, kModuleNames[m.module],
-                                  number_text(c.median_a, 4), number_text(c.median_b, 4), number_text(c.estimate, 3),
-                                  interval_text(c), number_text(c.p_value, 4), m.share ? percent(*m.share) : "",
+                                  number_text(c.median_a, 4), number_text(c.median_b, 4), ratio_text(c.estimate),
+                                  interval_text(c), coverage_text(c), p_text(c.p_value), module_verdict_words(c),
+                                  m.share ? percent(*m.share) : "",
                                   shown(m.instructions_a, 0), shown(m.instructions_b, 0), shown(m.cpi_a, 3),
                                   shown(m.cpi_b, 3)});
         }
@@ -210,6 +210,22 @@ Table flagged_table(const std::vector<const RunRecord*>& runs) {
 
 std::string series_name(const std::string& build, int copies) { return build + ", " + copies_text(copies); }
 
+// Each module's ratio of the comparisons.
+void modules_compared_chart(Section& section, const std::vector<const ComparisonEntry*>& entries) {
+    std::vector<Row> rows;
+    for (const ComparisonEntry* e : entries) {
+        for (const ModuleComparison& m : e->modules) {
+            rows.push_back({std::string(kModuleNames[m.module]) + ", " + e->b + " / " + e->a + ", " +
+                                copies_text(e->copies),
+                            0, m.figures.estimate, m.figures.ratio_low, m.figures.ratio_high,
+                            m.share ? percent(*m.share) + " of it" : ""});
+        }
+    }
+    if (!rows.empty()) {
+        section.charts.emplace_back("Modules compared", svg_rows("B's time over A's, with its interval", rows, 1.0));
+    }
+}
+
 // Where the unit's time goes per build, and each module's ratio of a
 // comparison.
 void module_charts(Section& section, const HostPart& part) {
@@ -222,18 +238,7 @@ void module_charts(Section& section, const HostPart& part) {
     section.charts.emplace_back("Time per work unit by module",
                                 svg_stacked("milliseconds per work unit", {kModuleNames.begin(), kModuleNames.end()},
                                             bars));
-    std::vector<Row> rows;
-    for (const ComparisonEntry* e : part.comparisons) {
-        for (const ModuleComparison& m : e->modules) {
-            rows.push_back({std::string(kModuleNames[m.module]) + ", " + e->b + " / " + e->a + ", " +
-                                copies_text(e->copies),
-                            0, m.figures.estimate, m.figures.ratio_low, m.figures.ratio_high,
-                            m.share ? percent(*m.share) + " of it" : ""});
-        }
-    }
-    if (!rows.empty()) {
-        section.charts.emplace_back("Modules compared", svg_rows("B's time over A's, with its interval", rows, 1.0));
-    }
+    modules_compared_chart(section, part.comparisons);
 }
 
 // The charts of one host: its runs, and its summary per build.
@@ -266,7 +271,7 @@ void host_charts(Section& section, const HostPart& part) {
     for (const ComparisonEntry* e : part.comparisons) {
         const SampleComparison& c = e->figures;
         rows.push_back({e->b + " / " + e->a + ", " + copies_text(e->copies), 0, c.estimate, c.ratio_low,
-                        c.ratio_high, verdict_text(c.verdict)});
+                        c.ratio_high, verdict_words(c)});
     }
     if (!rows.empty()) {
         section.charts.emplace_back("Builds compared",
@@ -299,9 +304,8 @@ Section fleet_section(const Document& doc, bool charts) {
             std::string against, verdict;
             if (const ComparisonEntry* e = against_first(doc, s.host, s.build, copies); e != nullptr) {
                 const SampleComparison& c = e->figures;
-                against = number_text(c.estimate, 3) + " (" + number_text(c.ratio_low, 3) + " to " +
-                          number_text(c.ratio_high, 3) + ")";
-                verdict = verdict_text(c.verdict);
+                against = ratio_text(c.estimate) + " (" + interval_text(c) + " at " + coverage_text(c) + ")";
+                verdict = verdict_words(c);
             }
             table.rows.push_back({s.host, s.build, std::to_string(s.copies), std::to_string(s.rounds),
                                   number_text(s.median), number_text(s.min), number_text(s.max),
@@ -378,6 +382,36 @@ Section host_section(const Document& doc, const Host& host, const HostPart& part
 }
 
 }  // namespace
+
+std::vector<Section> comparison_sections(const Comparison& comparison, bool charts) {
+    Section overview{"Builds compared", {}, {}, {}};
+    for (const ComparedBuild& build : comparison.builds) {
+        add_fact(overview, build.role, build.file + ": build " + build.id + " on " + build.host + "; " + build.line +
+                                           "; sha256 " + build.sha256);
+    }
+    for (const std::string& note : comparison.notes) add_fact(overview, "note", note);
+    if (comparison.one_call) add_fact(overview, "builds of one call", "differences between them are meant");
+    if (comparison.exclude_flagged) add_fact(overview, "rounds with a flagged run", "left out (--exclude-flagged)");
+    add_fact(overview, "estimate", "B against A: the median of the ratios of all pairs of rounds, with the interval "
+                                   "the rank-sum test inverts and the coverage that interval has");
+    add_fact(overview, "gate", joined(gate_lines(comparison), "; "));
+    std::vector<const ComparisonEntry*> entries;
+    for (const ComparisonEntry& entry : comparison.entries) entries.push_back(&entry);
+    for (Table table : {comparison_table(entries), module_comparison_table(entries)}) {
+        if (!table.rows.empty()) overview.tables.push_back(std::move(table));
+    }
+    if (charts) {
+        std::vector<Row> rows;
+        for (const ComparisonEntry* e : entries) {
+            const SampleComparison& c = e->figures;
+            rows.push_back({e->b + " / " + e->a + ", " + copies_text(e->copies), 0, c.estimate, c.ratio_low,
+                            c.ratio_high, verdict_words(c)});
+        }
+        overview.charts.emplace_back("Builds compared", svg_rows("estimate of B over A, with its interval", rows, 1.0));
+        modules_compared_chart(overview, entries);
+    }
+    return {overview};
+}
 
 std::vector<Section> sections_of(const Document& doc, bool charts) {
     std::vector<Section> sections{overview_of(doc)};

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "decide/compare.h"
 #include "model/document.h"
 
 namespace ptrun {
@@ -30,6 +31,8 @@ struct Section {
 // that draws them asks for them.
 std::vector<Section> sections_of(const Document& document, bool charts);
 
+// A comparison as a page: the builds, the gate, B against A and by module.
+std::vector<Section> comparison_sections(const Comparison& comparison, bool charts);
 // The sections as a Markdown document, and as a self-contained HTML page
 // with their charts, under the title.
 std::string markdown_page(const std::string& title, const std::vector<Section>& sections);

@@ -6,8 +6,10 @@
 #include <set>
 #include <string>
 
+#include "decide/compare.h"
 #include "decide/levels.h"
 #include "present/page.h"
+#include "present/text.h"
 
 namespace ptrun {
 
@@ -31,6 +33,9 @@ namespace {
     va_end(again);
 }
 
+// A text from input as the terminal may show it.
+std::string vis(const std::string& text) { return visible(text); }
+
 std::string flags_of(const RunRecord& run) {
     std::string flags = run.low_share ? "share" : "";
     if (run.speed_changed) flags += flags.empty() ? "speed" : ",speed";
@@ -51,29 +56,19 @@ std::string environment_line(const Environment& environment) {
     return line;
 }
 
-// The verdict with the estimate it rests on: "slower by 2.1 %".
-std::string verdict_words(const SampleComparison& c) {
-    char text[64];
-    if (c.verdict == Verdict::faster || c.verdict == Verdict::slower) {
-        std::snprintf(text, sizeof text, "%s by %.1f %%", verdict_text(c.verdict), std::fabs(c.estimate - 1) * 100);
-        return text;
-    }
-    return verdict_text(c.verdict);
-}
-
 void machine_lines(std::string& to, const Host& host) {
     if (!host.machine) return;
     const Machine& machine = *host.machine;
-    appendf(to, "processor     %s, %ld online\n", or_unknown(machine.processor).c_str(), machine.online);
+    appendf(to, "processor     %s, %ld online\n", vis(or_unknown(machine.processor)).c_str(), machine.online);
     if (!machine.emulator.empty()) {
         appendf(to, "emulator      %s: measured under an emulator, the scores say nothing of this machine\n",
-                machine.emulator.c_str());
+                vis(machine.emulator).c_str());
     }
-    appendf(to, "kernel        %s\n", machine.kernel.c_str());
+    appendf(to, "kernel        %s\n", vis(machine.kernel).c_str());
     appendf(to, "memory        %.1f GiB\n", static_cast<double>(machine.memory_bytes) / (1024.0 * 1024 * 1024));
-    appendf(to, "governor      %s\n", machine.governor.c_str());
+    appendf(to, "governor      %s\n", vis(machine.governor).c_str());
     if (host.environment_recorded) {
-        appendf(to, "environment   %s\n", environment_line(machine.environment).c_str());
+        appendf(to, "environment   %s\n", vis(environment_line(machine.environment)).c_str());
     }
     appendf(to, "load average  %.2f %.2f %.2f before the first run\n\n", machine.load[0], machine.load[1],
             machine.load[2]);
@@ -92,8 +87,8 @@ struct Columns {
         return text;
     }
     void row(std::string& to, const std::string& host, const std::string& build) const {
-        if (host_width > 0) appendf(to, "%-*s  ", host_width, host.c_str());
-        if (builds) appendf(to, "%5s  ", build.c_str());
+        if (host_width > 0) appendf(to, "%-*s  ", host_width, vis(host).c_str());
+        if (builds) appendf(to, "%5s  ", vis(build).c_str());
     }
 };
 
@@ -109,12 +104,12 @@ Columns columns_of(const Document& doc) {
 
 void run_lines(std::string& to, const Document& doc, const Columns& columns) {
     appendf(to, "%scopies  round  copy  cpu       score  wall s   share  invol. switches  flags\n",
-            columns.head().c_str());
+            vis(columns.head()).c_str());
     for (const RunRecord& run : doc.runs) {
         columns.row(to, run.host, run.build);
         appendf(to, "%6d  %5d  %4d  %3d  %10.2f  %6.1f  %5.1f %%  %15lld  %s\n", run.copies, run.round,
                 run.copy, run.cpu, run.score.value_or(0), run.wall_s, run.share * 100.0,
-                run.involuntary_switches, flags_of(run).c_str());
+                run.involuntary_switches, vis(flags_of(run)).c_str());
     }
     for (const RoundFigure& round : doc.rounds) {
         if (round.copies < 2) continue;
@@ -123,7 +118,7 @@ void run_lines(std::string& to, const Document& doc, const Columns& columns) {
                 round.warmup ? " (warm-up)" : "");
     }
     appendf(to, "\n%scopies  runs      median         min         max      cv  scaling  flagged\n",
-            columns.head().c_str());
+            vis(columns.head()).c_str());
     for (const SummaryFigure& s : doc.summary) {
         char efficiency[16] = "";
         if (s.efficiency) std::snprintf(efficiency, sizeof efficiency, "%5.1f %%", *s.efficiency * 100);
@@ -148,21 +143,23 @@ std::string optional_figure(const char* format, const std::optional<double>& val
 }
 
 // Which modules carry the difference: each one's milliseconds per unit on
-// either side, B's time over A's by the score's test, and its share of the
-// difference; with counters, whether B runs more instructions or the same
-// ones more slowly.
+// either side, B's time over A's by the score's test with the coverage its
+// interval has, the verdict, and its share of the difference; with counters,
+// whether B runs more instructions or the same ones more slowly.
 void module_lines(std::string& to, const ComparisonEntry& entry, const std::string& a, const std::string& b) {
     appendf(to, "\n%s against %s by module, %s: milliseconds per work unit (medians of the rounds), B's time over "
-                "A's\n(estimate and interval; above 1: B takes longer), p, the module's share of the difference\n",
-            b.c_str(), a.c_str(), copies_text(entry.copies).c_str());
+                "A's\n(estimate and interval; above 1: B takes longer), the coverage the interval has, p, the "
+                "verdict (at %d %% or more), the module's share of the difference\n",
+            vis(b).c_str(), vis(a).c_str(), copies_text(entry.copies).c_str(), kConfidencePercent);
     const bool counted = std::any_of(entry.modules.begin(), entry.modules.end(),
                                      [](const ModuleComparison& m) { return m.instructions_a.has_value(); });
-    appendf(to, "module         ms a      ms b  estimate  interval            p    share%s\n",
-            counted ? "     instr a     instr b  cpi a  cpi b" : "");
+    appendf(to, "module         ms a      ms b  estimate  interval            coverage         p  %-26s  share%s\n",
+            "verdict", counted ? "     instr a     instr b  cpi a  cpi b" : "");
     for (const ModuleComparison& m : entry.modules) {
         const SampleComparison& c = m.figures;
-        appendf(to, "%-9s  %8.4f  %8.4f  %8.4f  %6.4f-%6.4f  %6.4f  %7s", kModuleNames[m.module], c.median_a,
-                c.median_b, c.estimate, c.ratio_low, c.ratio_high, c.p_value,
+        appendf(to, "%-9s  %8.4f  %8.4f  %8s  %-18s  %7s  %8s  %-26s  %7s", kModuleNames[m.module], c.median_a,
+                c.median_b, ratio_text(c.estimate).c_str(), interval_text(c).c_str(), coverage_text(c).c_str(),
+                p_text(c.p_value).c_str(), module_verdict_words(c).c_str(),
                 (m.share ? optional_figure("%.1f", *m.share * 100) + " %" : std::string("-")).c_str());
         if (counted) {
             appendf(to, "  %10s  %10s  %5s  %5s", optional_figure("%.0f", m.instructions_a).c_str(),
@@ -185,7 +182,7 @@ void module_summary_lines(std::string& to, const Document& doc) {
             appendf(to, "        sum\n");
             said = true;
         }
-        appendf(to, "%-10s %5s  %6d", doc.hosts.size() > 1 ? s.host.c_str() : "", s.build.c_str(), s.copies);
+        appendf(to, "%-10s %5s  %6d", doc.hosts.size() > 1 ? vis(s.host).c_str() : "", vis(s.build).c_str(), s.copies);
         double sum = 0;
         for (double ms : *s.module_ms) {
             appendf(to, "  %9.4f", ms);
@@ -204,26 +201,27 @@ void comparison_lines(std::string& to, const std::vector<ComparisonEntry>& entri
         const std::string b = side_name(entry.b_host, entry.b, hosts.size() > 1);
         if (!said.emplace(a, b).second) continue;
         for (const Difference& d : entry.differences) {
-            appendf(to, "!! %s and %s differ in %s:\n!!   %-4s %s\n!!   %-4s %s\n", a.c_str(), b.c_str(),
-                    d.what.c_str(), a.c_str(), d.a.c_str(), b.c_str(), d.b.c_str());
+            appendf(to, "!! %s and %s differ in %s:\n!!   %-4s %s\n!!   %-4s %s\n", vis(a).c_str(), vis(b).c_str(),
+                    vis(d.what).c_str(), vis(a).c_str(), vis(d.a).c_str(), vis(b).c_str(), vis(d.b).c_str());
         }
     }
     appendf(to, "\nB against A: the estimate (median of the ratios of all pairs of rounds) with its interval and "
                 "the coverage it has,\nthe ratio of medians, the two-sided rank-sum test; flagged: rounds with a "
                 "flagged run, A/B\n");
-    appendf(to, "a     b     copies     runs  flagged    median a    median b  medians  estimate  interval       "
-                "coverage       p  verdict\n");
+    appendf(to, "a     b     copies     runs  flagged    median a    median b  medians  estimate  interval          "
+                "  coverage         p  verdict\n");
     bool too_few = false;
     for (const ComparisonEntry& entry : entries) {
         const SampleComparison& c = entry.figures;
         too_few = too_few || !c.decidable;
         const std::string runs = std::to_string(c.n_a) + "/" + std::to_string(c.n_b);
         const std::string flagged = std::to_string(entry.flagged_a) + "/" + std::to_string(entry.flagged_b);
-        appendf(to, "%-4s  %-4s  %6d  %7s  %7s  %10.2f  %10.2f  %7.4f  %8.4f  %6.4f-%6.4f  %6.1f %%  %6.4f  %s\n",
-                side_name(entry.host, entry.a, hosts.size() > 1).c_str(),
-                side_name(entry.b_host, entry.b, hosts.size() > 1).c_str(), entry.copies, runs.c_str(),
-                flagged.c_str(), c.median_a, c.median_b, c.ratio, c.estimate, c.ratio_low, c.ratio_high,
-                c.confidence * 100, c.p_value, verdict_words(c).c_str());
+        appendf(to, "%-4s  %-4s  %6d  %7s  %7s  %10.2f  %10.2f  %7.4f  %8s  %-18s  %7s  %8s  %s\n",
+                vis(side_name(entry.host, entry.a, hosts.size() > 1)).c_str(),
+                vis(side_name(entry.b_host, entry.b, hosts.size() > 1)).c_str(), entry.copies, runs.c_str(),
+                flagged.c_str(), c.median_a, c.median_b, c.ratio, ratio_text(c.estimate).c_str(),
+                interval_text(c).c_str(), coverage_text(c).c_str(), p_text(c.p_value).c_str(),
+                verdict_words(c).c_str());
     }
     for (const ComparisonEntry& entry : entries) {
         if (entry.modules.empty()) continue;
@@ -238,10 +236,17 @@ void comparison_lines(std::string& to, const std::vector<ComparisonEntry>& entri
 
 }  // namespace
 
-void print_comparison(std::FILE* to, const std::vector<ComparisonEntry>& entries) {
-    std::string text;
-    comparison_lines(text, entries);
-    std::fputs(text.c_str(), to);
+// The builds compared, what differs between them, and B against A.
+std::string comparison_terminal(const Comparison& comparison) {
+    std::string to;
+    for (const ComparedBuild& build : comparison.builds) {
+        appendf(to, "%-4s %s: build %s on %s\n     %s\n     sha256 %s\n", vis(build.role).c_str(),
+                vis(build.file).c_str(), vis(build.id).c_str(), vis(build.host).c_str(), vis(build.line).c_str(),
+                vis(build.sha256).c_str());
+    }
+    comparison_lines(to, comparison.entries);
+    if (comparison.exclude_flagged) appendf(to, "rounds with a flagged run left out (--exclude-flagged)\n");
+    return to;
 }
 
 std::string terminal_table(const Document& doc) {
@@ -249,14 +254,14 @@ std::string terminal_table(const Document& doc) {
     const bool several = doc.builds.size() > 1;
     for (const Build& build : doc.builds) {
         const std::string prefix = several ? build.id + " " : "";
-        appendf(to, "%-14s%s\n", (prefix + "pt").c_str(), build.path.c_str());
-        appendf(to, "%-14s%s\n", (prefix + "sha256").c_str(), build.sha256.c_str());
-        appendf(to, "%-14s%s\n", (prefix + "build").c_str(), build.line.c_str());
-        appendf(to, "%-14s%s: %s\n", (prefix + "validated").c_str(), build.validated ? "yes" : "NO",
-                build.validation.c_str());
+        appendf(to, "%-14s%s\n", vis(prefix + "pt").c_str(), vis(build.path).c_str());
+        appendf(to, "%-14s%s\n", vis(prefix + "sha256").c_str(), vis(build.sha256).c_str());
+        appendf(to, "%-14s%s\n", vis(prefix + "build").c_str(), vis(build.line).c_str());
+        appendf(to, "%-14s%s: %s\n", vis(prefix + "validated").c_str(), build.validated ? "yes" : "NO",
+                vis(build.validation).c_str());
     }
     for (const Host& host : doc.hosts) {
-        if (doc.hosts.size() > 1) appendf(to, "host          %s\n", host.id.c_str());
+        if (doc.hosts.size() > 1) appendf(to, "host          %s\n", vis(host.id).c_str());
         machine_lines(to, host);
     }
     run_lines(to, doc, columns_of(doc));
@@ -269,7 +274,7 @@ std::string terminal_table(const Document& doc) {
         appendf(to, "\nstanding among the hosts of the same processor and build line:\n");
         for (const HostStanding& s : doc.standings) {
             appendf(to, "  %-16s %-4s %-10s median %10.2f  percentile %3.0f of %zu  %.3f of their median%s\n",
-                    s.host.c_str(), s.build.c_str(), copies_text(s.copies).c_str(), s.median, s.percentile,
+                    vis(s.host).c_str(), vis(s.build).c_str(), vis(copies_text(s.copies)).c_str(), s.median, s.percentile,
                     s.group_size, s.ratio_to_group_median, s.outlier ? "  SLOW FOR ITS KIND" : "");
         }
     }
@@ -279,8 +284,8 @@ std::string terminal_table(const Document& doc) {
             if (!said) appendf(to, "\npt said:\n");
             said = true;
             const std::string build = several ? "build " + run.build + ", " : "";
-            appendf(to, "  %scopies %d, round %d, copy %d: %s\n", build.c_str(), run.copies, run.round, run.copy,
-                    message.c_str());
+            appendf(to, "  %scopies %d, round %d, copy %d: %s\n", vis(build).c_str(), run.copies, run.round, run.copy,
+                    vis(message).c_str());
         }
     }
     if (doc.flagged_runs > 0) {
@@ -290,8 +295,8 @@ std::string terminal_table(const Document& doc) {
                 doc.flagged_runs, doc.runs.size());
     }
     const std::string reasons = joined(doc.reportable_reasons, "; ");
-    appendf(to, "\nreportable    %s\n", reasons.empty() ? "yes" : ("no: " + reasons).c_str());
-    if (doc.citation) appendf(to, "citation      %s\n", doc.citation->c_str());
+    appendf(to, "\nreportable    %s\n", reasons.empty() ? "yes" : vis("no: " + reasons).c_str());
+    if (doc.citation) appendf(to, "citation      %s\n", vis(*doc.citation).c_str());
     return to;
 }
 

@@ -25,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ptrun::analyse(merged);  // as merge and report do
         // A merged file, which leaves fields out at their defaults, reads back too.
         if (!ptrun::parse_results(ptrun::dump(merged), "merged", error)) __builtin_trap();
-        (void)ptrun::report_markdown(merged);
-        (void)ptrun::report_html(merged);
-        (void)ptrun::report_csv(merged);
+        (void)ptrun::find_format("md")->report(merged);
+        (void)ptrun::find_format("html")->report(merged);
+        (void)ptrun::find_format("csv")->report(merged);
     } catch (const ptrun::MergeConflict&) {
         // A file that gives one run twice with different contents: refused, as it should be.
     }

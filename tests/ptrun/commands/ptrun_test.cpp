@@ -84,8 +84,8 @@ std::set<std::string> help_options(const std::string& help) {
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind("  -", 0) == 0) found.merge(options_in(line.substr(0, line.find("   ", 2))));
     }
-    found.erase("-h");
-    found.erase("--help");
+    // Every command takes these; the manual says so once.
+    for (const char* everywhere : {"-h", "--help", "--version"}) found.erase(everywhere);
     return found;
 }
 

@@ -230,7 +230,7 @@ TEST(PtrunHistory, EveryReportFormatMarksTheHostSlowForItsKind) {
              {"table", "percentile  10 of 5  0.898 of their median  SLOW FOR ITS KIND"},
              {"csv", ",10,true,"},
              {"html", "<td>slow for its kind</td>"}}) {
-        const std::string text = ptrun::find_format(format)->render(merged);
+        const std::string text = ptrun::find_format(format)->report(merged);
         EXPECT_NE(text.find(mark), std::string::npos) << format << text;
     }
 }
