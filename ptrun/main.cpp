@@ -3,6 +3,7 @@
 // scores with their spread; compares, reports and merges what it wrote. This
 // file is the table of its commands, and the one place a call ends.
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,11 @@ int main(int argc, char** argv) {
         const std::string who = named.empty() ? "ptrun" : "ptrun " + named;
         std::fprintf(stderr, "%s: %s (%s --help lists the options)\n", who.c_str(), ptrun::visible(e.what()).c_str(),
                      who.c_str());
+        return 2;
+    } catch (const std::exception& e) {
+        // A fault of ptrun's own, not of the input, which is checked where it is read: said, never an abort.
+        std::fprintf(stderr, "%s: cannot go on: %s\n", named.empty() ? "ptrun" : ("ptrun " + named).c_str(),
+                     ptrun::visible(e.what()).c_str());
         return 2;
     }
 }

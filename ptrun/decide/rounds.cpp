@@ -97,10 +97,15 @@ struct ModuleSum {
         ++copies;
         for (std::size_t m = 0; m < kModuleCount; ++m) sum[m] += (*figures)[m];
     }
+    // None where a copy lacks them, or where the sum of figures the reader
+    // took as finite is not: such a round stays out of the module figures.
     std::optional<ModuleFigures> mean(int of) const {
         if (copies != of) return std::nullopt;
         ModuleFigures mean = sum;
-        for (double& figure : mean) figure /= of;
+        for (double& figure : mean) {
+            if (!std::isfinite(figure)) return std::nullopt;
+            figure /= of;
+        }
         return mean;
     }
 };

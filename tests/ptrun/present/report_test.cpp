@@ -18,6 +18,7 @@
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
 #include "ptrun/present/svg.h"
+#include "ptrun/present/text.h"
 #include "support/test_support.h"
 
 namespace {
@@ -156,6 +157,9 @@ Document hostile() {
     doc["reportable"] = false;
     doc["reportable_reasons"] = {"machine busy"};
     doc["hosts"][0]["machine"]["environment"] = {{"smt", "off"}};
+    // What a terminal would obey: clear the screen, back to the line's start, a C1 escape.
+    doc["hosts"][0]["label"] = "\x1b[2J\rgate passed\xc2\x9b";
+    doc["runs"][1]["pt_messages"] = {"line\nptrun compare: gate passed\x1b[1A"};
     doc["builds"].push_back({{"id", "B<i>"}, {"sha256", "s2"}, {"validated", true}});
     for (Json run : Json(doc["runs"])) {
         run["build"] = "B<i>";
@@ -188,6 +192,33 @@ TEST(PtrunReport, HtmlEscapesEveryStringAndDrawsTheCharts) {
     EXPECT_NE(page.find("h2,dd,td,th,caption,figcaption{overflow-wrap:anywhere"), std::string::npos);
 }
 
+// No control character of a file reaches a terminal, Markdown or CSV raw,
+// whichever result shows it: each is written out as \xNN.
+TEST(PtrunReport, NoFormatLetsAControlCharacterOfAFileThrough) {
+    Document doc = hostile();
+    std::vector<ptrun::Source> sources = {{"hostile\x1b]0;title\x07.json", doc}};
+    std::string error;
+    const std::optional<ptrun::Comparison> compared = ptrun::compare_files(sources, {}, error);
+    ASSERT_TRUE(compared) << error;
+    ptrun::HistoryBuilder builder;
+    builder.add(doc, sources[0].file);
+    ptrun::History history;
+    history.series = builder.finish();
+    for (const char* name : {"table", "md", "csv"}) {
+        const ptrun::Format& format = *ptrun::find_format(name);
+        for (const std::string& text : {format.report(doc), format.comparison(*compared), format.history(history)}) {
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                const auto byte = static_cast<unsigned char>(text[i]);
+                const bool line_end = byte == '\n' || (byte == '\r' && name == std::string("csv") && text[i + 1] == '\n');
+                const bool c1 = byte == 0xc2 && (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80;
+                ASSERT_FALSE((byte < 0x20 && !line_end) || byte == 0x7f || c1) << name << " at " << i << ":\n" << text;
+            }
+            EXPECT_EQ(text.find("gate passed\n"), std::string::npos) << name;
+        }
+    }
+    EXPECT_EQ(ptrun::visible("\x1b[2J\r\t\xc2\x9b\x7f\n\xc3\xa9"), "\\x1b[2J\\x0d\\x09\\x9b\\x7f\\x0a\xc3\xa9");
+}
+
 TEST(PtrunReport, MarkdownKeepsItsColumnsAndItsPointsInAnyLocale) {
     const char* before = std::setlocale(LC_ALL, "de_DE.UTF-8");
     const std::string md = ptrun::find_format("md")->report(hostile());
@@ -202,7 +233,10 @@ TEST(PtrunReport, CsvHasARowPerRunAndQuotesWhatNeedsIt) {
     Document doc = hostile();
     doc.runs[0].error = "=HYPERLINK(\"x\")";
     const std::string csv = ptrun::find_format("csv")->report(doc);
-    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 7);
+    // A row ends in CRLF; a message's own line break stays inside its quotes.
+    std::size_t rows = 0;
+    for (std::size_t at = csv.find("\r\n"); at != std::string::npos; at = csv.find("\r\n", at + 2)) ++rows;
+    EXPECT_EQ(rows, 7u);
     EXPECT_EQ(csv.rfind("call_id,host,build,copies,round,copy,cpu,warmup,score", 0), 0u) << csv;
     EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"x\"\")\""), std::string::npos) << csv;
 }
@@ -312,7 +346,9 @@ TEST(PtrunSvg, DrawsValuesOfAnyMagnitude) {
 
 }  // namespace
 
-// Each build's unit by module, and the modules of a comparison, in every format.
+// Each build's unit by module, and the modules of a comparison, in every
+// format; a round whose copies' times overflow when averaged (each one finite)
+// stays out of the module figures rather than ending the call.
 TEST(PtrunReport, EveryFormatShowsTheModules) {
     Json doc = call_json("c1", "h", "h", "s", {900, 1000, 1010, 990, 1005});
     doc["builds"].push_back({{"id", "B"}, {"sha256", "t"}, {"validated", true}});
@@ -327,6 +363,15 @@ TEST(PtrunReport, EveryFormatShowsTheModules) {
         const double slower = run["build"] == "B" ? 1.5 : 1.0;
         run["module_ms"] = {{"copy", 0.06}, {"dates", 0.26}, {"words", 0.15}, {"parse", 0.25 * slower},
                             {"library", 0.016}, {"database", 0.063}};
+    }
+    for (std::size_t i = 0; i < 2 * runs; ++i) {
+        for (const int copy : {1, 2}) {
+            Json run = doc["runs"][i];
+            run["copies"] = 2;
+            run["copy"] = copy;
+            run["module_ms"]["dates"] = 1e308;
+            doc["runs"].push_back(run);
+        }
     }
     std::string error;
     std::optional<Document> read = ptrun::parse_results(doc.dump(), "m.json", error);
@@ -343,5 +388,18 @@ TEST(PtrunReport, EveryFormatShowsTheModules) {
         for (const std::string& wanted : texts) {
             EXPECT_NE(text.find(wanted), std::string::npos) << format << ": " << wanted;
         }
+    }
+    // Each module's interval with its coverage, and a verdict only the rounds allow.
+    std::vector<ptrun::Source> sources = {{"m.json", *read}};
+    const std::optional<ptrun::Comparison> compared = ptrun::compare_files(sources, {}, error);
+    ASSERT_TRUE(compared) << error;
+    const std::vector<std::pair<std::string, std::string>> modules = {
+        {"table", "parse        0.2500    0.3750    1.5000  1.5000 to 1.5000     97.1 %    0.0286  B takes 50.0 % longer"},
+        {"md", "| parse | 0.2500 | 0.3750 | 1.5000 | 1.5000 to 1.5000 | 97.1 % | 0.0286 | B takes 50.0 % longer |"},
+        {"csv", "ms parse,1,A,B,4,4,,,0.25,0.375,1.5000,1.5000,1.5000,1.5000,97.1,0.0286,B takes 50.0 % longer,"},
+        {"json", "\"confidence\": 0.9714285714285714"}, {"html", "B takes 50.0 % longer"}};
+    for (const auto& [format, wanted] : modules) {
+        const std::string text = ptrun::find_format(format)->comparison(*compared);
+        EXPECT_NE(text.find(wanted), std::string::npos) << format << "\n" << text;
     }
 }
