@@ -3,7 +3,10 @@
 // Any change in what any module computes changes these pins.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -79,16 +82,55 @@ TEST(Verify, SeveralRunsReportEveryPointOfEveryRun) {
     EXPECT_NE(child.out.find("run 2 unit 1 "), std::string::npos);
 }
 
-TEST(Verify, RejectsBadArguments) {
+// Each refusal names what is at fault, so that a log says it.
+TEST(Verify, RefusesABadCommandLineNamingTheFault) {
     TempDir dir;
-    EXPECT_EQ(run_child(PTVERIFY_BINARY, {"--units", "x"}, dir.path()).exit_code, 2);
-    EXPECT_EQ(run_child(PTVERIFY_BINARY, {"--bogus"}, dir.path()).exit_code, 2);
-    // A profile takes no runs or dump, measures at least one unit; only a profile has warm-up or seconds.
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--profile", "--units", "0"}, {"--profile", "--runs", "2"}, {"--profile", "--dump", "x"},
-             {"--profile", "--seconds", "0"}, {"--seconds", "1"}, {"--warmup-units", "1"}}) {
-        EXPECT_EQ(run_child(PTVERIFY_BINARY, args, dir.path()).exit_code, 2) << args[1];
+    const std::string help = " (ptverify --help lists the options)\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--units", "x"}, "--units: \"x\" is not a whole number from 0 to 1000000"},
+        {{"--runs", "0"}, "--runs: \"0\" is not a whole number from 1 to 1000000"},
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"digests.txt"}, "unexpected argument digests.txt"},
+        {{"--units", "1", "--dump"}, "--dump needs its value FILE"},
+        {{"--version", "--units", "1"}, "--version takes no other argument"},
+        // A profile takes no runs or dump, measures at least one unit; only a profile has warm-up or seconds.
+        {{"--profile", "--units", "0"}, "--profile measures at least one unit: --units 0"},
+        {{"--profile", "--runs", "2"}, "--profile takes no --runs"},
+        {{"--dump", "x", "--profile"}, "--profile takes no --dump"},
+        {{"--profile", "--seconds", "0"}, "--seconds: \"0\" is not a number of seconds above 0 and at most 1e+06"},
+        {{"--profile", "--seconds", "-1e-400"}, "--seconds: \"-1e-400\" is not a number of seconds above 0"},
+        {{"--seconds", "1"}, "--seconds is taken only with --profile"},
+        {{"--warmup-units", "1"}, "--warmup-units is taken only with --profile"},
+    };
+    for (const auto& [args, fault] : cases) {
+        const ChildResult child = run_child(PTVERIFY_BINARY, args, dir.path());
+        EXPECT_EQ(child.exit_code, 2) << fault;
+        EXPECT_EQ(child.err.rfind("ptverify: " + fault, 0), 0u) << child.err;
+        EXPECT_EQ(child.err.substr(child.err.size() - std::min(child.err.size(), help.size())), help) << child.err;
     }
+}
+
+// The manual gives the options and exit statuses that --help gives.
+TEST(Verify, HelpGoesToStandardOutputAndAgreesWithTheManual) {
+    const ChildResult child = run_child(PTVERIFY_BINARY, {"--help"}, ".");
+    EXPECT_EQ(child.exit_code, 0);
+    EXPECT_EQ(child.err, "");
+    const std::string page = read_file(PT_MANUALS "/ptverify.1");
+    auto names = [](const std::string& text, const std::string& pattern) {
+        std::set<std::string> found;
+        const std::regex name(pattern);
+        for (auto at = std::sregex_iterator(text.begin(), text.end(), name); at != std::sregex_iterator(); ++at) {
+            found.insert(std::regex_replace((*at)[1].str(), std::regex(R"(\\)"), ""));
+        }
+        return found;
+    };
+    const std::size_t options = page.find(".SH OPTIONS"), exits = page.find(".SH EXIT STATUS");
+    const std::size_t help_exits = child.out.find("\nExit status:");
+    ASSERT_NE(help_exits, std::string::npos) << child.out;
+    EXPECT_EQ(names(child.out.substr(0, help_exits), R"(\n  (--[a-z-]+))"),
+              names(page.substr(options, exits - options), R"(\n\.BI? (\\-\\-[a-z\\-]+))"));
+    EXPECT_EQ(names(child.out.substr(help_exits), R"(\n  ([0-9]+) )"),
+              names(page.substr(exits, page.find(".SH", exits + 1) - exits), R"(\n\.B ([0-9]+)\n)"));
 }
 
 // The measured units are pt's own: after W warm-up and K measured units the
@@ -96,12 +138,15 @@ TEST(Verify, RejectsBadArguments) {
 TEST(Verify, ProfileLeavesTheStateOfTheUnprofiledRun) {
     TempDir dir;
     const std::string pinned_unit_3 = std::string(kPinnedDigests).substr(std::string(kPinnedDigests).rfind(' ') + 1);
-    for (const char* warmup : {"0", "2"}) {
-        const std::string units = warmup[0] == '0' ? "3" : "1";
-        const ChildResult child =
-            run_child(PTVERIFY_BINARY, {"--profile", "--warmup-units", warmup, "--units", units}, dir.path());
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--warmup-units", "0", "--units", "3"}, "3"},
+        {{"--warmup-units", "2", "--units", "1"}, "1"},
+    };
+    for (auto [args, measured] : cases) {
+        args.insert(args.begin(), "--profile");
+        const ChildResult child = run_child(PTVERIFY_BINARY, args, dir.path());
         ASSERT_EQ(child.exit_code, 0) << child.err;
         EXPECT_EQ(json_field(child.out, "state_digest"), "\"" + pinned_unit_3.substr(0, 16) + "\"") << child.out;
-        EXPECT_EQ(json_field(child.out, "units"), units);
+        EXPECT_EQ(json_field(child.out, "units"), measured) << args.back();
     }
 }
