@@ -3,6 +3,8 @@
 // every work unit. Optionally writes the raw state frames to a file. With
 // --profile it times and counts each module's part of the work units instead.
 #include <cerrno>
+#include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,7 +40,8 @@ const char* const kHelp =
     "  --profile         time (and count, where the processor's counters can be had) each module's\n"
     "                    part of the units; print one JSON object: milliseconds and counters per unit\n"
     "  --warmup-units W  units run as pt runs them before the measured ones (default 8)\n"
-    "  --seconds S       begin no measured unit once S seconds have passed (default: no limit)\n"
+    "  --seconds S       begin no measured unit once S seconds have passed (default: no limit);\n"
+    "                    S above 0, rounded up to the clock's whole nanoseconds\n"
     "  --version         print the version, the compiler, the workload's flags and the target\n"
     "  --help            print this help\n"
     "Exit status:\n"
@@ -64,15 +67,22 @@ long count_argument(const char* option, const char* text, long low) {
     return value;
 }
 
-// The profile's budget, in the nanoseconds of its clock (0 for no limit).
+// The profile's clock counts nanoseconds, and a budget of 0 means no limit.
+// A positive S below a nanosecond still asks for a limit, so it is rounded
+// up, never down to 0: any S shorter than a unit (about a millisecond)
+// measures exactly one unit, which is what so short a limit can mean.
 std::uint64_t budget_ns(const char* text) {
     char* end = nullptr;
     errno = 0;
-    const double seconds = std::strtod(text, &end);
+    double seconds = std::strtod(text, &end);
+    if (errno == ERANGE && std::fabs(seconds) < 1) {  // too small for a double (1e-400), yet not 0
+        errno = 0;
+        if (!std::signbit(seconds)) seconds = DBL_MIN;
+    }
     if (errno != 0 || end == text || *end != '\0' || !(seconds > 0) || seconds > kMostSeconds) {
         refuse(std::string("--seconds: \"") + text + "\" is not a number of seconds above 0 and at most 1e+06");
     }
-    return static_cast<std::uint64_t>(seconds * 1e9);
+    return static_cast<std::uint64_t>(std::ceil(seconds * 1e9));
 }
 
 // What was asked for goes to standard output: losing it is a failure.

@@ -138,9 +138,12 @@ TEST(Verify, HelpGoesToStandardOutputAndAgreesWithTheManual) {
 TEST(Verify, ProfileLeavesTheStateOfTheUnprofiledRun) {
     TempDir dir;
     const std::string pinned_unit_3 = std::string(kPinnedDigests).substr(std::string(kPinnedDigests).rfind(' ') + 1);
+    // A limit below the clock's nanosecond is still a limit: one unit, never all of them.
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--warmup-units", "0", "--units", "3"}, "3"},
         {{"--warmup-units", "2", "--units", "1"}, "1"},
+        {{"--warmup-units", "2", "--units", "3", "--seconds", "1e-10"}, "1"},
+        {{"--warmup-units", "2", "--units", "3", "--seconds", "1e-400"}, "1"},
     };
     for (auto [args, measured] : cases) {
         args.insert(args.begin(), "--profile");
