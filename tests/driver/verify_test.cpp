@@ -3,7 +3,6 @@
 // Any change in what any module computes changes these pins.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <regex>
 #include <set>
@@ -82,55 +81,46 @@ TEST(Verify, SeveralRunsReportEveryPointOfEveryRun) {
     EXPECT_NE(child.out.find("run 2 unit 1 "), std::string::npos);
 }
 
-// Each refusal names what is at fault, so that a log says it.
-TEST(Verify, RefusesABadCommandLineNamingTheFault) {
+TEST(Verify, RejectsBadArguments) {
     TempDir dir;
-    const std::string help = " (ptverify --help lists the options)\n";
+    // One line naming the fault. A profile takes no runs or dump, measures a unit; only it has warm-up or seconds.
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--units", "x"}, "--units: \"x\" is not a whole number from 0 to 1000000"},
-        {{"--runs", "0"}, "--runs: \"0\" is not a whole number from 1 to 1000000"},
         {{"--bogus"}, "unknown option --bogus"},
         {{"digests.txt"}, "unexpected argument digests.txt"},
         {{"--units", "1", "--dump"}, "--dump needs its value FILE"},
         {{"--version", "--units", "1"}, "--version takes no other argument"},
-        // A profile takes no runs or dump, measures at least one unit; only a profile has warm-up or seconds.
         {{"--profile", "--units", "0"}, "--profile measures at least one unit: --units 0"},
         {{"--profile", "--runs", "2"}, "--profile takes no --runs"},
         {{"--dump", "x", "--profile"}, "--profile takes no --dump"},
-        {{"--profile", "--seconds", "0"}, "--seconds: \"0\" is not a number of seconds above 0 and at most 1e+06"},
-        {{"--profile", "--seconds", "-1e-400"}, "--seconds: \"-1e-400\" is not a number of seconds above 0"},
+        {{"--profile", "--seconds", "-1e-400"},
+         "--seconds: \"-1e-400\" is not a number of seconds above 0 and at most 1e+06"},
         {{"--seconds", "1"}, "--seconds is taken only with --profile"},
         {{"--warmup-units", "1"}, "--warmup-units is taken only with --profile"},
     };
     for (const auto& [args, fault] : cases) {
         const ChildResult child = run_child(PTVERIFY_BINARY, args, dir.path());
         EXPECT_EQ(child.exit_code, 2) << fault;
-        EXPECT_EQ(child.err.rfind("ptverify: " + fault, 0), 0u) << child.err;
-        EXPECT_EQ(child.err.substr(child.err.size() - std::min(child.err.size(), help.size())), help) << child.err;
+        EXPECT_EQ(child.err, "ptverify: " + fault + " (ptverify --help lists the options)\n");
     }
 }
 
-// The manual gives the options and exit statuses that --help gives.
+// Asked for, the help is no error; the manual gives the options and exit statuses it gives.
 TEST(Verify, HelpGoesToStandardOutputAndAgreesWithTheManual) {
     const ChildResult child = run_child(PTVERIFY_BINARY, {"--help"}, ".");
-    EXPECT_EQ(child.exit_code, 0);
-    EXPECT_EQ(child.err, "");
-    const std::string page = read_file(PT_MANUALS "/ptverify.1");
-    auto names = [](const std::string& text, const std::string& pattern) {
-        std::set<std::string> found;
+    EXPECT_EQ(child.exit_code, 0) << child.err;
+    const std::string page = std::regex_replace(read_file(PT_MANUALS "/ptverify.1"), std::regex(R"(\\-)"), "-");
+    auto found = [](const std::string& text, const std::string& pattern) {
+        std::set<std::string> names;
         const std::regex name(pattern);
-        for (auto at = std::sregex_iterator(text.begin(), text.end(), name); at != std::sregex_iterator(); ++at) {
-            found.insert(std::regex_replace((*at)[1].str(), std::regex(R"(\\)"), ""));
-        }
-        return found;
+        for (std::sregex_iterator at(text.begin(), text.end(), name), end; at != end; ++at) names.insert((*at)[1]);
+        return names;
     };
-    const std::size_t options = page.find(".SH OPTIONS"), exits = page.find(".SH EXIT STATUS");
-    const std::size_t help_exits = child.out.find("\nExit status:");
-    ASSERT_NE(help_exits, std::string::npos) << child.out;
-    EXPECT_EQ(names(child.out.substr(0, help_exits), R"(\n  (--[a-z-]+))"),
-              names(page.substr(options, exits - options), R"(\n\.BI? (\\-\\-[a-z\\-]+))"));
-    EXPECT_EQ(names(child.out.substr(help_exits), R"(\n  ([0-9]+) )"),
-              names(page.substr(exits, page.find(".SH", exits + 1) - exits), R"(\n\.B ([0-9]+)\n)"));
+    const std::size_t options = page.find(".SH OPTIONS"), exits = page.find(".SH EXIT");
+    const std::size_t help = child.out.find("\nExit status:");
+    EXPECT_EQ(found(child.out.substr(0, help), R"(\n  (--[a-z-]+))"),
+              found(page.substr(options, exits - options), R"(\n\.BI? (--[a-z-]+))"));
+    EXPECT_EQ(found(child.out.substr(help), R"(\n  ([0-9]) )"), found(page.substr(exits), R"(\n\.B ([0-9])\n)"));
 }
 
 // The measured units are pt's own: after W warm-up and K measured units the
@@ -138,18 +128,16 @@ TEST(Verify, HelpGoesToStandardOutputAndAgreesWithTheManual) {
 TEST(Verify, ProfileLeavesTheStateOfTheUnprofiledRun) {
     TempDir dir;
     const std::string pinned_unit_3 = std::string(kPinnedDigests).substr(std::string(kPinnedDigests).rfind(' ') + 1);
-    // A limit below the clock's nanosecond is still a limit: one unit, never all of them.
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--warmup-units", "0", "--units", "3"}, "3"},
-        {{"--warmup-units", "2", "--units", "1"}, "1"},
-        {{"--warmup-units", "2", "--units", "3", "--seconds", "1e-10"}, "1"},
-        {{"--warmup-units", "2", "--units", "3", "--seconds", "1e-400"}, "1"},
-    };
-    for (auto [args, measured] : cases) {
-        args.insert(args.begin(), "--profile");
-        const ChildResult child = run_child(PTVERIFY_BINARY, args, dir.path());
+    for (const char* warmup : {"0", "2"}) {
+        const std::string units = warmup[0] == '0' ? "3" : "1";
+        const ChildResult child =
+            run_child(PTVERIFY_BINARY, {"--profile", "--warmup-units", warmup, "--units", units}, dir.path());
         ASSERT_EQ(child.exit_code, 0) << child.err;
         EXPECT_EQ(json_field(child.out, "state_digest"), "\"" + pinned_unit_3.substr(0, 16) + "\"") << child.out;
-        EXPECT_EQ(json_field(child.out, "units"), measured) << args.back();
+        EXPECT_EQ(json_field(child.out, "units"), units);
+    }
+    for (const char* seconds : {"1e-10", "1e-400"}) {  // below the clock's nanosecond, still a limit
+        const ChildResult child = run_child(PTVERIFY_BINARY, {"--profile", "--units", "3", "--seconds", seconds}, ".");
+        EXPECT_EQ(json_field(child.out, "units"), "1") << seconds << child.err;
     }
 }
