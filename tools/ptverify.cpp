@@ -3,9 +3,12 @@
 // every work unit. Optionally writes the raw state frames to a file. With
 // --profile it times and counts each module's part of the work units instead.
 #include <cerrno>
+#include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "build_info.h"
@@ -24,37 +27,62 @@ namespace {
 constexpr long kDefaultWarmupUnits = 8;
 constexpr long kDefaultProfileUnits = 1000;
 
-void usage() {
-    std::fputs(
-        "Usage: ptverify [--units K] [--runs R] [--dump FILE]\n"
-        "       ptverify --profile [--units K] [--warmup-units W] [--seconds S]\n"
-        "       ptverify --version\n"
-        "  --units K         work units per run (default 3; measured units with --profile, default 1000)\n"
-        "  --runs R          runs, at least 1, each with its own set-up and database release (default 1)\n"
-        "  --dump FILE       also write every state frame to FILE\n"
-        "  --profile         time (and count, where the processor's counters can be had) each module's\n"
-        "                    part of the units; print one JSON object: milliseconds and counters per unit\n"
-        "  --warmup-units W  units run as pt runs them before the measured ones (default 8)\n"
-        "  --seconds S       begin no measured unit once S seconds have passed (default: no limit)\n"
-        "  --version         print the version, the compiler, the workload's flags and the target\n",
-        stderr);
+constexpr long kMostUnits = 1000000;
+constexpr double kMostSeconds = 1e6;
+
+const char* const kHelp =
+    "Usage: ptverify [--units K] [--runs R] [--dump FILE]\n"
+    "       ptverify --profile [--units K] [--warmup-units W] [--seconds S]\n"
+    "       ptverify --version | --help\n"
+    "  --units K         work units per run (default 3; measured units with --profile, default 1000)\n"
+    "  --runs R          runs, at least 1, each with its own set-up and database release (default 1)\n"
+    "  --dump FILE       also write every state frame to FILE\n"
+    "  --profile         time (and count, where the processor's counters can be had) each module's\n"
+    "                    part of the units; print one JSON object: milliseconds and counters per unit\n"
+    "  --warmup-units W  units run as pt runs them before the measured ones (default 8)\n"
+    "  --seconds S       begin no measured unit once S seconds have passed (default: no limit);\n"
+    "                    S above 0, rounded up to the clock's whole nanoseconds\n"
+    "  --version         print the version, the compiler, the workload's flags and the target\n"
+    "  --help            print this help\n"
+    "Exit status:\n"
+    "  0  the units ran and everything asked for was printed\n"
+    "  1  the set-up failed, or the dump or standard output could not be written\n"
+    "  2  a bad command line\n";
+
+// One line that names what is wrong, so that a script's log says it; the
+// help is one command away rather than a screenful in the log.
+[[noreturn]] void refuse(const std::string& fault) {
+    std::fprintf(stderr, "ptverify: %s (ptverify --help lists the options)\n", fault.c_str());
     std::exit(2);
 }
 
-long count_argument(const char* text, long low = 0) {
+long count_argument(const char* option, const char* text, long low) {
     char* end = nullptr;
     errno = 0;
     const long value = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < low || value > 1000000) usage();
+    if (errno != 0 || end == text || *end != '\0' || value < low || value > kMostUnits) {
+        refuse(std::string(option) + ": \"" + text + "\" is not a whole number from " + std::to_string(low) +
+               " to " + std::to_string(kMostUnits));
+    }
     return value;
 }
 
-double seconds_argument(const char* text) {
+// The profile's clock counts nanoseconds, and a budget of 0 means no limit.
+// A positive S below a nanosecond still asks for a limit, so it is rounded
+// up, never down to 0: any S shorter than a unit (about a millisecond)
+// measures exactly one unit, which is what so short a limit can mean.
+std::uint64_t budget_ns(const char* text) {
     char* end = nullptr;
     errno = 0;
-    const double value = std::strtod(text, &end);
-    if (errno != 0 || end == text || *end != '\0' || !(value > 0) || value > 1e6) usage();
-    return value;
+    double seconds = std::strtod(text, &end);
+    if (errno == ERANGE && std::fabs(seconds) < 1) {  // too small for a double (1e-400), yet not 0
+        errno = 0;
+        if (!std::signbit(seconds)) seconds = DBL_MIN;
+    }
+    if (errno != 0 || end == text || *end != '\0' || !(seconds > 0) || seconds > kMostSeconds) {
+        refuse(std::string("--seconds: \"") + text + "\" is not a number of seconds above 0 and at most 1e+06");
+    }
+    return static_cast<std::uint64_t>(std::ceil(seconds * 1e9));
 }
 
 // What was asked for goes to standard output: losing it is a failure.
@@ -66,9 +94,8 @@ bool flush_output(const char* what) {
     return true;
 }
 
-int profile(long units, long warmup_units, double seconds) {
-    const ProfileSettings settings{warmup_units, units, static_cast<std::uint64_t>(seconds * 1e9), monotonic_ns,
-                                   &hardware_counters()};
+int profile(long units, long warmup_units, std::uint64_t budget) {
+    const ProfileSettings settings{warmup_units, units, budget, monotonic_ns, &hardware_counters()};
     const Profile result = profile_work_units(settings);
     if (result.setup_status != 0) {
         std::fprintf(stderr, "ptverify: set-up returned %d\n", result.setup_status);
@@ -126,45 +153,88 @@ int verify(long units, long runs, const char* dump_name) {
     return flush_output("the digests") ? 0 : 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Settings {
     long units = -1;
     long runs = 1;
     long warmup_units = kDefaultWarmupUnits;
-    double seconds = 0;
+    std::uint64_t budget = 0;  // nanoseconds, 0 for no limit
     bool profiling = false;
-    bool profile_option = false;  // one that only a profile takes
-    bool verify_option = false;   // one that only the digests take
     const char* dump_name = nullptr;
+    const char* profile_option = nullptr;  // the first one only a profile takes
+    const char* verify_option = nullptr;   // the first one only the digests take
+};
+
+// The options that take a value, and what the help calls it.
+struct ValueOption {
+    const char* name;
+    const char* value;
+};
+constexpr ValueOption kValueOptions[] = {
+    {"--units", "K"}, {"--runs", "R"}, {"--dump", "FILE"}, {"--warmup-units", "W"}, {"--seconds", "S"},
+};
+
+void take_value(Settings& settings, const std::string& option, const char* value) {
+    if (option == "--units") {
+        settings.units = count_argument("--units", value, 0);
+    } else if (option == "--runs") {
+        settings.runs = count_argument("--runs", value, 1);  // no run would check nothing and say nothing
+        if (settings.verify_option == nullptr) settings.verify_option = "--runs";
+    } else if (option == "--dump") {
+        settings.dump_name = value;
+        if (settings.verify_option == nullptr) settings.verify_option = "--dump";
+    } else if (option == "--warmup-units") {
+        settings.warmup_units = count_argument("--warmup-units", value, 0);
+        if (settings.profile_option == nullptr) settings.profile_option = "--warmup-units";
+    } else {
+        settings.budget = budget_ns(value);
+        if (settings.profile_option == nullptr) settings.profile_option = "--seconds";
+    }
+}
+
+Settings parse_arguments(int argc, char** argv) {
+    Settings settings;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help") {
+            std::fputs(kHelp, stdout);
+            std::exit(flush_output("the help") ? 0 : 1);
+        }
+        if (arg == "--profile") {
+            settings.profiling = true;
+            continue;
+        }
+        if (arg == "--version") refuse("--version takes no other argument");
+        const ValueOption* option = nullptr;
+        for (const ValueOption& known : kValueOptions) {
+            if (arg == known.name) option = &known;
+        }
+        if (option == nullptr && (arg.empty() || arg[0] != '-')) refuse("unexpected argument " + arg);
+        if (option == nullptr) refuse("unknown option " + arg);
+        if (i + 1 == argc) refuse(arg + " needs its value " + option->value);
+        take_value(settings, arg, argv[++i]);
+    }
+    if (settings.profiling && settings.verify_option != nullptr) {
+        refuse(std::string("--profile takes no ") + settings.verify_option);
+    }
+    if (!settings.profiling && settings.profile_option != nullptr) {
+        refuse(std::string(settings.profile_option) + " is taken only with --profile");
+    }
+    // A profile of no unit would measure nothing.
+    if (settings.profiling && settings.units == 0) refuse("--profile measures at least one unit: --units 0");
+    return settings;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("ptverify %s\n", PT_BUILD_DESCRIPTION);
         return flush_output("the version") ? 0 : 1;
     }
-    for (int i = 1; i < argc; ++i) {
-        const bool has_value = i + 1 < argc;
-        if (has_value && std::strcmp(argv[i], "--units") == 0) {
-            units = count_argument(argv[++i]);
-        } else if (has_value && std::strcmp(argv[i], "--runs") == 0) {
-            runs = count_argument(argv[++i], 1);  // no run would check nothing and say nothing
-            verify_option = true;
-        } else if (has_value && std::strcmp(argv[i], "--dump") == 0) {
-            dump_name = argv[++i];
-            verify_option = true;
-        } else if (std::strcmp(argv[i], "--profile") == 0) {
-            profiling = true;
-        } else if (has_value && std::strcmp(argv[i], "--warmup-units") == 0) {
-            warmup_units = count_argument(argv[++i]);
-            profile_option = true;
-        } else if (has_value && std::strcmp(argv[i], "--seconds") == 0) {
-            seconds = seconds_argument(argv[++i]);
-            profile_option = true;
-        } else {
-            usage();
-        }
+    const Settings settings = parse_arguments(argc, argv);
+    if (settings.profiling) {
+        return profile(settings.units < 0 ? kDefaultProfileUnits : settings.units, settings.warmup_units,
+                       settings.budget);
     }
-    // A profile of no unit would measure nothing.
-    if ((profiling ? verify_option : profile_option) || (profiling && units == 0)) usage();
-    if (profiling) return profile(units < 0 ? kDefaultProfileUnits : units, warmup_units, seconds);
-    return verify(units < 0 ? 3 : units, runs, dump_name);
+    return verify(settings.units < 0 ? 3 : settings.units, settings.runs, settings.dump_name);
 }

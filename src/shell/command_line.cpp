@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,6 +55,20 @@ const char* const module_labels[9] = {
     "Database module",    "All modules",             "All non-database modules",
 };
 
+// The first thing wrong with the command line. The usage text that reaches
+// the result file, the output file or the box says what is allowed, never
+// which argument broke the rule; this line on standard error does, for a
+// script's log or the person at the terminal.
+char usage_fault[160];
+
+void note_fault(const char* before, const char* argument, const char* after) {
+    if (usage_fault[0] != '\0') return;
+    constexpr std::size_t kShown = 40;  // a line, however long the argument
+    const bool cut = std::strlen(argument) > kShown;
+    std::snprintf(usage_fault, sizeof usage_fault, "%s%.*s%s%s", before, static_cast<int>(kShown), argument,
+                  cut ? "..." : "", after);
+}
+
 }  // namespace
 
 namespace {
@@ -108,6 +123,9 @@ void parse_options() {
     std::memset(output_file_name, 0, sizeof output_file_name);
     module_number = 8;
     bool usage_error = arg_table_overflow;
+    usage_fault[0] = '\0';
+    if (arg_table_overflow) note_fault("more than 19 arguments", "", "");
+    const char* module_option = nullptr;  // the /test= that counts
 
     for (int i = 1; i < arg_count; ++i) {
         const char* entry = arg_table[i];
@@ -121,9 +139,11 @@ void parse_options() {
                 } else {
                     output_file_name[0] = '\0';
                     usage_error = true;
+                    note_fault("", entry, ": the output file name is longer than 79 characters");
                 }
             } else if (starts_with_nocase(option, "test=")) {
                 module_number = decimal_value(option + 5);
+                module_option = entry;
             } else if (equals_nocase(option, "break")) {
                 break_prompts = 1;
             } else if (entry[0] == '/' && std::strchr(option, '/') != nullptr) {
@@ -132,6 +152,7 @@ void parse_options() {
                 plain = true;
             } else {
                 usage_error = true;
+                note_fault("unknown option ", entry, "");
             }
         }
         if (plain) {
@@ -139,6 +160,7 @@ void parse_options() {
                 result_file_name = entry;
             } else {
                 usage_error = true;
+                note_fault("a second result file: ", entry, "");
             }
         }
     }
@@ -150,6 +172,7 @@ void parse_options() {
         module_number = 1;
     } else if (module_number < 1 || module_number > 9) {
         usage_error = true;
+        note_fault("", module_option, ": the module is a number from 0 to 9");
     }
 
     if (output_file_name[0] != '\0') {
@@ -157,10 +180,14 @@ void parse_options() {
             printing = 1;
         } else {
             usage_error = true;
+            char why[96];
+            std::snprintf(why, sizeof why, ": cannot create the output file: %s", std::strerror(errno));
+            note_fault("", output_file_name, why);
         }
     }
 
     if (usage_error) {
+        std::fprintf(stderr, "pt: %s\n", usage_fault);
         char usage[1024];
         std::snprintf(usage, sizeof usage, usage_format, arg_table[0]);
         report_error(usage);

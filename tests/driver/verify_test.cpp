@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -81,14 +83,44 @@ TEST(Verify, SeveralRunsReportEveryPointOfEveryRun) {
 
 TEST(Verify, RejectsBadArguments) {
     TempDir dir;
-    EXPECT_EQ(run_child(PTVERIFY_BINARY, {"--units", "x"}, dir.path()).exit_code, 2);
-    EXPECT_EQ(run_child(PTVERIFY_BINARY, {"--bogus"}, dir.path()).exit_code, 2);
-    // A profile takes no runs or dump, measures at least one unit; only a profile has warm-up or seconds.
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--profile", "--units", "0"}, {"--profile", "--runs", "2"}, {"--profile", "--dump", "x"},
-             {"--profile", "--seconds", "0"}, {"--seconds", "1"}, {"--warmup-units", "1"}}) {
-        EXPECT_EQ(run_child(PTVERIFY_BINARY, args, dir.path()).exit_code, 2) << args[1];
+    // One line naming the fault. A profile takes no runs or dump, measures a unit; only it has warm-up or seconds.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--units", "x"}, "--units: \"x\" is not a whole number from 0 to 1000000"},
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"digests.txt"}, "unexpected argument digests.txt"},
+        {{"--units", "1", "--dump"}, "--dump needs its value FILE"},
+        {{"--version", "--units", "1"}, "--version takes no other argument"},
+        {{"--profile", "--units", "0"}, "--profile measures at least one unit: --units 0"},
+        {{"--profile", "--runs", "2"}, "--profile takes no --runs"},
+        {{"--dump", "x", "--profile"}, "--profile takes no --dump"},
+        {{"--profile", "--seconds", "-1e-400"},
+         "--seconds: \"-1e-400\" is not a number of seconds above 0 and at most 1e+06"},
+        {{"--seconds", "1"}, "--seconds is taken only with --profile"},
+        {{"--warmup-units", "1"}, "--warmup-units is taken only with --profile"},
+    };
+    for (const auto& [args, fault] : cases) {
+        const ChildResult child = run_child(PTVERIFY_BINARY, args, dir.path());
+        EXPECT_EQ(child.exit_code, 2) << fault;
+        EXPECT_EQ(child.err, "ptverify: " + fault + " (ptverify --help lists the options)\n");
     }
+}
+
+// Asked for, the help is no error; the manual gives the options and exit statuses it gives.
+TEST(Verify, HelpGoesToStandardOutputAndAgreesWithTheManual) {
+    const ChildResult child = run_child(PTVERIFY_BINARY, {"--help"}, ".");
+    EXPECT_EQ(child.exit_code, 0) << child.err;
+    const std::string page = std::regex_replace(read_file(PT_MANUALS "/ptverify.1"), std::regex(R"(\\-)"), "-");
+    auto found = [](const std::string& text, const std::string& pattern) {
+        std::set<std::string> names;
+        const std::regex name(pattern);
+        for (std::sregex_iterator at(text.begin(), text.end(), name), end; at != end; ++at) names.insert((*at)[1]);
+        return names;
+    };
+    const std::size_t options = page.find(".SH OPTIONS"), exits = page.find(".SH EXIT");
+    const std::size_t help = child.out.find("\nExit status:");
+    EXPECT_EQ(found(child.out.substr(0, help), R"(\n  (--[a-z-]+))"),
+              found(page.substr(options, exits - options), R"(\n\.BI? (--[a-z-]+))"));
+    EXPECT_EQ(found(child.out.substr(help), R"(\n  ([0-9]) )"), found(page.substr(exits), R"(\n\.B ([0-9])\n)"));
 }
 
 // The measured units are pt's own: after W warm-up and K measured units the
@@ -103,5 +135,9 @@ TEST(Verify, ProfileLeavesTheStateOfTheUnprofiledRun) {
         ASSERT_EQ(child.exit_code, 0) << child.err;
         EXPECT_EQ(json_field(child.out, "state_digest"), "\"" + pinned_unit_3.substr(0, 16) + "\"") << child.out;
         EXPECT_EQ(json_field(child.out, "units"), units);
+    }
+    for (const char* seconds : {"1e-10", "1e-400"}) {  // below the clock's nanosecond, still a limit
+        const ChildResult child = run_child(PTVERIFY_BINARY, {"--profile", "--units", "3", "--seconds", seconds}, ".");
+        EXPECT_EQ(json_field(child.out, "units"), "1") << seconds << child.err;
     }
 }
