@@ -407,7 +407,7 @@ TEST(Ptrun, WritesWhatWasAskedForOrFailsSayingSo) {
         {reader_gone, {ptrun, pt, STAND_IN_PT, runs, "1", json, "out.json"}, 1, "Broken pipe"},
         {disk_full, {ptrun, pt, STAND_IN_PT, runs, "1", json, "-"}, 1, "cannot write the figures to standard output"},
         {disk_full, {PTVERIFY_BINARY, "--units", "1"}, 1, "ptverify: cannot write the digests"},
-        {"exec \"$@\"", {PTVERIFY_BINARY, "--runs", "0"}, 2, "Usage: ptverify"},
+        {"exec \"$@\"", {PTVERIFY_BINARY, "--runs", "0"}, 2, "ptverify: --runs: \"0\" is not a whole number"},
         {"exec \"$@\"", {ptrun, pt, STAND_IN_PT, pt, STAND_IN_PT, runs, "1", json, "ab.json"}, 0, ""},
         {disk_full, {ptrun, "compare", "ab.json"}, 2, "cannot write the comparison to standard output"},
         {"exec \"$@\"", {ptrun, "compare", "ab.json", "--b-build", "A"}, 2, "A and B are both build A of ab.json"},
