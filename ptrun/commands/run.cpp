@@ -9,6 +9,7 @@
 #include "commands/commands.h"
 #include "commands/run_options.h"
 #include "decide/analyse.h"
+#include "decide/levels.h"
 #include "model/writer.h"
 #include "present/terminal.h"
 #include "run/machine.h"
@@ -44,10 +45,25 @@ int run(const Settings& settings) {
                          copies, settings.cpus.size());
         }
     }
+    // Known before the first round: better said now than after the whole call.
+    const int most_rounds = settings.until_cv ? (settings.max_runs > 0 ? settings.max_runs : kMaxRuns) : settings.runs;
+    if (settings.pts.size() > 1 && most_rounds < kFewestDecidable) {
+        std::fprintf(stderr,
+                     "ptrun: note: %d rounds of each build cannot reach a verdict (no outcome of so few reaches "
+                     "p <= %g): %d rounds of each are the fewest that can (--runs %d)\n",
+                     most_rounds, kAlpha, kFewestDecidable, kFewestDecidable);
+    }
     const Machine machine = describe_machine(settings.cpus, settings.pts);
     std::vector<Build> builds;
     for (std::size_t i = 0; i < settings.pts.size(); ++i) {
         builds.push_back(describe_build(build_id(i), settings.pts[i]));
+        for (std::size_t j = 0; j < i; ++j) {
+            if (builds[j].sha256.empty() || builds[j].sha256 != builds[i].sha256) continue;
+            std::fprintf(stderr,
+                         "ptrun: note: builds %s and %s are the same binary (sha256 %s): an A/A call, whose "
+                         "differences are the machine's\n",
+                         builds[j].id.c_str(), builds[i].id.c_str(), builds[i].sha256.c_str());
+        }
     }
     if (!validate_builds(builds, settings.allow_unvalidated)) return 2;
 

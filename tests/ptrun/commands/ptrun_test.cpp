@@ -392,6 +392,25 @@ TEST(Ptrun, InterleavesTwoBuildsAndComparesThem) {
         const ChildResult compared = run_child(PTRUN_BINARY, with_command, dir.path());
         EXPECT_EQ(compared.exit_code, status) << args[0] << " " << args[1] << compared.err;
     }
+    // The comparison in a format of the table, into a file, with the gate's outcome in it too.
+    const ChildResult md = run_child(PTRUN_BINARY, {"compare", "ab.json", "--format", "md", "-o", "ab.md",
+                                                    "--fail-above", "5"}, dir.path());
+    EXPECT_EQ(md.exit_code, 1) << md.err;
+    EXPECT_NE(read_file(dir.file("ab.md")).find("| 4 / 4 | 4 / 4 | 101.50 | 91.50 | 0.9015 | 0.9015 | "
+                                                "0.8738 to 0.9300 | 97.1 % | 0.0286 | slower by 9.9 % |"),
+              std::string::npos) << read_file(dir.file("ab.md"));
+    EXPECT_NE(read_file(dir.file("ab.md")).find("gate failed: B, 1 copy: slower by 9.9 %"), std::string::npos);
+
+    // Two rounds of one binary twice: both said before the first round.
+    write_file(dir.file("plan"), "50\n50\n90\n100\n");
+    std::filesystem::remove(dir.file("plan.log"));
+    const ChildResult same = run_child(PTRUN_BINARY, {"--pt", STAND_IN_PT, "--pt", STAND_IN_PT, "--runs", "2",
+                                                      "--no-profile"}, dir.path(), environment(dir));
+    EXPECT_EQ(same.exit_code, 0) << same.err;
+    for (const char* said : {"ptrun: note: 2 rounds of each build cannot reach a verdict", "are the fewest that can "
+                             "(--runs 4)", "ptrun: note: builds A and B are the same binary (sha256 "}) {
+        EXPECT_NE(same.err.find(said), std::string::npos) << said << "\n" << same.err;
+    }
 }
 
 TEST(Ptrun, WritesWhatWasAskedForOrFailsSayingSo) {
