@@ -34,8 +34,8 @@ bool written(bool ok, const std::string& error) {
 }
 
 int run(const Settings& settings) {
-    Call call;
-    call.id = new_call_id();
+    CallRecord call;
+    call.call_id = new_call_id();
     call.started_utc = utc_now();
     for (int copies : settings.copies) {
         if (copies > static_cast<int>(settings.cpus.size())) {

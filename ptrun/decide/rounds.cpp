@@ -65,18 +65,13 @@ private:
     std::uint32_t last_id_ = 0;
 };
 
-const std::string& call_of(const RunFigure& run) { return run.call; }
 const std::string& call_of(const RunRecord& run) { return run.call_id; }
 
-const std::optional<ModuleFigures>& module_ms_of(const RunFigure& run) { return run.module_ms; }
 std::optional<ModuleFigures> module_ms_of(const RunRecord& run) {
     return run.module_ms ? std::optional<ModuleFigures>(*run.module_ms) : std::nullopt;
 }
 
 // One event of every module (0 instructions, 1 cycles), where the run counted it for all six.
-std::optional<ModuleFigures> event_of(const RunFigure& run, std::size_t event) {
-    return event == 0 ? run.instructions : run.cycles;
-}
 std::optional<ModuleFigures> event_of(const RunRecord& run, std::size_t event) {
     if (!run.module_counters) return std::nullopt;
     ModuleFigures counts{};
@@ -196,7 +191,6 @@ using SummaryOf = std::tuple<std::string_view, std::string_view, int>;
 
 }  // namespace
 
-std::vector<RoundFigure> rounds_of(const std::vector<RunFigure>& runs) { return rounds_from(runs); }
 std::vector<RoundFigure> rounds_of(const std::vector<RunRecord>& runs) { return rounds_from(runs); }
 
 std::vector<SummaryFigure> summarise(const std::vector<RunRecord>& runs, const std::vector<RoundFigure>& rounds) {

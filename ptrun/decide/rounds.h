@@ -14,7 +14,6 @@ double median_of(std::vector<double> values);
 double cv_of(const std::vector<double>& values);
 
 // In the order of each round's first run; a round's scores added in the order of its runs.
-std::vector<RoundFigure> rounds_of(const std::vector<RunFigure>& runs);
 std::vector<RoundFigure> rounds_of(const std::vector<RunRecord>& runs);
 std::vector<SummaryFigure> summarise(const std::vector<RunRecord>& runs, const std::vector<RoundFigure>& rounds);
 

@@ -78,15 +78,6 @@ using ModuleTimes = ModuleFigures;
 // Per module, each event's count per work unit; none where it was not counted.
 using ModuleCounters = std::array<std::array<std::optional<double>, kEventCount>, kModuleCount>;
 
-// A run as the figures see it; the module figures where it was profiled.
-struct RunFigure {
-    std::string call, host, build;
-    int copies = 0, round = 0, copy = 0;
-    bool warmup = false, flagged = false;
-    std::optional<double> score;
-    std::optional<ModuleFigures> module_ms = std::nullopt, instructions = std::nullopt, cycles = std::nullopt;
-};
-
 // A round's rate score is the sum of its copies' scores; only rounds whose
 // copies all have a score are rounds.
 // Its module figures are the means of its copies', where every copy has them.

@@ -253,7 +253,7 @@ Json call_json(const CallRecord& call) {
 // sink in pieces of about a megabyte.
 class Emitter {
 public:
-    explicit Emitter(const ResultsSink& sink) : sink_(sink) { text_ = "{"; }
+    explicit Emitter(const TextSink& sink) : sink_(sink) { text_ = "{"; }
 
     void field(const char* name, const Json& value) {
         start(name);
@@ -283,7 +283,7 @@ public:
     }
 
 private:
-    const ResultsSink& sink_;
+    const TextSink& sink_;
     std::string text_;
     bool first_ = true;
 
@@ -340,7 +340,7 @@ void write_figures(Emitter& out, const Document& doc) {
 
 }  // namespace
 
-void write_results(const Document& doc, const ResultsSink& sink) {
+void write_results(const Document& doc, const TextSink& sink) {
     Emitter out(sink);
     const CallRecord call = whole_call(doc);
     write_call_fields(out, doc, call);

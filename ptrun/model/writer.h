@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "model/document.h"
+#include "model/sink.h"
 
 namespace ptrun {
 
@@ -16,8 +17,7 @@ std::string dump(const Document& document);
 
 // The same text in pieces, each handed to sink as it is made: for a file too
 // large to hold twice.
-using ResultsSink = std::function<void(const std::string&)>;
-void write_results(const Document& document, const ResultsSink& sink);
+void write_results(const Document& document, const TextSink& sink);
 
 // One comparison entry as a results file's `comparison` holds it: `ptrun
 // compare --format json` writes its entries in the same fields.

@@ -62,12 +62,12 @@ std::string new_call_id() {
     return hex_of(bytes, sizeof bytes);
 }
 
-Document results_document(const Settings& settings, const Call& call, const Machine& machine,
+Document results_document(const Settings& settings, const CallRecord& call, const Machine& machine,
                           const std::vector<Build>& builds, const Session& session) {
     Document doc;
     const std::string host_id = settings.label.empty() ? machine.hostname : settings.label;
     CallRecord& record = doc.calls.emplace_back();
-    record.call_id = call.id;
+    record.call_id = call.call_id;
     record.ptrun_version = PT_VERSION;
     doc.pt_version = builds.empty() || builds[0].info.version.empty() ? "unknown" : builds[0].info.version;
     record.outcome = outcome_name(session.outcome);
@@ -83,7 +83,7 @@ Document results_document(const Settings& settings, const Call& call, const Mach
     doc.builds = builds;
     doc.runs = session.runs;
     for (RunRecord& run : doc.runs) {
-        run.call_id = call.id;
+        run.call_id = call.call_id;
         run.host = host_id;
     }
     record.stopped_because = session.stopped_because;

@@ -12,15 +12,12 @@
 
 namespace ptrun {
 
-struct Call {
-    std::string id;  // 16 hex digits
-    std::string started_utc, ended_utc;
-};
-
+// 16 hex digits, new for every call.
 std::string new_call_id();
 
-// The whole document of one call: its figures, verdict and comparison.
-Document results_document(const Settings& settings, const Call& call, const Machine& machine,
+// The whole document of one call: its figures, verdict and comparison. The
+// call gives its id and times; the rest of its record is made here.
+Document results_document(const Settings& settings, const CallRecord& call, const Machine& machine,
                           const std::vector<Build>& builds, const Session& session);
 
 }  // namespace ptrun

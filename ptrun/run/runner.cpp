@@ -146,14 +146,6 @@ std::string duration(double seconds) {
     return text;
 }
 
-std::vector<RunFigure> figures_of(const std::vector<RunRecord>& runs) {
-    std::vector<RunFigure> figures;
-    for (const RunRecord& run : runs) {
-        figures.push_back({"", "", run.build, run.copies, run.round, run.copy, run.warmup, run.flagged, run.score});
-    }
-    return figures;
-}
-
 // The state of the round's processors, read once for all its copies while
 // none runs, so that the reading takes nothing from a timed section.
 void record_environment(std::vector<RunRecord>& runs, std::size_t first, bool before) {
@@ -350,7 +342,7 @@ void run_all(const Settings& settings, const std::vector<std::string>& verifiers
     int round_number = 0;
     for (;;) {
         const std::optional<RoundPlan> plan =
-            planner.next(rounds_of(figures_of(session.runs)), seconds_since(call_start));
+            planner.next(rounds_of(session.runs), seconds_since(call_start));
         if (!plan) break;
         // A signal while the builds were described, or between rounds.
         if (const int sig = stop_signal(); sig != 0) {

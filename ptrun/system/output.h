@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "model/sink.h"
+
 namespace ptrun {
 
 // Where --json FILE (or another option's FILE, named in the messages) writes:
@@ -30,7 +32,6 @@ bool write_all(int fd, const std::string& text, std::string& error);
 bool write_output(const Target& target, const std::string& text, std::string& error);
 // The same for a text made in pieces, never held whole: produce hands each
 // piece to the sink it is given.
-using TextSink = std::function<void(const std::string&)>;
 bool write_output(const Target& target, const std::function<void(const TextSink&)>& produce, std::string& error);
 
 }  // namespace ptrun
