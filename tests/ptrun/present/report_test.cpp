@@ -137,11 +137,15 @@ TEST(PtrunMerge, RefusesBadInputAndLeavesTheOutputAlone) {
         {{"report", "-o", "out.json", "wrong.json"}, "runs[1].warmup"},
         {{"merge", "far.json", "far.json", "-o", "out.json"}, "no call ran a build (far: unreachable)"},
         {{"report", "far.json"}, "no call ran a build (far: unreachable)"},
+        {{"history", "good.json", "-o", "no/such/dir/out.json"}, "cannot write -o no/such/dir/out.json"},
+        {{"compare", "good.json", "good.json", "-o", "no/such/dir/out.json"}, "cannot write -o no/such/dir/out"},
+        {{"compare", "good.json", "--format", "pdf"}, "bad --format \"pdf\": md|table|csv|html|json"},
     };
     for (const auto& [args, says] : calls) {
         const ChildResult child = run_child(PTRUN_BINARY, args, dir.path());
         EXPECT_EQ(child.exit_code, 2) << args[1] << " " << args[2];
-        EXPECT_EQ(child.err.rfind("ptrun", 0), 0u) << child.err;
+        // Every message is the command's own.
+        EXPECT_EQ(child.err.rfind("ptrun " + args[0] + ": ", 0), 0u) << child.err;
         EXPECT_NE(child.err.find(says), std::string::npos) << child.err;
         EXPECT_EQ(read_file(dir.file("out.json")), "before");
     }
