@@ -1,5 +1,7 @@
 // HTML: the page with its charts, one self-contained file that fetches nothing.
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -26,13 +28,31 @@ linear-gradient(270deg,#fff 40%,#fff0) right/24px 100% local,radial-gradient(far
 left/10px 100% scroll,radial-gradient(farthest-side at 100% 50%,#0003,#0000) right/10px 100% scroll;
 background-repeat:no-repeat}
 table{border-collapse:collapse;font-variant-numeric:tabular-nums}caption{text-align:left;font-weight:600}
-th,td{border:1px solid #bbb;padding:2px 6px;text-align:left;vertical-align:top}.f{white-space:nowrap}
-.w{min-width:14em}
+th,td{border:1px solid #bbb;padding:2px 6px;text-align:left;vertical-align:top}td,.f{white-space:nowrap}
+.w{white-space:normal;min-width:14em}
 @media (max-width:600px){body{font-size:14px;padding:0 6px}dl{grid-template-columns:minmax(0,1fr)}dt{margin-top:4px}
 figure{flex-basis:100%}}
 @media print{body{max-width:none;font-size:9pt}section{break-before:auto}figure,table{break-inside:avoid}
 .scroll{overflow:visible}figure{max-width:48%}}
 )";
+
+// Text that may wrap between its words only. A browser would also break a
+// word after a hyphen or a slash (a target triple, a path, a time, "->"):
+// a word with any such mark is held whole.
+std::string words_html(const std::string& text) {
+    std::string out;
+    for (std::size_t from = 0; from <= text.size();) {
+        const std::size_t to = std::min(text.find(' ', from), text.size());
+        const std::string word = text.substr(from, to - from);
+        const bool marked = word.size() > 1 && std::any_of(word.begin(), word.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) == 0 && std::strchr(".,:;()'", c) == nullptr;
+        });
+        out += marked ? "<span class=\"f\">" + escape_html(word) + "</span>" : escape_html(word);
+        if (to < text.size()) out += ' ';
+        from = to + 1;
+    }
+    return out;
+}
 
 // The columns that hold something in some row: a machine without event
 // counters leaves four columns of a comparison empty, and they would take
@@ -51,24 +71,24 @@ std::vector<std::size_t> filled_columns(const Table& table) {
 // A cell of a few words (a figure, an interval, a time, a name) stays on one
 // line; only a longer text wraps, between its words, in a column wide enough
 // to read.
-const char* cell_class(const std::string& text) {
+bool wraps(const std::string& text) {
     constexpr std::ptrdiff_t kFewWords = 24;
-    const auto characters = std::count_if(text.begin(), text.end(), [](char c) {
+    return std::count_if(text.begin(), text.end(), [](char c) {
         return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    });
-    return characters <= kFewWords ? "f" : "w";
+    }) > kFewWords;
 }
 
 std::string table_html(const Table& table) {
     const std::vector<std::size_t> columns = filled_columns(table);
-    std::string out = "<div class=\"scroll\"><table><caption>" + escape_html(table.caption) + "</caption><tr>";
-    for (const std::size_t column : columns) out += "<th>" + escape_html(table.head[column]) + "</th>";
+    std::string out = "<div class=\"scroll\"><table><caption>" + words_html(table.caption) + "</caption><tr>";
+    for (const std::size_t column : columns) out += "<th>" + words_html(table.head[column]) + "</th>";
     out += "</tr>";
     for (const std::vector<std::string>& row : table.rows) {
         out += "\n<tr>";
         for (const std::size_t column : columns) {
             const std::string cell = column < row.size() ? row[column] : "";
-            out += std::string("<td class=\"") + cell_class(cell) + "\">" + escape_html(cell) + "</td>";
+            out += wraps(cell) ? "<td class=\"w\">" + words_html(cell) : "<td>" + escape_html(cell);
+            out += "</td>";
         }
         out += "</tr>";
     }
@@ -86,18 +106,18 @@ std::string html_page(const std::string& title, const std::vector<Section>& sect
     out += kStyle;
     out += "</style></head><body><h1>" + escape_html(title) + "</h1>\n";
     for (const Section& section : sections) {
-        out += "<section><h2>" + escape_html(section.title) + "</h2>\n";
+        out += "<section><h2>" + words_html(section.title) + "</h2>\n";
         if (!section.facts.empty()) {
             out += "<dl>";
             for (const auto& [name, value] : section.facts) {
-                out += "<dt>" + escape_html(name) + "</dt><dd>" + escape_html(value) + "</dd>";
+                out += "<dt>" + words_html(name) + "</dt><dd>" + words_html(value) + "</dd>";
             }
             out += "</dl>\n";
         }
         if (!section.charts.empty()) {
             out += "<div class=\"charts\">";
             for (const auto& [title, chart] : section.charts) {
-                out += "<figure><figcaption>" + escape_html(title) + "</figcaption>" + chart + "</figure>\n";
+                out += "<figure><figcaption>" + words_html(title) + "</figcaption>" + chart + "</figure>\n";
             }
             out += "</div>\n";
         }
