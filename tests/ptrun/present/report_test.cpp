@@ -353,6 +353,28 @@ TEST(PtrunSvg, MarksWarmUpAndFlaggedRunsByShape) {
     EXPECT_NE(flagged.find("<path"), std::string::npos);
 }
 
+// Every chart names the ticks of both axes and cuts no label: one too long
+// for any room widens the chart rather than losing its end.
+TEST(PtrunSvg, LabelsBothAxesAndCutsNoLabel) {
+    const std::string build = "a-build-named-longer-than-any-room-there-is-for-a-label-in-any-chart-of-the-page";
+    std::vector<ptrun::RunPoint> runs;
+    for (int i = 0; i < 12; ++i) runs.push_back({i % 2, 100.0 + i, false, false});
+    const std::vector<std::pair<std::string, std::vector<std::string>>> charts = {
+        {ptrun::svg_runs({build, "b"}, runs), {">1</text>", ">6</text>", ">105</text>", ">" + build + "</text>"}},
+        {ptrun::svg_rows("ratio", {{build + ", 2 copies", 0, 1, 0.9, 1.1, "too few runs to decide"}}, 1.0),
+         {">1.1</text>", ">" + build + ",</text>", ">2 copies</text>", ">too few runs to decide</text>"}},
+        {ptrun::svg_stacked("ms", {"copy", "dates"}, {{build, {1, 2}}}), {">3</text>", ">" + build + "</text>"}},
+        {ptrun::svg_calls({{1, 2}, {2, 3}, {3, 4}}, {{1, "+5.0 %"}}, {"2026-11-01", "2026-11-02", "2026-11-03"}),
+         {">2026-11-03</text>", ">+5.0 %</text>", ">4</text>"}},
+    };
+    for (const auto& [chart, shown] : charts) {
+        for (const std::string& text : shown) EXPECT_NE(chart.find(text), std::string::npos) << text << "\n" << chart;
+        EXPECT_EQ(chart.find("\u2026"), std::string::npos) << chart;
+        const bool long_label = chart.find(build) != std::string::npos;
+        EXPECT_EQ(chart.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 480 ", 0) != 0, long_label);
+    }
+}
+
 TEST(PtrunSvg, DrawsValuesOfAnyMagnitude) {
     // Steps below the values' precision, and numbers longer than any buffer.
     const std::string chart = ptrun::svg_spread({"s"}, {{0, 1, 1e17, 1e17, 1e17 + 16, std::nullopt}});
