@@ -76,9 +76,11 @@ const lines = range => {
   const tops = [...range.getClientRects()].filter(r => r.width > 0).map(r => r.top).sort((a, b) => a - b);
   return tops.filter((top, i) => i == 0 || top - tops[i - 1] > 3).length;
 };
-// A cell of figures: numbers, intervals ("0.9 to 1.1"), percentages, times.
-const figure = text => /\d/.test(text) &&
-  !/[A-Za-z]/.test(text.replace(/\bto\b/g, '').replace(/\d{4}-\d\d-\d\dT[\d:.]+Z/g, ''));
+// A cell of figures: numbers and the words that join them ("1.04 (1.00 to
+// 1.08 at 95.0 %)", "-6.0 % from 2026-11-08", "4.4e-12"), each word's first
+// letter or digit a digit.
+const figure = text => /\d/.test(text) && text.split(/\s+/).every(word =>
+  ['to', 'at', 'by', 'of', 'from'].includes(word) || /^[^A-Za-z0-9]*(\d|$)/.test(word));
 const found = {split: [], cut: [], crowded: [], wide: [], pages: {}};
 for (const frame of document.querySelectorAll('iframe')) {
   const doc = frame.contentDocument, name = frame.dataset.page + ' at ' + frame.width + ' px';

@@ -29,7 +29,7 @@ left/10px 100% scroll,radial-gradient(farthest-side at 100% 50%,#0003,#0000) rig
 background-repeat:no-repeat}
 table{border-collapse:collapse;font-variant-numeric:tabular-nums}caption{text-align:left;font-weight:600}
 th,td{border:1px solid #bbb;padding:2px 6px;text-align:left;vertical-align:top}td,.f{white-space:nowrap}
-.w{white-space:normal;min-width:14em}
+.w{white-space:normal;min-width:18em}
 @media (max-width:600px){body{font-size:14px;padding:0 6px}dl{grid-template-columns:minmax(0,1fr)}dt{margin-top:4px}
 figure{flex-basis:100%}}
 @media print{body{max-width:none;font-size:9pt}section{break-before:auto}figure,table{break-inside:avoid}
@@ -68,12 +68,30 @@ std::vector<std::size_t> filled_columns(const Table& table) {
     return filled;
 }
 
-// A cell of a few words (a figure, an interval, a time, a name) stays on one
+// A figure, however long: numbers and the words that join them
+// ("1.0402 (1.0038 to 1.0773 at 96.2 %)", "-6.0 % from 2026-11-08", "4.4e-12").
+bool figure(const std::string& text) {
+    bool number = false;
+    for (std::size_t from = 0; from < text.size();) {
+        const std::size_t to = std::min(text.find(' ', from), text.size());
+        const std::string word = text.substr(from, to - from);
+        from = to + 1;
+        if (word == "to" || word == "at" || word == "by" || word == "of" || word == "from") continue;
+        const auto first = std::find_if(word.begin(), word.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) != 0;
+        });
+        if (first != word.end() && std::isdigit(static_cast<unsigned char>(*first)) == 0) return false;
+        number = number || first != word.end();
+    }
+    return number;
+}
+
+// A figure or a cell of a few words (a verdict, a time, a name) stays on one
 // line; only a longer text wraps, between its words, in a column wide enough
 // to read.
 bool wraps(const std::string& text) {
     constexpr std::ptrdiff_t kFewWords = 24;
-    return std::count_if(text.begin(), text.end(), [](char c) {
+    return !figure(text) && std::count_if(text.begin(), text.end(), [](char c) {
         return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     }) > kFewWords;
 }
