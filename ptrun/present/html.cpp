@@ -13,7 +13,8 @@ namespace ptrun {
 namespace {
 
 // Table cells never break inside a word: a table wider than the page
-// scrolls in its own box, whose edges shade where there is more to see.
+// scrolls in its own box, whose edges shade where there is more to see. On
+// paper, where nothing scrolls, a cell wraps between its words.
 constexpr const char* kStyle = R"(
 body{font:15px/1.4 system-ui,sans-serif;color:#111;background:#fff;margin:0 auto;max-width:1200px;padding:0 12px}
 h1{font-size:1.5em}h2{font-size:1.2em;border-bottom:1px solid #999;margin-top:1.6em}h3{font-size:1em}
@@ -33,7 +34,7 @@ th,td{border:1px solid #bbb;padding:2px 6px;text-align:left;vertical-align:top}t
 @media (max-width:600px){body{font-size:14px;padding:0 6px}dl{grid-template-columns:minmax(0,1fr)}dt{margin-top:4px}
 figure{flex-basis:100%}}
 @media print{body{max-width:none;font-size:9pt}section{break-before:auto}figure,table{break-inside:avoid}
-.scroll{overflow:visible}figure{max-width:48%}}
+.scroll{overflow:visible}td{white-space:normal}figure{max-width:48%}}
 )";
 
 // Text that may wrap between its words only. A browser would also break a
