@@ -100,7 +100,13 @@ bool wraps(const std::string& text) {
 std::string table_html(const Table& table) {
     const std::vector<std::size_t> columns = filled_columns(table);
     std::string out = "<div class=\"scroll\"><table><caption>" + words_html(table.caption) + "</caption><tr>";
-    for (const std::size_t column : columns) out += "<th>" + words_html(table.head[column]) + "</th>";
+    // A head of one or two words stays on one line; a longer one wraps to its column.
+    for (const std::size_t column : columns) {
+        const std::string& head = table.head[column];
+        out += std::count(head.begin(), head.end(), ' ') < 2 ? "<th class=\"f\">" + escape_html(head)
+                                                              : "<th>" + words_html(head);
+        out += "</th>";
+    }
     out += "</tr>";
     for (const std::vector<std::string>& row : table.rows) {
         out += "\n<tr>";

@@ -204,7 +204,7 @@ TEST(PtrunReport, HtmlTablesLeaveOutEmptyColumnsAndNeverBreakAFigure) {
                               {"1.0402 (1.0038 to 1.0773 at 96.2 %)", "", "", "x"}}};
     const std::string page = ptrun::html_page("p", {{"s", {}, {}, {table}}});
     for (const char* shown :
-         {"<th>n</th><th>when</th><th>why</th></tr>", "td,.f{white-space:nowrap}",
+         {"<th class=\"f\">n</th><th class=\"f\">when</th><th class=\"f\">why</th></tr>", "td,.f{white-space:nowrap}",
           "<td>0.1191</td><td>2026-12-08T20:00:00Z</td><td class=\"w\">kernel <span class=\"f\">6.1.0-18</span> "
           "<span class=\"f\">-&gt;</span> <span class=\"f\">6.1.0-21;</span> 6 runs</td>",
           "<td>1.0402 (1.0038 to 1.0773 at 96.2 %)</td><td></td><td>x</td>"}) {
