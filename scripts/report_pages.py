@@ -2,12 +2,12 @@
 """The pages scripts/test-report.sh opens in headless Chromium: what they are
 made of, and how their layout is measured there.
 
-usage: report_pages.py builds DIR
+usage: report_pages.py builds DIR [NIGHTS CALLS]
          each host's file of scripts/fleet-results.py gains a second build
-         (B: -O3, its parsing faster) and every run the milliseconds per module
-       report_pages.py nights FROM DIR CALLS
-         each host's file as CALLS nightly calls, one a day; the first host's
-         kernel is updated on the eighth night, and its rate falls 6 %
+         (B: -O3, its parsing faster) and every run the milliseconds per
+         module; with NIGHTS, each host's file is also written there as CALLS
+         nightly calls, one a day, the first host's kernel updated on the
+         eighth night, when its rate falls 6 %
        report_pages.py check-page OUT WIDTH,... PAGE...
          a page that opens each PAGE at each WIDTH and measures it as it loads
        report_pages.py verdict DOM PAGE=CHARTS...
@@ -172,9 +172,9 @@ def verdict(dom, expected):
 if __name__ == "__main__":
     command, args = sys.argv[1], sys.argv[2:]
     if command == "builds":
-        builds(*args)
-    elif command == "nights":
-        nights(args[0], args[1], int(args[2]))
+        builds(args[0])
+        if len(args) == 3:
+            nights(args[0], args[1], int(args[2]))
     elif command == "check-page":
         check_page(args[0], args[1], args[2:])
     elif command == "verdict":
