@@ -247,8 +247,8 @@ double width_for(const std::vector<std::string>& names) { return std::max(kWidth
 template <typename Swatch>
 double key(std::string& out, const std::vector<std::string>& names, double top, double width, Swatch swatch) {
     const double room = width - 24;
-    const double widest = room_for(names, room - 20);
-    const auto columns = static_cast<std::size_t>(std::clamp(std::floor(room / (widest + 28)), 1.0, 3.0));
+    const double name_width = room_for(names, room - 20);
+    const auto columns = static_cast<std::size_t>(std::clamp(std::floor(room / (name_width + 28)), 1.0, 3.0));
     const double column_width = room / static_cast<double>(columns);
     double y = top, row = 0;
     for (std::size_t i = 0; i < names.size(); ++i) {
