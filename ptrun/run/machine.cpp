@@ -38,7 +38,8 @@ std::optional<std::string> output_of(const std::vector<std::string>& command, do
     Captured captured = capture(launch, kOutputKept, seconds_allowed);
     if (!captured.succeeded()) return std::nullopt;
     std::string& text = captured.output;
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    // (A Windows program ends its lines with CRLF.)
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
     return text;
 }
 
