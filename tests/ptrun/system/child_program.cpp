@@ -24,7 +24,9 @@ double processor_seconds() {
 #ifdef _WIN32
     FILETIME created, ended, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-    const auto ticks = [](const FILETIME& t) { return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    const auto ticks = [](const FILETIME& t) {
+        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
     return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
 #else
     return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
@@ -41,7 +43,7 @@ double processor_seconds() {
     }
 }
 
-long start_hanging_child(const char* self) {
+long start_hanging_child([[maybe_unused]] const char* self) {
 #ifdef _WIN32
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, MAX_PATH);
