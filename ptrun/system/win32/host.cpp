@@ -100,7 +100,8 @@ std::string system_line() {
         case PROCESSOR_ARCHITECTURE_ARM64: line += " ARM64"; break;
         default: break;
     }
-    const auto wine = reinterpret_cast<WineVersionCall>(reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
+    const auto wine =
+        reinterpret_cast<WineVersionCall>(reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
     if (wine != nullptr) line += std::string(" under Wine ") + wine();
     return line;
 }

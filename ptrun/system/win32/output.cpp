@@ -141,7 +141,8 @@ bool write_output(const Target& target, const std::function<void(const TextSink&
         ok = false;
         error = error_text(GetLastError());
     }
-    if (ok && !MoveFileExA(temporary.c_str(), target.file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD replace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (ok && !MoveFileExA(temporary.c_str(), target.file.c_str(), replace)) {
         ok = false;
         error = error_text(GetLastError());
     }

@@ -327,8 +327,8 @@ void end_all(const std::vector<Process*>& processes, double grace_s) {
         end_job(*state);
         left.push_back(state);
     }
-    const Clock::time_point until =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(3 * std::max(grace_s, 1.0)));
+    const auto patience = std::chrono::duration<double>(3 * std::max(grace_s, 1.0));
+    const Clock::time_point until = Clock::now() + std::chrono::duration_cast<Clock::duration>(patience);
     while (!left.empty() && Clock::now() < until) {
         std::erase_if(left, [](Process::State* state) { return gone(*state); });
         if (!left.empty()) Sleep(10);

@@ -95,7 +95,9 @@ TEST(PtrunSystemProcess, PinnedToTheProcessorAsked) {
 
 // What the program is given is what it gets, blanks, quotes and backslashes included.
 TEST(PtrunSystemProcess, ArgumentsArriveAsGiven) {
-    const std::vector<std::string> args = {"plain", "two words", "", "say \"hi\"", "C:\\dir\\", "a\\\\\"b", "\\\\server\\x y\\"};
+    const std::vector<std::string> args = {"plain",    "two words", "",
+                                           "say \"hi\"", "C:\\dir\\",  "a\\\\\"b",
+                                           "\\\\server\\x y\\"};
     Launch launch;
     launch.command = {child_program(), "args"};
     launch.command.insert(launch.command.end(), args.begin(), args.end());
