@@ -5,11 +5,12 @@
 # windows64) from this install.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(PT_WINDOWS_KIND win64)
-  set(PT_WINDOWS_RUNS_ON "It runs on 64-bit Windows 7 and later.")
+  set(PT_WINDOWS_RUNS_ON "They run on 64-bit Windows 7 and later.")
+  set(PT_WINDOWS_RUNS_ON_TOO "")
 else()
-  set(PT_WINDOWS_KIND win32)
-  set(PT_WINDOWS_RUNS_ON "pt.exe and ptverify.exe run on 32-bit and 64-bit Windows and use nothing
-that Windows XP lacks; ptrun.exe needs Windows 7 or later.")
+  # (Two lines, since a value's own line break would keep its LF.)
+  set(PT_WINDOWS_RUNS_ON "pt.exe and ptverify.exe run on 32-bit and")
+  set(PT_WINDOWS_RUNS_ON_TOO "64-bit Windows, XP and later; ptrun.exe needs Windows 7 or later.")
 endif()
 install(TARGETS pt ptverify RUNTIME DESTINATION .)
 if(TARGET ptrun)

@@ -209,11 +209,20 @@ ptrun_calls() {
     # The two calls side by side, each on a processor of its own.
     ($wine64 "$ptrun" --runs 2 --cpus 0 --json runs2.json --label windows-host >runs2.out 2>runs2.err
      echo $? >runs2.rc) &
-    local start=$EPOCHREALTIME
+    # Its time, and the processor time ptrun.exe itself takes (its own
+    # process, read from /proc while it runs: the copies are processes of
+    # their own).
+    local start=$EPOCHREALTIME ticks=0 now
     $wine64 "$work/build-a/ptrun.exe" --pt "$work/build-a/pt.exe" --pt "$work/build-b/pt.exe" --runs 1 \
-        --cpus "$(($(nproc) - 1))" --no-profile --label windows-host --json pair.json >pair.out 2>pair.err
+        --cpus "$(($(nproc) - 1))" --no-profile --label windows-host --json pair.json >pair.out 2>pair.err &
+    local pair=$!
+    while now=$(sed 's/.*) //' "/proc/$pair/stat" 2>/dev/null | awk '{print $12 + $13}'); do
+        ticks=${now:-$ticks}
+        sleep 0.2
+    done
+    wait $pair
     echo $? >pair.rc
-    echo "$start $EPOCHREALTIME" >pair.seconds
+    echo "$start $EPOCHREALTIME $ticks $(getconf CLK_TCK)" >pair.seconds
     wait
     $wine64 "$ptrun" compare pair.json >compare.out 2>compare.err
     echo $? >compare.rc
@@ -345,10 +354,12 @@ assert [b["id"] for b in pair["builds"]] == ["A", "B"] and len(pair["runs"]) == 
 assert {r["build"] for r in pair["runs"]} == {"A", "B"}
 # What ptrun.exe adds to its rounds: the call's time beyond its copies' own
 # (validating both builds included, as on Linux).
-start, end = map(float, open("pair.seconds").read().split())
+start, end, ticks, per_second = map(float, open("pair.seconds").read().split())
 copies = sum(r["wall_s"] for r in pair["runs"])
+own = ticks / per_second
 print(f"ptrun.exe call of two builds: {end - start:.1f} s, its copies {copies:.1f} s: "
-      f"{100 * (end - start - copies) / copies:.1f} % beyond them (wine's process starts included)")
+      f"{100 * (end - start - copies) / copies:.1f} % beyond them (validation and Wine's process starts included);\n"
+      f"ptrun.exe's own processor time {own:.2f} s, {100 * own / copies:.2f} % of the copies' time")
 compare = open("compare.out").read().replace("\r", "")
 print("compare:", compare.strip().splitlines()[0] if compare.strip() else "(nothing)")
 assert "B" in compare and "A" in compare, compare
@@ -371,7 +382,7 @@ for name in ("merged-on-linux.json", "merged-on-windows.json"):
     print(name + ":", len(merged["hosts"]), "hosts,", len(merged["runs"]), "runs, kernels", kernels)
     assert kernels == ["Linux", "Windows"], kernels
 PY
-"$root/build/release/ptrun/ptrun" report --format markdown merged-on-linux.json >/dev/null ||
+"$root/build/release/ptrun/ptrun" report --format md merged-on-linux.json >/dev/null ||
     fail "Linux's ptrun cannot report the merged file"
 
 echo "-- Ctrl-C ending a ptrun.exe call"
