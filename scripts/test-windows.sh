@@ -191,7 +191,7 @@ if [ -n "$prefix_pid" ]; then
     wait "$prefix_pid" || { cat "$work/wineboot.log"; exit 1; }
 fi
 
-echo "== under wine (the programs run side by side)"
+echo "== under wine (the programs run side by side), ${SECONDS} s into the stage"
 cd "$work"
 
 # ptrun.exe's calls, one after another, beside the other programs: what it
@@ -274,6 +274,7 @@ run parent "$build/tests/pt_parent_test.exe" "$build/src/pt.exe" r.ini /o=log.tx
 run usage "$build/src/pt.exe" usage.ini /test=10
 wait "${pids[@]}"
 
+echo "-- all programs ended, ${SECONDS} s into the stage"
 echo "-- pt_tests.exe"
 tail -n 5 tests.out
 [ "$(cat tests.rc)" = 0 ] || { cat tests.out tests.err; fail "pt_tests.exe exited with $(cat tests.rc)"; }
