@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -70,12 +68,12 @@ int run(const Settings& settings) {
     std::string error;
     std::string dir = settings.keep;
     if (dir.empty()) {
-        std::string pattern = (fs::path(temporary_base(error)) / "ptrun-XXXXXX").string();
-        if (!error.empty() || mkdtemp(pattern.data()) == nullptr) {
-            std::fprintf(stderr, "ptrun: cannot make a temporary folder: %s\n", std::strerror(errno));
+        const std::string base = temporary_base(error);
+        if (!base.empty()) dir = make_private_folder(base, error);
+        if (dir.empty()) {
+            std::fprintf(stderr, "ptrun: cannot make a temporary folder: %s\n", error.c_str());
             return 1;
         }
-        dir = pattern;
     }
     Session session;
     std::vector<std::string> verifiers;

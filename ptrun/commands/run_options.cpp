@@ -1,7 +1,5 @@
 #include "commands/run_options.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -60,19 +58,14 @@ std::vector<int> parse_copies(const std::string& text, int processors) {
     return copies;
 }
 
-std::string own_directory() {
-    std::error_code error;
-    const fs::path self = fs::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : self.parent_path().string();
-}
-
 // pt beside ptrun when installed, or in the build tree's src/.
 std::string default_pt() {
     const std::string dir = own_directory();
-    for (const std::string& candidate : {dir + "/pt", dir + "/../src/pt"}) {
+    const std::string pt = program_file("pt");
+    for (const std::string& candidate : {dir + "/" + pt, dir + "/../src/" + pt}) {
         if (is_executable_file(candidate)) return candidate;
     }
-    throw UsageError("no pt found beside ptrun (" + dir + "/pt): name it with --pt");
+    throw UsageError("no pt found beside ptrun (" + dir + "/" + pt + "): name it with --pt");
 }
 
 // Finds out now, not after minutes of runs, whether FILE can be written.
@@ -81,26 +74,6 @@ void check_writable(const std::string& file) {
     std::string error;
     if (!resolve_target(file, target, error)) throw UsageError(error);
 }
-
-// Why the kernel would not start path (empty when it would): a program, or a
-// script whose interpreter is there. Found out without running it.
-std::string start_problem(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string head(256, '\0');
-    in.read(head.data(), static_cast<std::streamsize>(head.size()));
-    head.resize(static_cast<std::size_t>(in.gcount()));
-    if (head.rfind("\x7f" "ELF", 0) == 0) return "";
-    if (head.rfind("#!", 0) != 0) return "pt at " + path + " is neither a program nor a script: it cannot be started";
-    const std::string line = head.substr(2, head.find('\n') - 2);
-    const std::size_t from = line.find_first_not_of(" \t");
-    const std::string interpreter =
-        from == std::string::npos ? "" : line.substr(from, line.find_first_of(" \t\r", from) - from);
-    if (!is_executable_file(interpreter)) {
-        return "pt at " + path + " cannot be started: its interpreter \"" + interpreter + "\" is not a program";
-    }
-    return "";
-}
-
 
 // The order of two or more builds: ABBA unless asked otherwise, and a new
 // seed, recorded, so that a shuffled order can be run again.
@@ -128,7 +101,7 @@ void check_paths(Settings& settings) {
     if (!settings.keep.empty()) {
         std::error_code error;
         fs::create_directories(settings.keep, error);
-        if (!fs::is_directory(settings.keep) || access(settings.keep.c_str(), W_OK | X_OK) != 0) {
+        if (!may_write_in(settings.keep)) {
             throw UsageError("cannot keep the files in " + settings.keep);
         }
         settings.keep = fs::canonical(settings.keep).string();

@@ -1,12 +1,10 @@
 #include "run/environment.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -14,6 +12,7 @@
 #endif
 
 #include "platform/platform.h"
+#include "system/host.h"
 
 namespace ptrun {
 
@@ -23,30 +22,27 @@ constexpr const char* kCpuDir = "/sys/devices/system/cpu/";
 
 // The whole of a small /sys or /proc file; nothing when it cannot be read
 // (many sensors refuse a read when they have no value).
+// (A stream that fails to read marks itself bad.)
 std::optional<std::string> read_small(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open()) return std::nullopt;
     std::string text;
     char buffer[4096];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0 && text.size() < (1u << 20)) {
-        text.append(buffer, static_cast<std::size_t>(n));
+    while (text.size() < (1u << 20) && in.read(buffer, sizeof buffer).gcount() > 0) {
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
     }
-    close(fd);
-    if (n < 0) return std::nullopt;
+    if (in.bad()) return std::nullopt;
     return text;
 }
 
 // The names in a folder that begin with prefix, in a fixed order.
 std::vector<std::string> names_in(const std::string& dir, const std::string& prefix) {
     std::vector<std::string> names;
-    DIR* folder = opendir(dir.c_str());
-    if (folder == nullptr) return names;
-    while (const dirent* entry = readdir(folder)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != ".." && name.rfind(prefix, 0) == 0) names.push_back(name);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) == 0) names.push_back(name);
     }
-    closedir(folder);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -237,9 +233,18 @@ Snapshot read_snapshot(const std::vector<int>& cpus, const std::string& root) {
         state.max_khz = sys_number(read_small(dir + "scaling_max_freq"));
         snapshot.cpus.push_back(state);
     }
+    if (root.empty()) {
+        // Where the system tells the speeds itself (Windows), of the processors it has no files for.
+        for (const ProcessorSpeed& speed : processor_speeds(cpus)) {
+            for (CpuState& state : snapshot.cpus) {
+                if (state.cpu != speed.cpu || state.current_khz) continue;
+                state.current_khz = speed.current_khz;
+                state.max_khz = speed.max_khz;
+            }
+        }
+        snapshot.load_average = load_average();
+    }
     read_temperatures(root, snapshot);
-    std::array<double, 3> load{};
-    if (root.empty() && getloadavg(load.data(), 3) == 3) snapshot.load_average = load;
     return snapshot;
 }
 

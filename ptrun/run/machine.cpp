@@ -1,8 +1,6 @@
 #include "run/machine.h"
 
-#include <sys/utsname.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -40,19 +38,9 @@ std::optional<std::string> output_of(const std::vector<std::string>& command, do
     Captured captured = capture(launch, kOutputKept, seconds_allowed);
     if (!captured.succeeded()) return std::nullopt;
     std::string& text = captured.output;
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    // (A Windows program ends its lines with CRLF.)
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
     return text;
-}
-
-// sha256sum reads the file on its standard input: given the name instead,
-// it escapes a name holding a backslash or a line break and then begins its
-// line with a backslash, so the same binary under such a name would show
-// another digest. (coreutils is on every Debian system; an in-process hash
-// would need a crypto library ptrun does not otherwise use.)
-std::string sha256_of(const std::string& path) {
-    const std::optional<std::string> sum = output_of({"sha256sum"}, 30, path);
-    if (!sum || sum->size() < 64 || sum->find_first_not_of("0123456789abcdef") < 64) return "unknown";
-    return sum->substr(0, 64);
 }
 
 namespace {
@@ -84,35 +72,47 @@ std::string emulator_of_programs(Family described, const std::vector<std::string
 
 }  // namespace
 
-Machine describe_machine(const std::vector<int>& cpus, const std::vector<std::string>& programs) {
-    Machine machine;
-    char host[256] = "";
-    if (gethostname(host, sizeof host - 1) == 0) machine.hostname = host;
-    if (machine.hostname.empty()) machine.hostname = "unknown";
-    const std::string cpuinfo = read_text("/proc/cpuinfo");
-    const ProcessorName named = name_processor(cpuinfo);
-    machine.processor = named.name;
-    machine.processor_ids = named.ids;
-    machine.emulator = emulator_of_programs(named.family, programs);
-    machine.online = sysconf(_SC_NPROCESSORS_ONLN);
-    utsname names{};
-    if (uname(&names) == 0) {
-        machine.kernel = std::string(names.sysname) + " " + names.release + " " + names.machine;
-    }
-    machine.memory_bytes =
-        std::strtoull(proc_value(read_text("/proc/meminfo"), "MemTotal").value_or("").c_str(), nullptr, 10) * 1024u;
-    // The governors of the processors the copies run on, each named once.
+namespace {
+
+// The governors of the processors the copies run on, each named once; where
+// the system has none, its power plan.
+std::string governor_of(const std::vector<int>& cpus, const std::string& power_plan) {
+    std::string governors;
     for (int cpu : cpus) {
         char text[64];
         processor_governor(cpu, text, sizeof text);
         const std::string governor = text;
-        if (!governor.empty() && machine.governor.find(governor) == std::string::npos) {
-            machine.governor += (machine.governor.empty() ? "" : ", ") + governor;
+        if (!governor.empty() && governors.find(governor) == std::string::npos) {
+            governors += (governors.empty() ? "" : ", ") + governor;
         }
     }
-    if (machine.governor.empty()) machine.governor = "unknown";
-    if (getloadavg(machine.load, 3) != 3) machine.load[0] = machine.load[1] = machine.load[2] = -1;
+    if (governors.empty() && !power_plan.empty()) governors = "power plan " + power_plan;
+    return governors.empty() ? "unknown" : governors;
+}
+
+}  // namespace
+
+Machine describe_machine(const std::vector<int>& cpus, const std::vector<std::string>& programs) {
+    Machine machine;
+    const HostDescription host = describe_host();
+    machine.hostname = host.hostname.empty() ? "unknown" : host.hostname;
+    // Linux names its processor in /proc/cpuinfo; Windows names it itself.
+    const std::string cpuinfo = read_text("/proc/cpuinfo");
+    const ProcessorName named = name_processor(cpuinfo);
+    machine.processor = host.processor.empty() ? named.name : host.processor;
+    machine.processor_ids = host.processor_ids.empty() ? named.ids : host.processor_ids;
+    machine.emulator = emulator_of_programs(named.family, programs);
+    machine.online = host.logical;
+    machine.kernel = host.system;
+    machine.memory_bytes = host.memory_bytes;
+    machine.governor = governor_of(cpus, host.power_plan);
+    if (const auto load = load_average()) std::copy(load->begin(), load->end(), machine.load);
     machine.environment = read_environment(cpus);
+    // Where the system counts cores but has no SMT switch to read (Windows):
+    // whether a core runs more than one logical processor.
+    if (!machine.environment.smt && host.physical > 0 && host.logical > 0) {
+        machine.environment.smt = host.logical > host.physical ? "on" : "off";
+    }
     return machine;
 }
 
@@ -120,12 +120,13 @@ Build describe_build(const std::string& id, const std::string& pt) {
     Build build;
     build.id = id;
     build.path = pt;
-    build.sha256 = sha256_of(pt);
+    build.sha256 = sha256_of_file(pt);
     // The build describes itself through its verification tool: beside pt
     // when installed, in tools/ beside src/ in a build tree.
     const fs::path pt_dir = fs::path(pt).parent_path();
+    const std::string ptverify = program_file("ptverify");
     std::optional<std::string> line;
-    for (const fs::path& verifier : {pt_dir / "ptverify", pt_dir / ".." / "tools" / "ptverify"}) {
+    for (const fs::path& verifier : {pt_dir / ptverify, pt_dir / ".." / "tools" / ptverify}) {
         if (line || !is_executable_file(verifier.string())) continue;
         line = output_of({verifier.string(), "--version"}, 10);
         if (line) build.verifier = verifier.lexically_normal().string();

@@ -15,14 +15,11 @@ std::string read_text(const std::string& path);
 
 // Standard output of a program (looked for in PATH when named without a
 // folder), when it ends within seconds_allowed with exit code 0 and prints at
-// most 64 KiB. Its standard input is the file input, or empty. Nothing, and
-// its whole process group ended, when it does not, and at once on a stop
-// signal (system/signals.h), which is left for the caller to see.
+// most 64 KiB. Its standard input is the file input, or nothing. Nothing,
+// and all it started ended, when it does not, and at once on a stop
+// (system/signals.h), which is left for the caller to see.
 std::optional<std::string> output_of(const std::vector<std::string>& command, double seconds_allowed,
-                                     const std::string& input = "/dev/null");
-
-// The SHA-256 of a file's contents in hex, or "unknown".
-std::string sha256_of(const std::string& path);
+                                     const std::string& input = "");
 
 // programs: the pt builds the copies run, for the emulator a program of
 // another family would run under.

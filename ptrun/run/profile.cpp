@@ -1,7 +1,5 @@
 #include "run/profile.h"
 
-#include <signal.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -105,10 +103,10 @@ struct Profiling {
 
 void take_profile(Profiling& p, const Ending& ending, RunRecord& run, std::optional<std::string>& unavailable) {
     CopyProfile profile;
-    if (ending.exit_code() != 0 || p.cut) {
+    if (ending.exit_code != 0 || p.cut) {
         profile.problem = "ptverify --profile " + std::string(p.cut ? "printed too much" : "failed") +
-                          (ending.exit_code() >= 0 ? " (exit code " + std::to_string(ending.exit_code()) + ")"
-                                                   : " (ended by a signal)");
+                          (ending.exit_code >= 0 ? " (exit code " + std::to_string(ending.exit_code) + ")"
+                                                 : " (ended by " + ending.ended_by + ")");
     } else {
         profile = read_profile(p.output);
     }
@@ -151,7 +149,7 @@ bool profile_round(const std::string& verifier, std::vector<RunRecord>& runs, st
         if (stop_signal() != 0) break;
         std::erase_if(running, [&](Profiling* p) {
             p->process.read_pipe(p->output, kProfileBytesKept, false, p->cut);
-            if (p->process.seconds() > p->limit_s) p->process.signal_group(SIGKILL);
+            if (p->process.seconds() > p->limit_s) p->process.force_end();
             Ending ending;
             if (!p->process.reap(ending)) return false;
             p->process.read_pipe(p->output, kProfileBytesKept, false, p->cut);

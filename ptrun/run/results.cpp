@@ -1,13 +1,10 @@
 #include "run/results.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <ctime>
 
 #include "build_info.h"
 #include "model/model.h"
+#include "system/host.h"
 
 namespace ptrun {
 
@@ -42,23 +39,7 @@ CallSettings call_settings(const Settings& settings) {
 
 std::string new_call_id() {
     unsigned char bytes[8] = {};
-    const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    bool read_all = false;
-    if (fd >= 0) {
-        read_all = read(fd, bytes, sizeof bytes) == static_cast<ssize_t>(sizeof bytes);
-        close(fd);
-    }
-    if (!read_all) {
-        // Time and process id, mixed, where there is no random source.
-        timespec now{};
-        clock_gettime(CLOCK_REALTIME, &now);
-        std::uint64_t mix = static_cast<std::uint64_t>(now.tv_sec) * 1000000007ull ^
-                            static_cast<std::uint64_t>(now.tv_nsec) << 20 ^ static_cast<std::uint64_t>(getpid());
-        for (unsigned char& byte : bytes) {
-            mix = mix * 6364136223846793005ull + 1442695040888963407ull;
-            byte = static_cast<unsigned char>(mix >> 56);
-        }
-    }
+    unpredictable_bytes(bytes, sizeof bytes);
     return hex_of(bytes, sizeof bytes);
 }
 

@@ -1,16 +1,13 @@
 #include "run/runner.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 
@@ -18,13 +15,18 @@
 #include "platform/platform.h"
 #include "run/environment.h"
 #include "run/profile.h"
+#include "system/host.h"
 #include "system/output.h"
 #include "system/process.h"
 #include "system/signals.h"
 
 namespace ptrun {
 
+namespace fs = std::filesystem;
+
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr double kExpectedRoundSeconds = 40.0;
 constexpr std::size_t kMessagesKept = 64 * 1024;
@@ -32,11 +34,10 @@ constexpr double kGraceSeconds = 5;
 // What a message quotes of a Result that is no score.
 constexpr std::size_t kResultQuoted = 64;
 
-double seconds_since(const timespec& start) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// A file of the call's folder.
+std::string in_folder(const std::string& dir, const std::string& name) { return (fs::path(dir) / name).string(); }
 
 // A copy while it runs: its process, what it has said so far and its time
 // limit, filling its run's record in the session.
@@ -59,13 +60,14 @@ std::string copy_name(std::size_t build, const RoundPlan& plan, int copy) {
 // to a pipe ptrun reads as they come; false, with the record saying why, when
 // it cannot be started.
 bool start_copy(Copy& copy, RunRecord& run, const std::string& pt, const std::string& dir) {
-    const std::string result = dir + "/" + copy.name + ".ini";
+    const std::string result = in_folder(dir, copy.name + ".ini");
     run.started_utc = utc_now();
     // A result file left by an earlier call in --keep DIR would be credited
     // to this copy.
     std::string error;
-    if (unlink(result.c_str()) != 0 && errno != ENOENT) {
-        error = "cannot remove the earlier result file " + result + ": " + std::strerror(errno);
+    std::error_code removal;
+    if (!fs::remove(result, removal) && removal) {
+        error = "cannot remove the earlier result file " + result + ": " + removal.message();
     } else {
         Launch launch;
         launch.command = {pt, copy.name + ".ini"};
@@ -90,12 +92,7 @@ void take_messages(Copy& copy, RunRecord& run, const std::string& dir) {
         tail.erase(0, line_end == std::string::npos ? tail.size() : line_end + 1);
     }
     // What --keep keeps: the messages as read.
-    const int kept = open((dir + "/" + copy.name + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
-    if (kept >= 0) {
-        std::string ignored;
-        write_all(kept, tail, ignored);
-        close(kept);
-    }
+    write_plain_file(in_folder(dir, copy.name + ".err"), tail);
     run.messages_cut = copy.messages_cut;
     std::string error;
     std::istringstream lines(tail);
@@ -114,25 +111,22 @@ void take_messages(Copy& copy, RunRecord& run, const std::string& dir) {
 void finish_copy(Copy& copy, RunRecord& run, const Ending& ending, const std::string& dir) {
     run.ended_utc = utc_now();
     run.wall_s = copy.process.seconds();
-    const rusage& usage = ending.usage;
-    const double cpu_s = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    run.share = run.wall_s > 0 ? cpu_s / run.wall_s : 0;
-    run.involuntary_switches = usage.ru_nivcsw;
-    run.exit_code = ending.exit_code();
+    run.share = run.wall_s > 0 ? ending.processor_s / run.wall_s : 0;
+    run.involuntary_switches = ending.involuntary_switches;
+    run.exit_code = ending.exit_code;
     run.low_share = run.share < kMinProcessorShare;
     copy.process.read_pipe(copy.messages, kMessagesKept, true, copy.messages_cut);
     take_messages(copy, run, dir);
-    const ResultFile file = read_result_file(dir + "/" + copy.name + ".ini");
+    const ResultFile file = read_result_file(in_folder(dir, copy.name + ".ini"));
     double score = 0;
     const std::string problem = file.problem.empty() ? score_problem(file.result, score) : file.problem;
     if (run.exit_code == 0 && problem.empty() && !copy.timed_out) run.score = score;
     if (!file.error.empty()) run.error = file.error;
     if (copy.timed_out) {
         run.error = "ended by ptrun after the --timeout of " + std::to_string(std::lround(copy.limit_s)) + " s";
-    } else if (ending.signal() != 0) {
+    } else if (!ending.ended_by.empty()) {
         const std::string said = run.error ? ": " + *run.error : std::string();
-        run.error = "ended by signal " + std::to_string(ending.signal()) + said;
+        run.error = "ended by " + ending.ended_by + said;
     } else if (!run.score && !run.error) {
         run.error = problem.empty() ? "pt did not end well" : problem;
     }
@@ -167,20 +161,26 @@ std::string quoted(const std::string& text) {
 
 ResultFile read_result_file(const std::string& path) {
     ResultFile file;
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        if (errno != ENOENT) file.problem = "pt's result file cannot be read: " + std::string(std::strerror(errno));
+    std::error_code failed;
+    const fs::file_status status = fs::status(path, failed);
+    if (!fs::exists(status)) {
+        if (status.type() != fs::file_type::not_found) {
+            file.problem = "pt's result file cannot be read: " + failed.message();
+        }
         return file;  // none: no Result
     }
-    if (!S_ISREG(st.st_mode)) {
+    const std::uintmax_t size = fs::is_regular_file(status) ? fs::file_size(path, failed) : 0;
+    if (!fs::is_regular_file(status)) {
         file.problem = "pt's result file is not a regular file";
-    } else if (static_cast<std::uintmax_t>(st.st_size) > kMaxResultFileBytes) {
-        file.problem = "pt's result file holds " + std::to_string(st.st_size) + " bytes, more than the " +
+    } else if (failed) {
+        file.problem = "pt's result file cannot be read: " + failed.message();
+    } else if (size > kMaxResultFileBytes) {
+        file.problem = "pt's result file holds " + std::to_string(size) + " bytes, more than the " +
                        std::to_string(kMaxResultFileBytes >> 20) + " MiB ptrun reads of one: it is not read";
     }
     if (!file.problem.empty()) return file;
     // No value is longer than the file: the whole of it is read.
-    std::string text(static_cast<std::size_t>(st.st_size) + 1, '\0');
+    std::string text(static_cast<std::size_t>(size) + 1, '\0');
     text.resize(profile_read_string("Test", "Result", "", text.data(), text.size(), path.c_str()));
     file.result = text;
     char error[1024];
@@ -222,12 +222,16 @@ const char* outcome_name(Outcome outcome) {
 }
 
 std::string utc_now() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    std::tm parts{};
-    gmtime_r(&now.tv_sec, &parts);
+    using namespace std::chrono;
+    const auto now = floor<seconds>(system_clock::now());
+    const auto day = floor<days>(now);
+    const year_month_day date{day};
+    const hh_mm_ss time{now - day};
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
     return text;
 }
 
@@ -276,9 +280,9 @@ void enforce_limits(std::vector<Copy*>& running) {
         const double ran = copy->process.seconds();
         if (!copy->timed_out && ran > copy->limit_s) {
             copy->timed_out = true;
-            copy->process.signal_group(SIGTERM);
+            copy->process.ask_to_end();
         } else if (copy->timed_out && ran > copy->limit_s + kGraceSeconds) {
-            copy->process.signal_group(SIGKILL);
+            copy->process.force_end();
         }
     }
 }
@@ -335,10 +339,9 @@ void run_round(const Settings& settings, const std::string& dir, const RoundPlan
 
 void run_all(const Settings& settings, const std::vector<std::string>& verifiers, const std::string& dir,
              Session& session) {
-    const bool progress = isatty(STDERR_FILENO) != 0;
+    const bool progress = standard_error_is_terminal();
     Planner planner(settings);
-    timespec call_start{};
-    clock_gettime(CLOCK_MONOTONIC, &call_start);
+    const Clock::time_point call_start = Clock::now();
     int round_number = 0;
     for (;;) {
         const std::optional<RoundPlan> plan =
@@ -355,8 +358,7 @@ void run_all(const Settings& settings, const std::vector<std::string>& verifiers
         std::vector<Copy> copies = queue_copies(settings, *plan, session);
         const std::size_t first = copies.front().record;
         record_environment(session.runs, first, true);
-        timespec round_start{};
-        clock_gettime(CLOCK_MONOTONIC, &round_start);
+        const Clock::time_point round_start = Clock::now();
         run_round(settings, dir, *plan, session, copies, [&] {
             if (!progress) return;
             show_progress(session, round_number, std::max(planner.expected_rounds(), round_number), plan->copies,

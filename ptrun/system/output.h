@@ -23,11 +23,13 @@ struct Target {
 bool resolve_target(const std::string& name, Target& target, std::string& error,
                     const std::string& option = "--json");
 
-// Writes all of text to fd; false, and why in error, when any of it was lost.
-bool write_all(int fd, const std::string& text, std::string& error);
+// Writes text as the file path, made or emptied first; a link there is not
+// followed. False when any of it was lost.
+bool write_plain_file(const std::string& path, const std::string& text);
 
 // Writes text to the target: standard output, or a private temporary file
-// beside the file, with the file's mode, synced and renamed onto it; false,
+// beside the file, with the file's mode (POSIX), flushed to disk and renamed
+// onto it; false,
 // and why in error, when that failed (the file is then untouched).
 bool write_output(const Target& target, const std::string& text, std::string& error);
 // The same for a text made in pieces, never held whole: produce hands each

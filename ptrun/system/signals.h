@@ -1,27 +1,25 @@
-// The signals that end a call. They are blocked from the start and read from
-// a descriptor, so one arriving at any moment is noticed where ptrun waits,
-// and the call ends cleanly wherever it stands.
+// What ends a call from outside: Ctrl-C, a hang-up or a termination request
+// on POSIX; Ctrl-C, Ctrl-Break, the console's close, log-off or shut-down on
+// Windows. Each is noticed where ptrun waits, so the call ends cleanly
+// wherever it stands, and is told by the number of the POSIX signal it
+// stands for, the call's exit code being 128 plus that number.
 #pragma once
 
 namespace ptrun {
 
-// Blocks SIGINT, SIGTERM and SIGHUP (those ignored when ptrun started left
-// out: under nohup a hang-up stays ignored) and SIGCHLD, which wakes a wait.
-// Also ignores SIGPIPE and makes ptrun the subreaper of what it starts, so
-// that what a child leaves behind can be ended and reaped. Idempotent; taken
-// on first use when no one took them before.
+// The numbers a stop is told by, the same on every system.
+inline constexpr int kHangUpStop = 1;      // SIGHUP; the console closed
+inline constexpr int kInterruptStop = 2;   // SIGINT; Ctrl-C or Ctrl-Break
+inline constexpr int kTerminateStop = 15;  // SIGTERM; log-off or shut-down
+
+// Starts noticing them (on POSIX: blocks SIGINT, SIGTERM and SIGHUP, those
+// ignored when ptrun started left out: under nohup a hang-up stays ignored;
+// ignores SIGPIPE and makes ptrun the subreaper of what it starts).
+// Idempotent; taken on first use when no one took them before.
 void take_signals();
 
-// The first stop signal that arrived since the signals were taken, or 0.
-// Once one has arrived it stays the answer: every wait after it ends at once.
+// The first stop that arrived since they were taken, or 0. Once one has
+// arrived it stays the answer: every wait after it ends at once.
 int stop_signal();
-
-// A descriptor that becomes readable when a taken signal arrives: what a
-// wait polls beside its pipes. Reading it is stop_signal's business.
-int signal_descriptor();
-
-// In a child about to run another program: nothing blocked and SIGPIPE at
-// its default, as a program expects.
-void reset_child_signals();
 
 }  // namespace ptrun

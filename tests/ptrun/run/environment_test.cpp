@@ -120,18 +120,6 @@ TEST(PtrunEnvironment, EmulatorFromTheHandlerThatClaimsTheProgram) {
     }
 }
 
-// The digest of the contents: a name with a backslash or a line break
-// changes nothing (sha256sum would escape it and begin with a backslash).
-TEST(PtrunEnvironment, Sha256OfTheContentsWhateverTheName) {
-    TempDir dir;
-    for (const std::string name : {"pt", "p\\t", "p\nt", "-pt"}) {
-        write_file(dir.path() + "/" + name, "abc");
-        EXPECT_EQ(sha256_of(dir.path() + "/" + name),
-                  "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad") << name;
-    }
-    EXPECT_EQ(sha256_of(dir.path() + "/missing"), "unknown");
-}
-
 TEST(PtrunEnvironment, NumbersOnlyWhenWholeAndKeysOnlyWhenExact) {
     EXPECT_EQ(sys_number(Text("3400000\n")), 3400000);
     EXPECT_EQ(sys_number(Text("-2500\n")), -2500);

@@ -1,3 +1,4 @@
+// Output files on POSIX: modes kept, links followed, the rename synced.
 #include "system/output.h"
 
 #include <fcntl.h>
@@ -77,6 +78,8 @@ bool resolve_target(const std::string& name, Target& target, std::string& error,
     return true;
 }
 
+namespace {
+
 bool write_all(int fd, const std::string& text, std::string& error) {
     std::size_t written = 0;
     while (written < text.size()) {
@@ -91,8 +94,6 @@ bool write_all(int fd, const std::string& text, std::string& error) {
     return true;
 }
 
-namespace {
-
 // Writes what produce makes to fd; false, and why in error, at the first piece lost.
 bool write_pieces(int fd, const std::function<void(const TextSink&)>& produce, std::string& error) {
     bool ok = true;
@@ -101,6 +102,14 @@ bool write_pieces(int fd, const std::function<void(const TextSink&)>& produce, s
 }
 
 }  // namespace
+
+bool write_plain_file(const std::string& path, const std::string& text) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    std::string ignored;
+    const bool ok = write_all(fd, text, ignored);
+    return close(fd) == 0 && ok;
+}
 
 bool write_output(const Target& target, const std::string& text, std::string& error) {
     return write_output(target, [&text](const TextSink& sink) { sink(text); }, error);

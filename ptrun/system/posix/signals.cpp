@@ -1,3 +1,5 @@
+// Stops on POSIX: the signals are blocked from the start and read from a
+// descriptor, so one arriving at any moment is noticed where ptrun waits.
 #include "system/signals.h"
 
 #include <signal.h>
@@ -7,6 +9,8 @@
 
 #include <cerrno>
 #include <initializer_list>
+
+#include "system/posix/signals.h"
 
 namespace ptrun {
 
