@@ -15,6 +15,8 @@
 
 #include "ptrun/decide/changepoint.h"
 #include "ptrun/decide/level_gate.h"
+#include "ptrun/decide/rounds.h"
+#include "ptrun/decide/standing.h"
 
 namespace {
 
@@ -252,6 +254,38 @@ BENCHMARK(BM_HistoryRatesNightly)
     ->Args({0, 0, 0, 1})->Args({0, 0, 3, 1})->Args({0, 0, 3, 0})
     ->Args({100, 40, 0, 1})->Args({50, 40, 0, 1})->Args({20, 40, 0, 1})
     ->Args({100, 4, 0, 1})->Args({100, 10, 0, 1})
+    ->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Fleets of range(0) hosts of one kind, each host's median that of one
+// call of 3 rounds; with range(1) > 0 the first host that many percent slow.
+// The share of fleets that mark any host slow for its kind (of equal hosts)
+// or the slow one, and that mark a host that is not slow.
+void BM_HistoryRatesStanding(benchmark::State& state) {
+    const int hosts = static_cast<int>(state.range(0)), fleets = 2000;
+    const double slow = 1 - static_cast<double>(state.range(1)) / 100;
+    double marked_slow = 0, marked_other = 0;
+    for (auto _ : state) {
+        std::mt19937_64 random(606);
+        marked_slow = marked_other = 0;
+        for (int f = 0; f < fleets; ++f) {
+            std::vector<ptrun::HostFigure> figures;
+            for (int h = 0; h < hosts; ++h) {
+                const auto call = simulate(random, {1, {}, {}});
+                const double median = ptrun::median_of(call.front()) * (h == 0 ? slow : 1);
+                figures.push_back({"kind", "host-" + std::to_string(h), 1, median});
+            }
+            const auto standings = ptrun::find_standings(figures);
+            marked_slow += standings.front().outlier && slow < 1 ? 1 : 0;
+            marked_other += std::any_of(standings.begin() + (slow < 1 ? 1 : 0), standings.end(),
+                                        [](const ptrun::Standing& s) { return s.outlier; }) ? 1 : 0;
+        }
+    }
+    if (slow < 1) state.counters["slow_host_marked_pct"] = percent(marked_slow, fleets);
+    state.counters["fleets_marking_an_equal_host_pct"] = percent(marked_other, fleets);
+}
+BENCHMARK(BM_HistoryRatesStanding)
+    ->ArgNames({"hosts", "slow_pct"})
+    ->Args({20, 0})->Args({100, 0})->Args({500, 0})->Args({20, 10})->Args({100, 10})->Args({500, 10})
     ->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

@@ -19,8 +19,9 @@ struct HostFigure {
 
 struct StandingSettings {
     // Slow for its kind: below the group's median by more than slow_bound
-    // robust deviations (1.4826 times the median absolute deviation, the
-    // standard deviation where scores are normal) ...
+    // of the group's spreads (the root mean square of the distances from the
+    // median within 3 median absolute deviations: the standard deviation
+    // where scores are normal, blind to the slow hosts themselves) ...
     // ... and by more than this fraction, so that a tight group does not
     // flag a host a hair below it.
     double min_shortfall = 0.03;
@@ -28,11 +29,11 @@ struct StandingSettings {
     std::size_t min_group = 3;
 };
 
-// How many robust deviations below the median a host of a group of n must
+// How many spreads below the median a host of a group of n must
 // lie to be slow for its kind: the slowest of n equal hosts lies further
 // only 5 times in 100, whatever n (the normal quantile at 0.05 / n, widened
-// for the robust deviation's own uncertainty, which small groups have more
-// of), so that a fleet of equal hosts marks none 95 times in 100.
+// for the spread's own uncertainty, which small groups have more of), so
+// that a fleet of equal hosts marks none 95 times in 100.
 double slow_bound(std::size_t n);
 
 struct Standing {
