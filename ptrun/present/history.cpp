@@ -81,6 +81,18 @@ Table changes_table(const Series& s) {
     return table;
 }
 
+// Under each call of a chart its day, and its time where a day has several.
+std::vector<std::string> call_labels(const Series& s) {
+    std::vector<std::string> labels;
+    for (const SeriesCall& call : s.calls) labels.push_back(day_of(call.started_utc));
+    if (std::adjacent_find(labels.begin(), labels.end()) == labels.end()) return labels;
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        const std::string& utc = s.calls[i].started_utc;
+        if (utc.size() >= 16 && utc[10] == 'T') labels[i] += " " + utc.substr(11, 5);
+    }
+    return labels;
+}
+
 // The overview, the series side by side, and a section per series: every
 // series where charts are drawn, else those with a change point.
 std::vector<Section> history_sections(const History& history, bool charts) {
@@ -118,7 +130,7 @@ std::vector<Section> history_sections(const History& history, bool charts) {
             for (const SeriesChange& c : s.changes) {
                 marks.push_back({c.first_call, change_size_text(c.point.comparison)});
             }
-            const std::string chart = svg_calls(rounds, marks, s.calls.front().started_utc, s.calls.back().started_utc);
+            const std::string chart = svg_calls(rounds, marks, call_labels(s));
             section.charts.emplace_back("rate score per call", chart);
         }
         if (!s.changes.empty()) section.tables.push_back(changes_table(s));

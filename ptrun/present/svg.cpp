@@ -1,10 +1,14 @@
 #include "present/svg.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <set>
+#include <utility>
 
 namespace ptrun {
 
@@ -15,7 +19,7 @@ namespace {
 constexpr const char* kColours[] = {"#0072B2", "#E69F00", "#009E73", "#CC79A7", "#56B4E9", "#D55E00", "#000000"};
 constexpr int kShapes = 5;  // circle, square, diamond, triangle, inverted triangle
 
-constexpr double kWidth = 480, kLeft = 64, kRight = 16, kTop = 14, kPlot = 150;
+constexpr double kWidth = 480, kLeft = 64, kRight = 16, kTop = 14, kPlot = 150, kLine = 13;
 
 const char* colour_of(int series) { return kColours[static_cast<unsigned>(series) % std::size(kColours)]; }
 
@@ -59,14 +63,98 @@ std::string text(double x, double y, const std::string& anchor, const std::strin
            escape_html(content) + "</text>";
 }
 
-// At most `limit` characters of UTF-8 text, never cutting one in two.
-std::string shortened(const std::string& label, std::size_t limit) {
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < label.size(); ++i) {
-        if ((static_cast<unsigned char>(label[i]) & 0xC0) == 0x80) continue;
-        if (++characters > limit) return label.substr(0, i) + "\u2026";
+// The width of a text at 11 px in the common sans-serif faces, rather over
+// than under: there are no font metrics here, and a label wider than the
+// room it was given would be cut at the chart's edge.
+double text_width(const std::string& content) {
+    double em = 0;
+    for (const char c : content) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) == 0x80) continue;  // the rest of a UTF-8 character
+        if (byte >= 0x80 || std::strchr("mwMW%@+=<>#~&", c) != nullptr) {
+            em += 1.0;
+        } else if (std::strchr(" .,:;'!|ijlI()[]/", c) != nullptr) {
+            em += 0.4;
+        } else if (std::strchr("frt-", c) != nullptr) {
+            em += 0.5;
+        } else {
+            em += std::isupper(byte) != 0 ? 0.8 : 0.65;
+        }
     }
-    return label;
+    return em * 11;
+}
+
+std::vector<std::string> words_of(const std::string& content) {
+    std::vector<std::string> words;
+    for (std::size_t from = 0; from < content.size();) {
+        const std::size_t to = std::min(content.find(' ', from), content.size());
+        if (to > from) words.push_back(content.substr(from, to - from));
+        from = to + 1;
+    }
+    return words;
+}
+
+// The text in lines of at most `room` pixels, broken between words only; a
+// word wider than the room is a line of its own.
+std::vector<std::string> lines_of(const std::string& content, double room) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (const std::string& word : words_of(content)) {
+        const std::string longer = line.empty() ? word : line + " " + word;
+        if (!line.empty() && text_width(longer) > room) {
+            lines.push_back(line);
+            line = word;
+        } else {
+            line = longer;
+        }
+    }
+    lines.push_back(line);
+    return lines;
+}
+
+// The width of the widest of the labels.
+double widest(const std::vector<std::string>& labels) {
+    double most = 0;
+    for (const std::string& label : labels) most = std::max(most, text_width(label));
+    return most;
+}
+
+// The room for the widest of the labels, at most `most` unless a word is
+// wider: what is wider than the room wraps between its words.
+double room_for(const std::vector<std::string>& labels, double most) {
+    double widest_word = 0;
+    for (const std::string& label : labels) {
+        for (const std::string& word : words_of(label)) widest_word = std::max(widest_word, text_width(word));
+    }
+    return std::max(std::min(widest(labels), most), widest_word);
+}
+
+// Lines of text, one under the other, centred on y.
+std::string text_lines(double x, double y, const std::string& anchor, const std::vector<std::string>& lines) {
+    std::string out;
+    const double first = y + 4 - static_cast<double>(lines.size() - 1) * kLine / 2;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        out += text(x, first + static_cast<double>(i) * kLine, anchor, lines[i]);
+    }
+    return out;
+}
+
+// A text centred on x, moved in as far as it must be to stay within the width.
+std::string centred(double x, double y, const std::string& content, double width) {
+    const double half = text_width(content) / 2 + 1;
+    return text(std::clamp(x, std::min(half, width / 2), std::max(width - half, width / 2)), y, "middle", content);
+}
+
+// Every how many of the ticks `spacing` pixels apart a label `wide` pixels
+// can go without running into the next: 1, 2, 5, 10, 20 ...
+std::size_t label_every(double wide, double spacing) {
+    if (!(spacing > 0)) return 1;
+    for (std::size_t power = 1; power < 1000000000; power *= 10) {
+        for (const std::size_t factor : {1, 2, 5}) {
+            if (static_cast<double>(factor * power) * spacing >= wide + 8) return factor * power;
+        }
+    }
+    return 1000000000;
 }
 
 // A linear axis over [low, high] with round ticks.
@@ -107,33 +195,81 @@ Axis axis_over(double low, double high, double from, double to) {
 
 int decimals_for(double step) { return step >= 1 ? 0 : std::min(6, static_cast<int>(std::ceil(-std::log10(step)))); }
 
+// The labels of a value axis' ticks.
+std::vector<std::string> tick_labels(const Axis& axis, const std::string& unit) {
+    std::vector<std::string> labels;
+    for (const double v : axis.ticks()) labels.push_back(number_text(v, decimals_for(axis.step)) + unit);
+    return labels;
+}
+
+// Where a plot begins whose value axis is labelled on its left: after the
+// widest label, and never before kLeft.
+double left_of(const Axis& y, const std::string& unit) { return std::max(kLeft, widest(tick_labels(y, unit)) + 8); }
+
 // Grid lines and labels of a vertical value axis.
 std::string y_axis(const Axis& y, double left, double right, const std::string& unit) {
     std::string out;
-    const int decimals = decimals_for(y.step);
-    for (const double v : y.ticks()) {
-        out += line(left, y.at(v), right, y.at(v), "class=\"grid\"");
-        out += text(left - 4, y.at(v) + 4, "end", number_text(v, decimals) + unit);
+    const std::vector<std::string> labels = tick_labels(y, unit);
+    const std::vector<double> ticks = y.ticks();
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+        out += line(left, y.at(ticks[i]), right, y.at(ticks[i]), "class=\"grid\"");
+        out += text(left - 4, y.at(ticks[i]) + 4, "end", labels[i]);
     }
     return out;
 }
 
-std::string begin(double height, const std::string& label) {
-    return "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + number_text(kWidth, 0) + " " +
+// Grid lines over [top, bottom] of a horizontal value axis, and under it
+// the labels of as many as have room, the chart `width` wide.
+std::string x_axis(const Axis& x, double top, double bottom, double width) {
+    const std::vector<std::string> labels = tick_labels(x, "");
+    const std::vector<double> ticks = x.ticks();
+    const double spacing = ticks.size() > 1 ? x.at(ticks[1]) - x.at(ticks[0]) : 0;
+    const std::size_t every = label_every(widest(labels), spacing);
+    std::string out;
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+        out += line(x.at(ticks[i]), top, x.at(ticks[i]), bottom, "class=\"grid\"");
+        if (i % every == 0) out += centred(x.at(ticks[i]), bottom + 14, labels[i], width);
+    }
+    return out;
+}
+
+std::string begin(double width, double height, const std::string& label) {
+    return "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + number_text(width, 0) + " " +
            number_text(height, 0) + "\" role=\"img\" aria-label=\"" + escape_html(label) + "\">";
 }
 
-// Each series' marker and name under the plot; returns its height.
-double legend(std::string& out, const std::vector<std::string>& series, double top) {
-    if (series.size() < 2) return 0;
-    const int columns = 3;
-    for (std::size_t i = 0; i < series.size(); ++i) {
-        const double x = 12 + static_cast<double>(i % columns) * (kWidth - 24) / columns;
-        const double y = top + 14 + static_cast<double>(i / columns) * 16;
-        out += marker(static_cast<int>(i), x + 4, y - 4, 4, false);
-        out += text(x + 14, y, "start", shortened(series[i], 20));
+// How wide a chart must be for its key's longest word: at least kWidth.
+double width_for(const std::vector<std::string>& names) { return std::max(kWidth, room_for(names, 0) + 44); }
+
+// Each name with its swatch under the plot, in as many columns (at most
+// three) as the widest name leaves room for, a name too wide for its column
+// wrapped between words; returns the height taken.
+template <typename Swatch>
+double key(std::string& out, const std::vector<std::string>& names, double top, double width, Swatch swatch) {
+    const double room = width - 24;
+    const double name_width = room_for(names, room - 20);
+    const auto columns = static_cast<std::size_t>(std::clamp(std::floor(room / (name_width + 28)), 1.0, 3.0));
+    const double column_width = room / static_cast<double>(columns);
+    double y = top, row = 0;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i % columns == 0) y += std::exchange(row, 0);
+        const double x = 12 + static_cast<double>(i % columns) * column_width;
+        const std::vector<std::string> lines = lines_of(names[i], column_width - 20);
+        out += swatch(i, x + 4, y + 10);
+        for (std::size_t l = 0; l < lines.size(); ++l) {
+            out += text(x + 14, y + 14 + kLine * static_cast<double>(l), "start", lines[l]);
+        }
+        row = std::max(row, 3 + kLine * static_cast<double>(lines.size()));
     }
-    return 14 + static_cast<double>((series.size() + columns - 1) / columns) * 16;
+    return y + row + 14 - top;
+}
+
+// Each series' marker and name under the plot, where there are several; returns the height taken.
+double legend(std::string& out, const std::vector<std::string>& series, double top, double width) {
+    if (series.size() < 2) return 0;
+    return key(out, series, top, width, [](std::size_t i, double x, double y) {
+        return marker(static_cast<int>(i), x, y, 4, false);
+    });
 }
 
 // The distinct copy counts, ascending, as the category axis.
@@ -146,6 +282,44 @@ std::vector<int> copy_counts(const std::vector<SpreadPoint>& points) {
 double category_x(const std::vector<int>& counts, int copies, double left, double right) {
     const auto at = std::find(counts.begin(), counts.end(), copies) - counts.begin();
     return left + (static_cast<double>(at) + 0.5) * (right - left) / static_cast<double>(counts.size());
+}
+
+// Each call's label (its date) under as many calls as there is room for,
+// counted from the newest, which is always named.
+std::string call_ticks(const Axis& x, const std::vector<std::string>& labels, double base) {
+    const std::size_t every = label_every(widest(labels), x.at(1) - x.at(0));
+    std::string out;
+    double next = INFINITY;  // where the label to the right begins
+    for (std::size_t c = labels.size(); c-- > 0;) {
+        if ((labels.size() - 1 - c) % every != 0) continue;
+        const double half = text_width(labels[c]) / 2, px = x.at(static_cast<double>(c));
+        const double centre = std::clamp(px, half + 1, std::max(half + 1, kWidth - half - 1));
+        if (centre + half + 4 > next) continue;
+        next = centre - half;
+        out += line(px, kTop, px, base, "class=\"grid\"");
+        out += text(centre, base + 14, "middle", labels[c]);
+    }
+    return out;
+}
+
+// Each change as a line before its first call with its size at the top,
+// left of the line at the right edge, a line lower where it would run into
+// the size before it.
+std::string change_marks(const Axis& x, const std::vector<CallMark>& changes) {
+    std::string out;
+    std::array<double, 3> ends{-INFINITY, -INFINITY, -INFINITY};
+    for (const CallMark& change : changes) {
+        const double px = x.at(static_cast<double>(change.first_call) - 0.5), wide = text_width(change.size);
+        out += line(px, kTop, px, kTop + kPlot, std::string("stroke=\"") + kColours[5] + "\" stroke-dasharray=\"4 3\"");
+        const bool before = px + 3 + wide > kWidth - 1;
+        const double from = before ? px - 3 - wide : px + 3;
+        std::size_t row = 0;
+        while (row + 1 < ends.size() && from < ends[row] + 4) ++row;
+        ends[row] = from + wide;
+        out += text(before ? px - 3 : px + 3, kTop + 10 + kLine * static_cast<double>(row), before ? "end" : "start",
+                    change.size);
+    }
+    return out;
 }
 
 }  // namespace
@@ -196,9 +370,19 @@ std::string svg_runs(const std::vector<std::string>& series, const std::vector<R
         ++count.at(static_cast<std::size_t>(p.series));
     }
     const int most = count.empty() ? 1 : std::max(1, *std::max_element(count.begin(), count.end()));
-    const Axis y = axis_over(low, high, kTop + kPlot, kTop);
-    const Axis x{0.5, most + 0.5, 1, kLeft, kWidth - kRight};
-    std::string out = y_axis(y, kLeft, kWidth - kRight, "");
+    const double width = width_for(series), base = kTop + kPlot;
+    const Axis y = axis_over(low, high, base, kTop);
+    const double left = left_of(y, "");
+    const Axis x{0.5, most + 0.5, 1, left, width - kRight};
+    std::string out = y_axis(y, left, width - kRight, "");
+    // The runs' numbers, under as many as they have room for.
+    const double wide = text_width(std::to_string(most)), spacing = x.at(2) - x.at(1);
+    const auto every = static_cast<int>(label_every(wide, spacing));
+    for (int run = 1; run <= most; ++run) {
+        if (run % every != 0 && (run != 1 || (every - 1) * spacing < wide + 8)) continue;
+        out += line(x.at(run), kTop, x.at(run), base, "class=\"grid\"");
+        out += centred(x.at(run), base + 14, std::to_string(run), width);
+    }
     std::fill(count.begin(), count.end(), 0);
     for (const RunPoint& p : points) {
         const double px = x.at(++count[static_cast<std::size_t>(p.series)]), py = y.at(p.value);
@@ -209,10 +393,9 @@ std::string svg_runs(const std::vector<std::string>& series, const std::vector<R
         if (p.flagged) out += cross(px, py, 5);
         out += "</g>";
     }
-    const double base = kTop + kPlot;
-    out += text((kLeft + kWidth - kRight) / 2, base + 16, "middle", "run, in order (hollow: warm-up; cross: flagged)");
-    const double height = base + 22 + legend(out, series, base + 20);
-    return begin(height, "score per run") + out + "</svg>";
+    out += centred((left + width - kRight) / 2, base + 28, "run, in order (hollow: warm-up; cross: flagged)", width);
+    const double height = base + 34 + legend(out, series, base + 32, width);
+    return begin(width, height, "score per run") + out + "</svg>";
 }
 
 std::string svg_spread(const std::vector<std::string>& series, const std::vector<SpreadPoint>& points) {
@@ -222,28 +405,30 @@ std::string svg_spread(const std::vector<std::string>& series, const std::vector
         low = std::min(low, p.low);
         high = std::max(high, p.high);
     }
-    const Axis y = axis_over(low, high, kTop + kPlot, kTop);
-    std::string out = y_axis(y, kLeft, kWidth - kRight, "");
-    const double slot = (kWidth - kRight - kLeft) / static_cast<double>(std::max<std::size_t>(1, counts.size()));
+    const double width = width_for(series), base = kTop + kPlot;
+    const Axis y = axis_over(low, high, base, kTop);
+    const double left = left_of(y, ""), right = width - kRight;
+    std::string out = y_axis(y, left, right, "");
+    const double slot = (right - left) / static_cast<double>(std::max<std::size_t>(1, counts.size()));
     const double offset = slot * 0.6 / static_cast<double>(std::max<std::size_t>(1, series.size()));
     for (const SpreadPoint& p : points) {
-        const double centre = category_x(counts, p.copies, kLeft, kWidth - kRight);
+        const double centre = category_x(counts, p.copies, left, right);
         const double px = centre + (p.series - (static_cast<double>(series.size()) - 1) / 2) * offset;
+        const std::string stroke = std::string("stroke=\"") + colour_of(p.series) + "\"";
         out += "<g><title>" + escape_html(series[static_cast<std::size_t>(p.series)]) + ", " +
                std::to_string(p.copies) + (p.copies == 1 ? " copy" : " copies") + ": median " + number_text(p.median) +
                ", " + number_text(p.low) + " to " + number_text(p.high) + "</title>";
-        out += line(px, y.at(p.low), px, y.at(p.high), std::string("stroke=\"") + colour_of(p.series) + "\"");
-        out += line(px - 4, y.at(p.low), px + 4, y.at(p.low), std::string("stroke=\"") + colour_of(p.series) + "\"");
-        out += line(px - 4, y.at(p.high), px + 4, y.at(p.high), std::string("stroke=\"") + colour_of(p.series) + "\"");
+        out += line(px, y.at(p.low), px, y.at(p.high), stroke);
+        out += line(px - 4, y.at(p.low), px + 4, y.at(p.low), stroke);
+        out += line(px - 4, y.at(p.high), px + 4, y.at(p.high), stroke);
         out += marker(p.series, px, y.at(p.median), 4, false) + "</g>";
     }
-    const double base = kTop + kPlot;
     for (int copies : counts) {
-        out += text(category_x(counts, copies, kLeft, kWidth - kRight), base + 14, "middle", std::to_string(copies));
+        out += centred(category_x(counts, copies, left, right), base + 14, std::to_string(copies), width);
     }
-    out += text((kLeft + kWidth - kRight) / 2, base + 28, "middle", "copies (marker: median; bar: min to max)");
-    const double height = base + 34 + legend(out, series, base + 32);
-    return begin(height, "median and spread per copy count") + out + "</svg>";
+    out += centred((left + right) / 2, base + 28, "copies (marker: median; bar: min to max)", width);
+    const double height = base + 34 + legend(out, series, base + 32, width);
+    return begin(width, height, "median and spread per copy count") + out + "</svg>";
 }
 
 std::string svg_scaling(const std::vector<std::string>& series, const std::vector<SpreadPoint>& points) {
@@ -253,11 +438,15 @@ std::string svg_scaling(const std::vector<std::string>& series, const std::vecto
         high = std::max(high, p.median);
         if (p.efficiency) most_efficient = std::max(most_efficient, *p.efficiency);
     }
-    const double half = (kWidth - kLeft) / 2;
-    const Axis rate = axis_over(0, high, kTop + kPlot, kTop);
-    const Axis efficiency = axis_over(0, most_efficient * 100, kTop + kPlot, kTop);
-    const double left_end = kLeft + half - 20, right_start = kLeft + half + 36, right_end = kWidth - kRight;
-    std::string out = y_axis(rate, kLeft, left_end, "") + y_axis(efficiency, right_start, right_end, "%");
+    const double base = kTop + kPlot;
+    const Axis rate = axis_over(0, high, base, kTop);
+    const Axis efficiency = axis_over(0, most_efficient * 100, base, kTop);
+    // Two plots side by side, the second's labels in the gap between them.
+    const double left = left_of(rate, ""), gap = 28 + widest(tick_labels(efficiency, "%"));
+    const double plot = std::max(170.0, (width_for(series) - kRight - left - gap) / 2);
+    const double width = left + 2 * plot + gap + kRight;
+    const double left_end = left + plot, right_start = left_end + gap, right_end = width - kRight;
+    std::string out = y_axis(rate, left, left_end, "") + y_axis(efficiency, right_start, right_end, "%");
     out += line(right_start, efficiency.at(100), right_end, efficiency.at(100),
                 "stroke=\"#000\" stroke-dasharray=\"4 3\"");
     for (std::size_t s = 0; s < series.size(); ++s) {
@@ -266,7 +455,7 @@ std::string svg_scaling(const std::vector<std::string>& series, const std::vecto
         std::string marks;
         for (const SpreadPoint& p : points) {
             if (p.series != id) continue;
-            const double x = category_x(counts, p.copies, kLeft, left_end);
+            const double x = category_x(counts, p.copies, left, left_end);
             rate_path += (rate_path.empty() ? "M" : "L") + number_text(x, 1) + " " + number_text(rate.at(p.median), 1);
             marks += marker(id, x, rate.at(p.median), 4, false);
             if (!p.efficiency) continue;
@@ -280,53 +469,64 @@ std::string svg_scaling(const std::vector<std::string>& series, const std::vecto
         if (!efficiency_path.empty()) out += "<path d=\"" + efficiency_path + style;
         out += marks;
     }
-    const double base = kTop + kPlot;
     for (int copies : counts) {
-        out += text(category_x(counts, copies, kLeft, left_end), base + 14, "middle", std::to_string(copies));
-        out += text(category_x(counts, copies, right_start, right_end), base + 14, "middle", std::to_string(copies));
+        out += centred(category_x(counts, copies, left, left_end), base + 14, std::to_string(copies), width);
+        out += centred(category_x(counts, copies, right_start, right_end), base + 14, std::to_string(copies), width);
     }
-    out += text((kLeft + left_end) / 2, base + 28, "middle", "copies: median rate score");
-    out += text((right_start + right_end) / 2, base + 28, "middle", "copies: scaling efficiency");
-    const double height = base + 34 + legend(out, series, base + 32);
-    return begin(height, "scaling over copy counts") + out + "</svg>";
+    out += centred((left + left_end) / 2, base + 28, "copies: median rate score", width);
+    out += centred((right_start + right_end) / 2, base + 28, "copies: scaling efficiency", width);
+    const double height = base + 34 + legend(out, series, base + 32, width);
+    return begin(width, height, "scaling over copy counts") + out + "</svg>";
 }
 
 std::string svg_rows(const std::string& axis, const std::vector<Row>& rows, std::optional<double> reference) {
-    constexpr double label_width = 150, verdict_width = 120, row_height = 20;
     double low = reference.value_or(INFINITY), high = reference.value_or(-INFINITY);
+    std::vector<std::string> labels, verdicts;
     for (const Row& r : rows) {
         low = std::min(low, r.low);
         high = std::max(high, r.high);
+        labels.push_back(r.label);
+        verdicts.push_back(r.verdict);
     }
-    const double top = 8, bottom = top + row_height * static_cast<double>(rows.size());
-    const Axis x = axis_over(low, high, label_width, kWidth - verdict_width);
-    std::string out;
-    const int decimals = decimals_for(x.step);
-    for (const double v : x.ticks()) {
-        out += line(x.at(v), top, x.at(v), bottom, "class=\"grid\"");
-        out += text(x.at(v), bottom + 14, "middle", number_text(v, decimals));
+    // Labels and verdicts as wide as the widest, up to a point; past it they wrap.
+    const double label_width = room_for(labels, 200) + 12, verdict_room = room_for(verdicts, 150);
+    const double verdict_width = verdict_room > 0 ? verdict_room + 12 : kRight;
+    const double width = std::max(kWidth, label_width + 200 + verdict_width), top = 8;
+    std::vector<double> middles;
+    double bottom = top;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::size_t lines = std::max(lines_of(labels[i], label_width - 12).size(),
+                                           lines_of(verdicts[i], verdict_room).size());
+        const double height = std::max(20.0, kLine * static_cast<double>(lines) + 7);
+        middles.push_back(bottom + height / 2);
+        bottom += height;
     }
+    const Axis x = axis_over(low, high, label_width, width - verdict_width);
+    std::string out = x_axis(x, top, bottom, width);
     if (reference) {
         out += line(x.at(*reference), top, x.at(*reference), bottom, "stroke=\"#000\" stroke-dasharray=\"4 3\"");
     }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row& r = rows[i];
-        const double y = top + row_height * (static_cast<double>(i) + 0.5);
+        const double y = middles[i];
         out += "<g><title>" + escape_html(r.label) + ": " + number_text(r.value, 3) + " (" + number_text(r.low, 3) +
                " to " + number_text(r.high, 3) + ")" + (r.verdict.empty() ? "" : ": " + escape_html(r.verdict)) +
                "</title>";
-        out += text(label_width - 6, y + 4, "end", shortened(r.label, 22));
+        out += text_lines(label_width - 6, y, "end", lines_of(r.label, label_width - 12));
         out += line(x.at(r.low), y, x.at(r.high), y,
                     std::string("stroke=\"") + colour_of(r.series) + "\" stroke-width=\"2\"");
         out += marker(r.series, x.at(r.value), y, 4, false);
-        out += text(kWidth - verdict_width + 6, y + 4, "start", shortened(r.verdict, 20)) + "</g>";
+        if (!r.verdict.empty()) {
+            out += text_lines(width - verdict_width + 6, y, "start", lines_of(r.verdict, verdict_room));
+        }
+        out += "</g>";
     }
-    out += text((label_width + kWidth - verdict_width) / 2, bottom + 28, "middle", axis);
-    return begin(bottom + 34, axis) + out + "</svg>";
+    out += centred((label_width + width - verdict_width) / 2, bottom + 28, axis, width);
+    return begin(width, bottom + 34, axis) + out + "</svg>";
 }
 
 std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std::vector<CallMark>& changes,
-                      const std::string& first_label, const std::string& last_label) {
+                      const std::vector<std::string>& labels) {
     double low = INFINITY, high = -INFINITY;
     for (const std::vector<double>& call : rounds) {
         for (double v : call) {
@@ -334,9 +534,11 @@ std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std:
             high = std::max(high, v);
         }
     }
-    const Axis y = axis_over(low, high, kTop + kPlot, kTop);
-    const Axis x{-0.5, static_cast<double>(std::max<std::size_t>(1, rounds.size())) - 0.5, 1, kLeft, kWidth - kRight};
-    std::string out = y_axis(y, kLeft, kWidth - kRight, ""), medians;
+    const double base = kTop + kPlot;
+    const Axis y = axis_over(low, high, base, kTop);
+    const double left = left_of(y, "");
+    const Axis x{-0.5, static_cast<double>(std::max<std::size_t>(1, rounds.size())) - 0.5, 1, left, kWidth - kRight};
+    std::string out = y_axis(y, left, kWidth - kRight, "") + call_ticks(x, labels, base), medians;
     for (std::size_t c = 0; c < rounds.size(); ++c) {
         const double px = x.at(static_cast<double>(c));
         std::vector<double> sorted = rounds[c];
@@ -348,66 +550,60 @@ std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std:
         medians += (medians.empty() ? "M" : "L") + number_text(px, 1) + " " + number_text(y.at(median), 1);
     }
     if (!medians.empty()) out += "<path d=\"" + medians + "\" fill=\"none\" stroke=\"#000\" stroke-width=\"1.2\"/>";
-    for (const CallMark& change : changes) {
-        const double px = x.at(static_cast<double>(change.first_call) - 0.5);
-        out += line(px, kTop, px, kTop + kPlot, std::string("stroke=\"") + kColours[5] + "\" stroke-dasharray=\"4 3\"");
-        out += text(px + 3, kTop + 10, "start", change.size);
-    }
-    const double base = kTop + kPlot;
-    out += text(kLeft, base + 14, "start", shortened(first_label, 24));
-    out += text(kWidth - kRight, base + 14, "end", shortened(last_label, 24));
-    out += text((kLeft + kWidth - kRight) / 2, base + 28, "middle", "calls in order (points: rounds; line: medians)");
-    return begin(base + 34, "rate score per call") + out + "</svg>";
+    out += change_marks(x, changes);
+    out += centred((left + kWidth - kRight) / 2, base + 28, "calls in order (points: rounds; line: medians)", kWidth);
+    return begin(kWidth, base + 34, "rate score per call") + out + "</svg>";
 }
 
 std::string svg_stacked(const std::string& axis, const std::vector<std::string>& parts,
                         const std::vector<StackedRow>& rows) {
-    constexpr double label_width = 150, row_height = 24, bar = 16;
+    constexpr double bar = 16;
     double high = 0;
+    std::vector<std::string> labels;
     for (const StackedRow& r : rows) {
         double sum = 0;
         for (double v : r.values) sum += v;
         high = std::max(high, sum);
+        labels.push_back(r.label);
     }
-    const double top = 8, bottom = top + row_height * static_cast<double>(rows.size());
-    const Axis x = axis_over(0, high, label_width, kWidth - kRight);
-    std::string out;
-    const int decimals = decimals_for(x.step);
-    for (const double v : x.ticks()) {
-        out += line(x.at(v), top, x.at(v), bottom, "class=\"grid\"");
-        out += text(x.at(v), bottom + 14, "middle", number_text(v, decimals));
+    const double label_width = room_for(labels, 200) + 12;
+    const double width = std::max({kWidth, label_width + 200 + kRight, width_for(parts)}), top = 8;
+    std::vector<double> tops;
+    double bottom = top;
+    for (const std::string& label : labels) {
+        const double height = std::max(24.0, kLine * static_cast<double>(lines_of(label, label_width - 12).size()) + 8);
+        tops.push_back(bottom + (height - bar) / 2);
+        bottom += height;
     }
+    const Axis x = axis_over(0, high, label_width, width - kRight);
+    std::string out = x_axis(x, top, bottom, width);
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const double y = top + row_height * static_cast<double>(i) + (row_height - bar) / 2;
-        out += text(label_width - 6, y + bar / 2 + 4, "end", shortened(rows[i].label, 22));
+        const double y = tops[i];
+        out += text_lines(label_width - 6, y + bar / 2, "end", lines_of(rows[i].label, label_width - 12));
         double from = 0;
         for (std::size_t p = 0; p < parts.size() && p < rows[i].values.size(); ++p) {
             const double to = from + rows[i].values[p];
-            const double x0 = x.at(from), width = x.at(to) - x0;
+            const double x0 = x.at(from), part_width = x.at(to) - x0;
             out += "<g><title>" + escape_html(rows[i].label + ", " + parts[p]) + ": " +
                    number_text(rows[i].values[p], 4) + "</title><rect x=\"" + number_text(x0, 1) + "\" y=\"" +
-                   number_text(y, 1) + "\" width=\"" + number_text(width, 1) + "\" height=\"" + number_text(bar, 1) +
-                   "\" fill=\"" + colour_of(static_cast<int>(p)) + "\" stroke=\"#fff\"/>";
+                   number_text(y, 1) + "\" width=\"" + number_text(part_width, 1) + "\" height=\"" +
+                   number_text(bar, 1) + "\" fill=\"" + colour_of(static_cast<int>(p)) + "\" stroke=\"#fff\"/>";
             // Named where it fits, so that no part is told by its colour alone.
-            if (width > 7.0 * static_cast<double>(parts[p].size())) {
-                out += "<text x=\"" + number_text(x0 + width / 2, 1) + "\" y=\"" + number_text(y + bar / 2 + 4, 1) +
-                       "\" text-anchor=\"middle\" fill=\"#fff\">" + escape_html(parts[p]) + "</text>";
+            if (part_width > text_width(parts[p]) + 6) {
+                out += "<text x=\"" + number_text(x0 + part_width / 2, 1) + "\" y=\"" +
+                       number_text(y + bar / 2 + 4, 1) + "\" text-anchor=\"middle\" fill=\"#fff\">" +
+                       escape_html(parts[p]) + "</text>";
             }
             out += "</g>";
             from = to;
         }
     }
-    out += text((label_width + kWidth - kRight) / 2, bottom + 28, "middle", axis);
-    std::string names;
-    for (std::size_t p = 0; p < parts.size(); ++p) {
-        const double px = label_width + static_cast<double>(p % 3) * 110;
-        const double py = bottom + 44 + 16 * static_cast<double>(p / 3);
-        names += "<rect x=\"" + number_text(px, 1) + "\" y=\"" + number_text(py - 9, 1) +
-                 "\" width=\"10\" height=\"10\" fill=\"" + colour_of(static_cast<int>(p)) + "\"/>" +
-                 text(px + 14, py, "start", parts[p]);
-    }
-    const double height = bottom + 44 + 16 * static_cast<double>((parts.size() + 2) / 3);
-    return begin(height, axis) + out + names + "</svg>";
+    out += centred((label_width + width - kRight) / 2, bottom + 28, axis, width);
+    const double height = bottom + 34 + key(out, parts, bottom + 32, width, [](std::size_t p, double px, double py) {
+        return "<rect x=\"" + number_text(px - 5, 1) + "\" y=\"" + number_text(py - 5, 1) +
+               "\" width=\"10\" height=\"10\" fill=\"" + colour_of(static_cast<int>(p)) + "\"/>";
+    });
+    return begin(width, height, axis) + out + "</svg>";
 }
 
 }  // namespace ptrun

@@ -1,7 +1,9 @@
 // Charts as inline SVG for the HTML report: pure drawing from figures, no
 // state. Every series has a colour of a palette that stays apart under the
 // common kinds of colour blindness and a shape of its own, so nothing is told
-// by colour alone; numbers are written in the C locale.
+// by colour alone; numbers are written in the C locale. No label is cut: the
+// room for labels is sized from the longest, and a longer one wraps between
+// words; both axes of every chart are labelled.
 #pragma once
 
 #include <cstddef>
@@ -46,13 +48,14 @@ std::string svg_spread(const std::vector<std::string>& series, const std::vector
 // The rate score and the scaling efficiency over the copy counts, side by side.
 std::string svg_scaling(const std::vector<std::string>& series, const std::vector<SpreadPoint>& points);
 // A series of calls in time order: every round a point, each call's median
-// joined by a line, each change marked before its first call with its size.
+// joined by a line, each change marked before its first call with its size,
+// the calls named by their labels (one each) where there is room.
 struct CallMark {
     std::size_t first_call = 0;
     std::string size;  // "-4.8 %"
 };
 std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std::vector<CallMark>& changes,
-                      const std::string& first_label, const std::string& last_label);
+                      const std::vector<std::string>& labels);
 
 // One bar per row, its parts side by side in the order of `parts`, each
 // coloured and named (in the bar where it fits, in every part's title).

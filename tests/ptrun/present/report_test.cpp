@@ -17,6 +17,7 @@
 #include "ptrun/model/model.h"
 #include "ptrun/model/reader.h"
 #include "ptrun/model/writer.h"
+#include "ptrun/present/page.h"
 #include "ptrun/present/svg.h"
 #include "ptrun/present/text.h"
 #include "support/test_support.h"
@@ -192,8 +193,25 @@ TEST(PtrunReport, HtmlEscapesEveryStringAndDrawsTheCharts) {
         EXPECT_NE(page.find(shown), std::string::npos) << shown;
     }
     EXPECT_EQ(page.find("1 copies"), std::string::npos);
-    // A long id without a place to break wraps rather than widening the page.
-    EXPECT_NE(page.find("h2,dd,td,th,caption,figcaption{overflow-wrap:anywhere"), std::string::npos);
+}
+
+// A table as the page draws it: a column empty in every row left out, a
+// figure or a time kept on one line, a longer text wrapped between words only
+// (not after a hyphen within one).
+TEST(PtrunReport, HtmlTablesLeaveOutEmptyColumnsAndNeverBreakAFigure) {
+    const ptrun::Table table{"t", {"n", "instructions", "when", "why"},
+                             {{"0.1191", "", "2026-12-08T20:00:00Z", "kernel 6.1.0-18 -> 6.1.0-21; 6 runs"},
+                              {"1.0402 (1.0038 to 1.0773 at 96.2 %)", "", "", "x"}}};
+    const std::string page = ptrun::html_page("p", {{"s", {}, {}, {table}}});
+    for (const char* shown :
+         {"<th class=\"f\">n</th><th class=\"f\">when</th><th class=\"f\">why</th></tr>", "td,.f{white-space:nowrap}",
+          "<td>0.1191</td><td>2026-12-08T20:00:00Z</td><td class=\"w\">kernel <span class=\"f\">6.1.0-18</span> "
+          "<span class=\"f\">-&gt;</span> <span class=\"f\">6.1.0-21;</span> 6 runs</td>",
+          "<td>1.0402 (1.0038 to 1.0773 at 96.2 %)</td><td></td><td>x</td>"}) {
+        EXPECT_NE(page.find(shown), std::string::npos) << shown;
+    }
+    EXPECT_EQ(page.find("instructions"), std::string::npos);
+    EXPECT_EQ(page.find("anywhere"), std::string::npos);  // what broke numbers mid-digit
 }
 
 // No control character of a file reaches a terminal, Markdown or CSV raw,
@@ -333,6 +351,28 @@ TEST(PtrunSvg, MarksWarmUpAndFlaggedRunsByShape) {
     EXPECT_NE(warm.find("fill=\"#fff\""), std::string::npos);
     EXPECT_EQ(plain.find("<path"), std::string::npos);
     EXPECT_NE(flagged.find("<path"), std::string::npos);
+}
+
+// Every chart names the ticks of both axes and cuts no label: one too long
+// for any room widens the chart rather than losing its end.
+TEST(PtrunSvg, LabelsBothAxesAndCutsNoLabel) {
+    const std::string build = "a-build-named-longer-than-any-room-there-is-for-a-label-in-any-chart-of-the-page";
+    std::vector<ptrun::RunPoint> runs;
+    for (int i = 0; i < 12; ++i) runs.push_back({i % 2, 100.0 + i, false, false});
+    const std::vector<std::pair<std::string, std::vector<std::string>>> charts = {
+        {ptrun::svg_runs({build, "b"}, runs), {">1</text>", ">6</text>", ">105</text>", ">" + build + "</text>"}},
+        {ptrun::svg_rows("ratio", {{build + ", 2 copies", 0, 1, 0.9, 1.1, "too few runs to decide"}}, 1.0),
+         {">1.1</text>", ">" + build + ",</text>", ">2 copies</text>", ">too few runs to decide</text>"}},
+        {ptrun::svg_stacked("ms", {"copy", "dates"}, {{build, {1, 2}}}), {">3</text>", ">" + build + "</text>"}},
+        {ptrun::svg_calls({{1, 2}, {2, 3}, {3, 4}}, {{1, "+5.0 %"}}, {"2026-11-01", "2026-11-02", "2026-11-03"}),
+         {">2026-11-03</text>", ">+5.0 %</text>", ">4</text>"}},
+    };
+    for (const auto& [chart, shown] : charts) {
+        for (const std::string& text : shown) EXPECT_NE(chart.find(text), std::string::npos) << text << "\n" << chart;
+        EXPECT_EQ(chart.find("\u2026"), std::string::npos) << chart;
+        const bool long_label = chart.find(build) != std::string::npos;
+        EXPECT_EQ(chart.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 480 ", 0) != 0, long_label);
+    }
 }
 
 TEST(PtrunSvg, DrawsValuesOfAnyMagnitude) {
