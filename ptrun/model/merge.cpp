@@ -25,13 +25,19 @@ std::string number(double value) {
     return {bits, sizeof bits};
 }
 
-// Two host entries are one host when they agree on what does not change
-// between calls; the load average and the temperatures do.
+// Two host entries are one host when they agree on all they describe but
+// what changes from run to run (the load average, the temperatures, the
+// processors' clocks): each call keeps its own kernel, governor, microcode,
+// SMT, boost and mitigations, which a history lists at its changes.
 std::string host_identity(const Host& host) {
     std::string identity = host.hostname;
     if (host.machine) {
-        identity += '\n' + host.machine->processor + '\n' + host.machine->kernel + '\n' +
-                    std::to_string(host.machine->online) + '\n' + std::to_string(host.machine->memory_bytes);
+        const Machine& m = *host.machine;
+        const Environment& e = m.environment;
+        identity += '\n' + m.processor + '\n' + m.kernel + '\n' + std::to_string(m.online) + '\n' +
+                    std::to_string(m.memory_bytes) + '\n' + m.governor + '\n' + m.emulator + '\n' + e.smt.value_or("-") +
+                    '\n' + e.microcode.value_or("-") + '\n' + e.boost.value_or("-") + '\n' + e.hypervisor.value_or("-");
+        for (const auto& [name, state] : e.vulnerabilities) identity += '\n' + name + '=' + state;
     }
     return identity;
 }
@@ -81,7 +87,7 @@ struct CallPrint {
     std::uint64_t outcome = 0, host = 0, builds = 0, runs = 0;
 
     std::optional<std::string> differs(const CallPrint& other) const {
-        if (host != other.host) return "on different hosts (hostname, processor, kernel or memory)";
+        if (host != other.host) return "on different hosts (hostname, processor, kernel, memory or the settings it ran under)";
         if (builds != other.builds) return "with different builds (path, sha256, build line or validation)";
         if (outcome != other.outcome) return "with a different outcome or start";
         if (runs != other.runs) return "with different runs";

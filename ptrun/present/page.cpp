@@ -328,8 +328,9 @@ Section standing_section(const Document& doc) {
     add_fact(section, "kind", "the same processor and build line, at the same copy count");
     const StandingSettings rule;
     add_fact(section, "slow for its kind",
-             "below the kind's median by more than " + number_text(rule.robust_deviations, 1) +
-                 " robust deviations (1.4826 median absolute deviations) and " +
+             "below the kind's median by more of the kind's spreads than the slowest of as many equal hosts lies 5 "
+             "times in 100 (" + number_text(slow_bound(20), 1) + " for 20 hosts, " +
+                 number_text(slow_bound(500), 1) + " for 500) and " +
                  number_text(rule.min_shortfall * 100, 1) + " %, in a kind of " + std::to_string(rule.min_group) +
                  " hosts or more");
     Table table{"Each host against the hosts of its kind",

@@ -155,7 +155,7 @@ TEST(PtrunHistory, ReadsFoldersGatesOnTheNewestChangeAndNamesItsCause) {
           R"("file": "[^"]*a/notes.txt")"},
          {"skipped: .*notes.txt"}},
         {{"--fail-above", "2"}, 1, {"# ptrun history", cause},
-         {"gate failed: a, /opt/pt, 1 copy: -5\\.\\d % from call a-18 .*" + cause}},
+         {"gate failed: a, /opt/pt, 1 copy: the level from call a-18 .* against the first level: slower by 5\\.\\d % .*" + cause}},
         {{"--fail-above-strict", "2", "--format", "table"}, 1, {"from call a-18"}, {"gate failed: a,"}},
         {{"--fail-above", "8", "--format", "csv"}, 0, {"\r\nb,/opt/pt,1,b-20,"}, {"gate passed"}},
         {{"--format", "html"}, 0, {"<title>ptrun history</title>", "-5\\.\\d %</text>"}, {}, 2},

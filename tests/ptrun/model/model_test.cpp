@@ -237,7 +237,7 @@ TEST(PtrunMerge, RefusesOneCallWithOtherContentsInEitherOrder) {
         {with("/builds/0/sha256"_json_pointer, "other"),
          "with different builds (path, sha256, build line or validation)"},
         {with("/hosts/0/machine/processor"_json_pointer, "P other"),
-         "on different hosts (hostname, processor, kernel or memory)"},
+         "on different hosts (hostname, processor, kernel, memory or the settings it ran under)"},
         {with("/started_utc"_json_pointer, "2026-01-01T00:00:00Z"), "with a different outcome or start"},
     };
     const Document one = ptrun::merge_documents({{"1.json", read(original)}});
