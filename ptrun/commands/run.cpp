@@ -31,10 +31,9 @@ bool written(bool ok, const std::string& error) {
     return ok;
 }
 
-int run(const Settings& settings) {
-    CallRecord call;
-    call.call_id = new_call_id();
-    call.started_utc = utc_now();
+// What is known before the first round and better said now than after the
+// whole call: crowded processors, rounds too few for a verdict.
+void note_the_plan(const Settings& settings) {
     for (int copies : settings.copies) {
         if (copies > static_cast<int>(settings.cpus.size())) {
             std::fprintf(stderr,
@@ -43,7 +42,6 @@ int run(const Settings& settings) {
                          copies, settings.cpus.size());
         }
     }
-    // Known before the first round: better said now than after the whole call.
     const int most_rounds = settings.until_cv ? (settings.max_runs > 0 ? settings.max_runs : kMaxRuns) : settings.runs;
     if (settings.pts.size() > 1 && most_rounds < kFewestDecidable) {
         std::fprintf(stderr,
@@ -51,7 +49,10 @@ int run(const Settings& settings) {
                      "p <= %g): %d rounds of each are the fewest that can (--runs %d)\n",
                      most_rounds, kAlpha, kFewestDecidable, kFewestDecidable);
     }
-    const Machine machine = describe_machine(settings.cpus, settings.pts);
+}
+
+// The builds as described; two of one binary said to be an A/A call.
+std::vector<Build> describe_builds(const Settings& settings) {
     std::vector<Build> builds;
     for (std::size_t i = 0; i < settings.pts.size(); ++i) {
         builds.push_back(describe_build(build_id(i), settings.pts[i]));
@@ -63,6 +64,16 @@ int run(const Settings& settings) {
                          builds[j].id.c_str(), builds[i].id.c_str(), builds[i].sha256.c_str());
         }
     }
+    return builds;
+}
+
+int run(const Settings& settings) {
+    CallRecord call;
+    call.call_id = new_call_id();
+    call.started_utc = utc_now();
+    note_the_plan(settings);
+    const Machine machine = describe_machine(settings.cpus, settings.pts);
+    std::vector<Build> builds = describe_builds(settings);
     if (!validate_builds(builds, settings.allow_unvalidated)) return 2;
 
     std::string error;
