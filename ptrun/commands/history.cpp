@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cstdlib>
-#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -16,6 +15,7 @@
 #include "model/reader.h"
 #include "present/history.h"
 #include "present/text.h"
+#include "run/runner.h"
 
 namespace ptrun {
 
@@ -127,15 +127,6 @@ bool take_accepted(std::vector<std::string>& files, std::vector<AcceptedChange>&
     return true;
 }
 
-std::string now_utc() {
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
-
 // --accept: the change recorded in the first folder named and taken at once.
 bool accept_change(History& history, const HistoryOptions& o, const std::vector<std::string>& names,
                    const HistorySettings& settings, std::string& error) {
@@ -152,7 +143,7 @@ bool accept_change(History& history, const HistoryOptions& o, const std::vector<
     if (!change) return false;
     const char* login = std::getenv("LOGNAME");
     change->by = o.by ? *o.by : login != nullptr ? login : "";
-    change->at_utc = now_utc();
+    change->at_utc = utc_now();
     change->why = *o.reason;
     const std::string path = (std::filesystem::path(*folder) / kAcceptedFileName).string();
     std::string text;
