@@ -310,27 +310,26 @@ Section overview_section(const History& history) {
 
 // The overview, the series side by side, and a section per series: every
 // series where charts are drawn, else those with more than one level, an
-// outlier call, an acceptance or a gate. Where charts are drawn, each kind
-// of two series or more has a chart of its own before its series.
+// outlier call, an acceptance or a gate. Where charts are drawn, the series
+// go by kind, each kind of two series or more led by its chart.
 std::vector<Section> history_sections(const History& history, bool charts) {
     std::vector<Section> sections = {overview_section(history)};
-    std::map<std::string, std::vector<std::size_t>> kinds;
-    for (std::size_t i = 0; i < history.series.size(); ++i) kinds[kind_text(history.series[i])].push_back(i);
-    std::vector<std::size_t> order;
-    for (const auto& [kind, members] : kinds) {
-        if (charts) {
-            if (auto section = kind_section(history, members, kind)) sections.push_back(std::move(*section));
-        }
-        order.insert(order.end(), members.begin(), members.end());
-    }
-    if (!charts) std::sort(order.begin(), order.end());
-    for (const std::size_t i : order) {
-        const Series& s = history.series[i];
-        if (!charts && s.levels.size() < 2 && s.outliers.empty() && s.accepted.empty() && !s.gate) continue;
+    const auto add_series = [&](const Series& s) {
+        if (!charts && s.levels.size() < 2 && s.outliers.empty() && s.accepted.empty() && !s.gate) return;
         Section section{series_text(s), {}, {}, series_tables(s)};
         if (s.gate) section.facts.emplace_back("gate", gate_text(s));
         if (charts) section.charts.emplace_back("rate score per call", series_chart(s));
         sections.push_back(std::move(section));
+    };
+    if (!charts) {
+        for (const Series& s : history.series) add_series(s);
+        return sections;
+    }
+    std::map<std::string, std::vector<std::size_t>> kinds;
+    for (std::size_t i = 0; i < history.series.size(); ++i) kinds[kind_text(history.series[i])].push_back(i);
+    for (const auto& [kind, members] : kinds) {
+        if (auto section = kind_section(history, members, kind)) sections.push_back(std::move(*section));
+        for (const std::size_t i : members) add_series(history.series[i]);
     }
     return sections;
 }
