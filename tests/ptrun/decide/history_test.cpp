@@ -146,7 +146,9 @@ TEST(PtrunHistory, MarksOnlyAHostClearlySlowForItsKind) {
 // Every format shows all that was found, before and after a change is
 // accepted: levels, the change with its cause and the module that moved,
 // the outlier call, the acceptance, and the gate with what it compared.
-TEST(PtrunHistory, ReadsFoldersGatesOnTheNewestLevelAndShowsAllItFoundInEveryFormat) {
+// (Its name is the one the Windows run leaves out: it starts ptrun with
+// an environment of its own.)
+TEST(PtrunHistory, ReadsFoldersGatesOnTheNewestChangeAndNamesItsCause) {
     const TempDir dir;
     // The folders also hold a note, and host b's files twice, deeper down.
     write_nights(dir.path(), dir.file("b/copy/deeper"));
