@@ -153,6 +153,15 @@ TEST(PtrunHistory, ReadsFoldersGatesOnTheNewestChangeAndNamesItsCause) {
     // The folders also hold a note, and host b's files twice, deeper down.
     write_nights(dir.path(), dir.file("b/copy/deeper"));
     write_file(dir.file("a/notes.txt"), "not results");
+    // An A/A call: two builds at one path, two series.
+    nlohmann::json twin = nlohmann::json::parse(call_file("c", 0, {1000, 1001, 999}, false));
+    twin["builds"].push_back({{"id", "B"}, {"path", "/opt/pt"}, {"sha256", "cd"}, {"validated", true}});
+    for (nlohmann::json run : nlohmann::json(twin["runs"])) {
+        run["build"] = "B";
+        twin["runs"].push_back(run);
+    }
+    std::filesystem::create_directories(dir.file("c"));
+    write_file(dir.file("c/0.json"), twin.dump());
     struct Case {
         std::vector<std::string> args;
         int code;
@@ -199,6 +208,8 @@ TEST(PtrunHistory, ReadsFoldersGatesOnTheNewestChangeAndNamesItsCause) {
          {"<title>ptrun history</title>", "-5\\.\\d %</text>", "-(19|2\\d)\\.\\d %</text>", ">change point</text>",
           ">outlier call</text>", ">2026-11-\\d\\d</text>", "Hosts of a kind: P, "},
          {}, 3},
+        {{dir.file("c"), "--format", "table"}, 0, {"\nc, /opt/pt, 1 copy: 1 call", "\nc, /opt/pt \\(B\\), 1 copy: 1 call"},
+         {}},
         {{"--format", "pdf"}, 2, {}, {"bad --format"}},
         {{"--fail-above", "2", "--fail-above-strict", "2"}, 2, {}, {"give one"}},
         {{"--accept", a, "--at", "a-18", "--reason", "the new kernel, ticket 7"}, 2, {}, {"--by NAME"}, 0,
