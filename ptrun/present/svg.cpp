@@ -21,6 +21,8 @@ namespace {
 constexpr const char* kColours[] = {"#0072B2", "#E69F00", "#009E73", "#CC79A7", "#56B4E9", "#D55E00", "#000000"};
 constexpr int kShapes = 5;  // circle, square, diamond, triangle, inverted triangle
 
+// The most points a timeline marks each of.
+constexpr std::size_t kMarkedPoints = 1500;
 constexpr double kWidth = 480, kLeft = 64, kRight = 16, kTop = 14, kPlot = 150, kLine = 13;
 
 const char* colour_of(int series) { return kColours[static_cast<unsigned>(series) % std::size(kColours)]; }
@@ -623,6 +625,27 @@ std::string date_text(long day) {
     return out;
 }
 
+namespace {
+
+// A date under every so many days of a time axis, as many as there is room for.
+std::string date_ticks(const Axis& x, double base, double width) {
+    const double wide = text_width("2026-11-03") + 8, per_day = (x.to - x.from) / (x.high - x.low);
+    long every = 1;
+    for (const long days : {1L, 2L, 7L, 14L, 28L, 56L, 91L, 182L, 364L, 728L, 1820L, 3640L}) {
+        every = days;
+        if (static_cast<double>(days) * per_day >= wide) break;
+    }
+    std::string out;
+    for (auto day = static_cast<long>(std::ceil(x.low / static_cast<double>(every))) * every;
+         static_cast<double>(day) <= x.high; day += every) {
+        const double px = x.at(static_cast<double>(day));
+        out += line(px, kTop, px, base, "class=\"grid\"") + centred(px, base + 14, date_text(day), width);
+    }
+    return out;
+}
+
+}  // namespace
+
 std::string svg_timeline(const std::vector<std::string>& series, const std::vector<TimePoint>& points) {
     double low = INFINITY, high = -INFINITY, first = INFINITY, last = -INFINITY;
     for (const TimePoint& p : points) {
@@ -638,26 +661,26 @@ std::string svg_timeline(const std::vector<std::string>& series, const std::vect
     const double pad = std::max(0.5, (last - first) / 40);
     const Axis x{first - pad, last + pad, 1, left + 8, width - kRight - 8};
     std::string out = y_axis(y, left, width - kRight, "");
-    // A date under every so many days, as many as there is room for.
-    const double wide = text_width("2026-11-03") + 8, per_day = (x.to - x.from) / (x.high - x.low);
-    long every = 1;
-    for (const long days : {1L, 2L, 7L, 14L, 28L, 56L, 91L, 182L, 364L, 728L, 1820L, 3640L}) {
-        every = days;
-        if (static_cast<double>(days) * per_day >= wide) break;
-    }
-    for (auto day = static_cast<long>(std::ceil(x.low / static_cast<double>(every))) * every;
-         static_cast<double>(day) <= x.high; day += every) {
-        const double px = x.at(static_cast<double>(day));
-        out += line(px, kTop, px, base, "class=\"grid\"") + centred(px, base + 14, date_text(day), width);
-    }
+    out += date_ticks(x, base, width);
+    // Where the points are many (a fleet's kind), only each series' newest
+    // carries its marker: the page stays small, and each line's end still
+    // tells which series it is.
     std::vector<std::string> paths(series.size());
+    std::vector<std::string> newest(series.size());
     std::string markers;
+    const bool mark_all = points.size() <= kMarkedPoints;
     for (const TimePoint& p : points) {
         const double px = x.at(p.day), py = y.at(p.value);
-        std::string& path = paths.at(static_cast<std::size_t>(p.series));
-        path += (path.empty() ? "M" : "L") + number_text(px, 1) + " " + number_text(py, 1);
-        markers += marker(p.series, px, py, 2.5, false);
+        const auto i = static_cast<std::size_t>(p.series);
+        paths.at(i) += (paths[i].empty() ? "M" : "L") + number_text(px, 1) + " " + number_text(py, 1);
+        std::string mark = marker(p.series, px, py, 2.5, false);
+        if (mark_all) {
+            markers += mark;
+        } else {
+            newest[i] = std::move(mark);  // the points come in time order
+        }
     }
+    for (const std::string& m : newest) markers += m;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (paths[i].empty()) continue;
         out += "<path d=\"" + paths[i] + "\" fill=\"none\" stroke=\"" + colour_of(static_cast<int>(i)) +

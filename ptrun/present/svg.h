@@ -63,7 +63,9 @@ std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std:
                       const std::vector<std::string>& labels);
 
 // Series on one scale over time: each series' calls as points of its shape
-// joined by a line, x in days since 1970-01-01 (UTC), dates under the axis.
+// joined by a line (of many points, only each series' newest marked), x in
+// days since 1970-01-01 (UTC), each series' points in time order, dates
+// under the axis.
 struct TimePoint {
     int series = 0;
     double day = 0, value = 0;
