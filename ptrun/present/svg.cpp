@@ -601,9 +601,10 @@ std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std:
     const std::array<std::pair<MarkKind, const char*>, 3> named = {{{MarkKind::change, "change point"},
                                                                     {MarkKind::outlier, "outlier call"},
                                                                     {MarkKind::accepted, "accepted change"}}};
-    for (const auto& [kind, name] : named) {
+    for (const auto& entry : named) {
+        const MarkKind kind = entry.first;  // a plain name: Clang 14 captures no structured binding
         if (std::none_of(marks.begin(), marks.end(), [&](const CallMark& m) { return m.kind == kind; })) continue;
-        names.emplace_back(name);
+        names.emplace_back(entry.second);
         kinds.emplace_back(kind);
     }
     const double height = base + 34 + key(out, names, base + 32, kWidth, [&](std::size_t i, double kx, double ky) {
