@@ -36,9 +36,9 @@ struct HistoryOptions {
 OptionTable history_table(HistoryOptions& o) {
     auto gate = [&o](bool strict) { return gate_option(o.fail_above, o.strict, strict); };
     OptionTable table{"history", "FILE|DIR...",
-            "Results files, and those found under the folders, as series (one per host, build and copy count) in\n"
-            "the order the calls started, with the points where a series changed, by how much, and what differs\n"
-            "between the calls either side.\n",
+            "Results files, and those found under the folders, as series (one per machine, build and copy count)\n"
+            "in the order the calls started: their levels, the points where a series changed, by how much and\n"
+            "what differs either side, the calls that stood out alone, and the changes accepted.\n",
             {
                 {{"--fail-above"}, "PCT", "exit 1 when a series' newest level is shown slower than its baseline\n"
                                           "(the level from its newest accepted change on, else its first level)\n"
