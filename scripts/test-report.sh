@@ -49,8 +49,9 @@ browser=(chromium --headless --no-sandbox --disable-gpu --user-data-dir="$profil
 python3 "$pages" check-page check.html 1400,800 fleet.html two.html history.html
 "${browser[@]}" --virtual-time-budget=10000 --dump-dom "file://$work/check.html" > check.dom 2>/dev/null
 # Side by side for each copy count (2), and per host its runs, spread and scaling (3 each); with two builds
-# also their comparison and their modules' (2 more each); a chart per series of the history.
-python3 "$pages" verdict check.dom fleet.html=8 two.html=12 history.html=8
+# also their comparison and their modules' (2 more each); a chart per series of the history (8), and
+# one per kind of host (each build at each copy count: 4).
+python3 "$pages" verdict check.dom fleet.html=8 two.html=12 history.html=12
 
 for shot in report=two history=history; do
     for width in 1400 800; do

@@ -36,9 +36,9 @@ struct HistoryOptions {
 OptionTable history_table(HistoryOptions& o) {
     auto gate = [&o](bool strict) { return gate_option(o.fail_above, o.strict, strict); };
     OptionTable table{"history", "FILE|DIR...",
-            "Results files, and those found under the folders, as series (one per host, build and copy count) in\n"
-            "the order the calls started, with the points where a series changed, by how much, and what differs\n"
-            "between the calls either side.\n",
+            "Results files, and those found under the folders, as series (one per machine, build and copy count)\n"
+            "in the order the calls started: their levels, the points where a series changed, by how much and\n"
+            "what differs either side, the calls that stood out alone, and the changes accepted.\n",
             {
                 {{"--fail-above"}, "PCT", "exit 1 when a series' newest level is shown slower than its baseline\n"
                                           "(the level from its newest accepted change on, else its first level)\n"
@@ -53,7 +53,8 @@ OptionTable history_table(HistoryOptions& o) {
                 {{"--at"}, "CALL", "the first call after the accepted change (its id, or its id's start)",
                  [&o](const std::string& v) { o.at = v; }},
                 {{"--reason"}, "TEXT", "why the change is accepted", [&o](const std::string& v) { o.reason = v; }},
-                {{"--by"}, "NAME", "who accepts it (default: the login name)", [&o](const std::string& v) { o.by = v; }},
+                {{"--by"}, "NAME", "who accepts it (default: the login name, LOGNAME or USERNAME)",
+                 [&o](const std::string& v) { o.by = v; }},
             },
             {{std::to_string(kHistoryOk), "written (and the gate passed)"},
              {std::to_string(kHistoryGateFailed), "the gate failed"},
@@ -127,6 +128,15 @@ bool take_accepted(std::vector<std::string>& files, std::vector<AcceptedChange>&
     return true;
 }
 
+// Who is logged in: LOGNAME (POSIX), else USERNAME (Windows); empty where neither says.
+std::string login_name() {
+    for (const char* name : {"LOGNAME", "USERNAME"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return value;
+    }
+    return "";
+}
+
 // --accept: the change recorded in the first folder named and taken at once.
 bool accept_change(History& history, const HistoryOptions& o, const std::vector<std::string>& names,
                    const HistorySettings& settings, std::string& error) {
@@ -141,8 +151,11 @@ bool accept_change(History& history, const HistoryOptions& o, const std::vector<
     std::size_t index = 0;
     std::optional<AcceptedChange> change = change_to_accept(history.series, *o.accept, *o.at, index, error);
     if (!change) return false;
-    const char* login = std::getenv("LOGNAME");
-    change->by = o.by ? *o.by : login != nullptr ? login : "";
+    change->by = o.by ? *o.by : login_name();
+    if (change->by.empty()) {
+        error = "--accept: no login name in LOGNAME or USERNAME: say who accepts the change with --by NAME";
+        return false;
+    }
     change->at_utc = utc_now();
     change->why = *o.reason;
     const std::string path = (std::filesystem::path(*folder) / kAcceptedFileName).string();
@@ -168,8 +181,7 @@ int apply_gate(const History& history, const HistoryOptions& o) {
         const LevelGate& g = s.gate->decision;
         const SampleComparison& f = *g.figures;
         const SeriesCall& first = s.calls[s.levels[g.newest].first_call];
-        const std::string against = s.accepted.empty() ? "the first level"
-                                                       : "the level accepted from call " + s.accepted.back().change.first_call;
+        const std::string against = gate_baseline_text(s);
         if (g.result == Gate::undecided) {
             say("history", "gate undecided: " + series_name(s) + ": too few calls against " + against);
             continue;

@@ -5,8 +5,10 @@
 #include <charconv>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -19,6 +21,8 @@ namespace {
 constexpr const char* kColours[] = {"#0072B2", "#E69F00", "#009E73", "#CC79A7", "#56B4E9", "#D55E00", "#000000"};
 constexpr int kShapes = 5;  // circle, square, diamond, triangle, inverted triangle
 
+// The most points a timeline marks each of.
+constexpr std::size_t kMarkedPoints = 1500;
 constexpr double kWidth = 480, kLeft = 64, kRight = 16, kTop = 14, kPlot = 150, kLine = 13;
 
 const char* colour_of(int series) { return kColours[static_cast<unsigned>(series) % std::size(kColours)]; }
@@ -302,22 +306,59 @@ std::string call_ticks(const Axis& x, const std::vector<std::string>& labels, do
     return out;
 }
 
-// Each change as a line before its first call with its size at the top,
-// left of the line at the right edge, a line lower where it would run into
-// the size before it.
-std::string change_marks(const Axis& x, const std::vector<CallMark>& changes) {
-    std::string out;
+// How each kind of mark is drawn: a change dashed in vermillion, an
+// outlier call as a ring in reddish purple, an acceptance broad and solid
+// in bluish green; the key draws the same at (x, y).
+const char* const kChangeStyle = "stroke=\"#D55E00\" stroke-width=\"1.5\" stroke-dasharray=\"4 3\"";
+const char* const kAcceptedStyle = "stroke=\"#009E73\" stroke-width=\"4\" stroke-opacity=\"0.7\"";
+
+std::string ring(double x, double y) {
+    return "<circle cx=\"" + number_text(x, 1) + "\" cy=\"" + number_text(y, 1) +
+           "\" r=\"6\" fill=\"none\" stroke=\"#CC79A7\" stroke-width=\"2\"/>";
+}
+
+std::string mark_swatch(MarkKind kind, double x, double y) {
+    switch (kind) {
+        case MarkKind::change: return line(x, y - 6, x, y + 6, kChangeStyle);
+        case MarkKind::accepted: return line(x, y - 6, x, y + 6, kAcceptedStyle);
+        default: return ring(x, y);
+    }
+}
+
+// Each size at the top of the plot beside its mark, left of it at the right
+// edge, a line lower where it would run into the size before it.
+struct SizeLabels {
     std::array<double, 3> ends{-INFINITY, -INFINITY, -INFINITY};
-    for (const CallMark& change : changes) {
-        const double px = x.at(static_cast<double>(change.first_call) - 0.5), wide = text_width(change.size);
-        out += line(px, kTop, px, kTop + kPlot, std::string("stroke=\"") + kColours[5] + "\" stroke-dasharray=\"4 3\"");
+    std::string add(double px, const std::string& size) {
+        const double wide = text_width(size);
         const bool before = px + 3 + wide > kWidth - 1;
         const double from = before ? px - 3 - wide : px + 3;
         std::size_t row = 0;
         while (row + 1 < ends.size() && from < ends[row] + 4) ++row;
         ends[row] = from + wide;
-        out += text(before ? px - 3 : px + 3, kTop + 10 + kLine * static_cast<double>(row), before ? "end" : "start",
-                    change.size);
+        return text(before ? px - 3 : px + 3, kTop + 10 + kLine * static_cast<double>(row), before ? "end" : "start",
+                    size);
+    }
+};
+
+// The marks, acceptances first so that a change at the same call is drawn over them.
+std::string call_marks(const Axis& x, const Axis& y, const std::vector<double>& medians,
+                       const std::vector<CallMark>& marks) {
+    std::string out;
+    SizeLabels sizes;
+    for (const MarkKind kind : {MarkKind::accepted, MarkKind::change, MarkKind::outlier}) {
+        for (const CallMark& m : marks) {
+            if (m.kind != kind || m.first_call >= medians.size() || std::isnan(medians[m.first_call])) continue;
+            const double at = static_cast<double>(m.first_call);
+            const double px = x.at(kind == MarkKind::outlier ? at : at - 0.5);
+            if (kind == MarkKind::outlier) {
+                out += "<g><title>outlier call: " + escape_html(m.size) + "</title>" +
+                       ring(px, y.at(medians[m.first_call])) + "</g>" + sizes.add(px + 4, m.size);
+                continue;
+            }
+            out += line(px, kTop, px, kTop + kPlot, kind == MarkKind::change ? kChangeStyle : kAcceptedStyle);
+            out += sizes.add(px, m.size);
+        }
     }
     return out;
 }
@@ -525,7 +566,7 @@ std::string svg_rows(const std::string& axis, const std::vector<Row>& rows, std:
     return begin(width, bottom + 34, axis) + out + "</svg>";
 }
 
-std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std::vector<CallMark>& changes,
+std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std::vector<CallMark>& marks,
                       const std::vector<std::string>& labels) {
     double low = INFINITY, high = -INFINITY;
     for (const std::vector<double>& call : rounds) {
@@ -538,21 +579,118 @@ std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std:
     const Axis y = axis_over(low, high, base, kTop);
     const double left = left_of(y, "");
     const Axis x{-0.5, static_cast<double>(std::max<std::size_t>(1, rounds.size())) - 0.5, 1, left, kWidth - kRight};
-    std::string out = y_axis(y, left, kWidth - kRight, "") + call_ticks(x, labels, base), medians;
+    std::string out = y_axis(y, left, kWidth - kRight, "") + call_ticks(x, labels, base), path;
+    std::vector<double> medians;
     for (std::size_t c = 0; c < rounds.size(); ++c) {
         const double px = x.at(static_cast<double>(c));
         std::vector<double> sorted = rounds[c];
         std::sort(sorted.begin(), sorted.end());
         for (double v : sorted) out += marker(0, px, y.at(v), 1.8, true);
-        if (sorted.empty()) continue;
         const std::size_t n = sorted.size();
-        const double median = n % 2 ? sorted[n / 2] : sorted[n / 2 - 1] + (sorted[n / 2] - sorted[n / 2 - 1]) / 2;
-        medians += (medians.empty() ? "M" : "L") + number_text(px, 1) + " " + number_text(y.at(median), 1);
+        medians.push_back(n == 0   ? NAN
+                          : n % 2 ? sorted[n / 2]
+                                  : sorted[n / 2 - 1] + (sorted[n / 2] - sorted[n / 2 - 1]) / 2);
+        if (n > 0) path += (path.empty() ? "M" : "L") + number_text(px, 1) + " " + number_text(y.at(medians[c]), 1);
     }
-    if (!medians.empty()) out += "<path d=\"" + medians + "\" fill=\"none\" stroke=\"#000\" stroke-width=\"1.2\"/>";
-    out += change_marks(x, changes);
-    out += centred((left + kWidth - kRight) / 2, base + 28, "calls in order (points: rounds; line: medians)", kWidth);
-    return begin(kWidth, base + 34, "rate score per call") + out + "</svg>";
+    if (!path.empty()) out += "<path d=\"" + path + "\" fill=\"none\" stroke=\"#000\" stroke-width=\"1.2\"/>";
+    out += call_marks(x, y, medians, marks);
+    out += centred((left + kWidth - kRight) / 2, base + 28, "calls in order, by the date each started", kWidth);
+    // The key: what the points and the line are, and each kind of mark drawn.
+    std::vector<std::string> names = {"a round", "each call's median"};
+    std::vector<std::optional<MarkKind>> kinds = {std::nullopt, std::nullopt};
+    const std::array<std::pair<MarkKind, const char*>, 3> named = {{{MarkKind::change, "change point"},
+                                                                    {MarkKind::outlier, "outlier call"},
+                                                                    {MarkKind::accepted, "accepted change"}}};
+    for (const auto& entry : named) {
+        const MarkKind kind = entry.first;  // a plain name: Clang 14 captures no structured binding
+        if (std::none_of(marks.begin(), marks.end(), [&](const CallMark& m) { return m.kind == kind; })) continue;
+        names.emplace_back(entry.second);
+        kinds.emplace_back(kind);
+    }
+    const double height = base + 34 + key(out, names, base + 32, kWidth, [&](std::size_t i, double kx, double ky) {
+        if (kinds[i]) return mark_swatch(*kinds[i], kx, ky);
+        if (i == 0) return marker(0, kx, ky, 1.8, true);
+        return line(kx - 6, ky, kx + 6, ky, "stroke=\"#000\" stroke-width=\"1.2\"");
+    });
+    return begin(kWidth, height, "rate score per call") + out + "</svg>";
+}
+
+std::string date_text(long day) {
+    // Civil from days (proleptic Gregorian), after H. Hinnant's algorithm.
+    const long z = day + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
+    const long doe = z - era * 146097, yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+    const long d = doy - (153 * mp + 2) / 5 + 1, m = mp < 10 ? mp + 3 : mp - 9, y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+    char out[64];
+    std::snprintf(out, sizeof out, "%04ld-%02ld-%02ld", y, m, d);
+    return out;
+}
+
+namespace {
+
+// A date under every so many days of a time axis, as many as there is room for.
+std::string date_ticks(const Axis& x, double base, double width) {
+    const double wide = text_width("2026-11-03") + 8, per_day = (x.to - x.from) / (x.high - x.low);
+    long every = 1;
+    for (const long days : {1L, 2L, 7L, 14L, 28L, 56L, 91L, 182L, 364L, 728L, 1820L, 3640L}) {
+        every = days;
+        if (static_cast<double>(days) * per_day >= wide) break;
+    }
+    std::string out;
+    for (auto day = static_cast<long>(std::ceil(x.low / static_cast<double>(every))) * every;
+         static_cast<double>(day) <= x.high; day += every) {
+        const double px = x.at(static_cast<double>(day));
+        out += line(px, kTop, px, base, "class=\"grid\"") + centred(px, base + 14, date_text(day), width);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string svg_timeline(const std::vector<std::string>& series, const std::vector<TimePoint>& points) {
+    double low = INFINITY, high = -INFINITY, first = INFINITY, last = -INFINITY;
+    for (const TimePoint& p : points) {
+        low = std::min(low, p.value);
+        high = std::max(high, p.value);
+        first = std::min(first, p.day);
+        last = std::max(last, p.day);
+    }
+    if (!(first <= last)) first = last = 0;
+    const double width = width_for(series), base = kTop + kPlot;
+    const Axis y = axis_over(low, high, base, kTop);
+    const double left = left_of(y, "");
+    const double pad = std::max(0.5, (last - first) / 40);
+    const Axis x{first - pad, last + pad, 1, left + 8, width - kRight - 8};
+    std::string out = y_axis(y, left, width - kRight, "");
+    out += date_ticks(x, base, width);
+    // Where the points are many (a fleet's kind), only each series' newest
+    // carries its marker: the page stays small, and each line's end still
+    // tells which series it is.
+    std::vector<std::string> paths(series.size());
+    std::vector<std::string> newest(series.size());
+    std::string markers;
+    const bool mark_all = points.size() <= kMarkedPoints;
+    for (const TimePoint& p : points) {
+        const double px = x.at(p.day), py = y.at(p.value);
+        const auto i = static_cast<std::size_t>(p.series);
+        paths.at(i) += (paths[i].empty() ? "M" : "L") + number_text(px, 1) + " " + number_text(py, 1);
+        std::string mark = marker(p.series, px, py, 2.5, false);
+        if (mark_all) {
+            markers += mark;
+        } else {
+            newest[i] = std::move(mark);  // the points come in time order
+        }
+    }
+    for (const std::string& m : newest) markers += m;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (paths[i].empty()) continue;
+        out += "<path d=\"" + paths[i] + "\" fill=\"none\" stroke=\"" + colour_of(static_cast<int>(i)) +
+               "\" stroke-width=\"1\"/>";
+    }
+    out += markers;
+    out += centred((left + width - kRight) / 2, base + 28, "the date each call started (UTC)", width);
+    const double height = base + 34 + legend(out, series, base + 32, width);
+    return begin(width, height, "call medians over time") + out + "</svg>";
 }
 
 std::string svg_stacked(const std::string& axis, const std::vector<std::string>& parts,

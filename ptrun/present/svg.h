@@ -48,14 +48,31 @@ std::string svg_spread(const std::vector<std::string>& series, const std::vector
 // The rate score and the scaling efficiency over the copy counts, side by side.
 std::string svg_scaling(const std::vector<std::string>& series, const std::vector<SpreadPoint>& points);
 // A series of calls in time order: every round a point, each call's median
-// joined by a line, each change marked before its first call with its size,
-// the calls named by their labels (one each) where there is room.
+// joined by a line, the calls named by their labels (one each) where there
+// is room, and its marks, each kind drawn its own way and named in a key:
+// a change as a dashed line before its first call with its size, an
+// outlier call as a ring about its median with its size, an accepted change
+// as a broad solid line before its first call.
+enum class MarkKind { change, outlier, accepted };
 struct CallMark {
-    std::size_t first_call = 0;
-    std::string size;  // "-4.8 %"
+    std::size_t first_call = 0;  // the call it marks (a change or an acceptance: the first after it)
+    std::string size;            // "-4.8 %"; of an acceptance, "accepted"
+    MarkKind kind = MarkKind::change;
 };
-std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std::vector<CallMark>& changes,
+std::string svg_calls(const std::vector<std::vector<double>>& rounds, const std::vector<CallMark>& marks,
                       const std::vector<std::string>& labels);
+
+// Series on one scale over time: each series' calls as points of its shape
+// joined by a line (of many points, only each series' newest marked), x in
+// days since 1970-01-01 (UTC), each series' points in time order, dates
+// under the axis.
+struct TimePoint {
+    int series = 0;
+    double day = 0, value = 0;
+};
+std::string svg_timeline(const std::vector<std::string>& series, const std::vector<TimePoint>& points);
+// "2026-11-03": the date of a day counted from 1970-01-01.
+std::string date_text(long day);
 
 // One bar per row, its parts side by side in the order of `parts`, each
 // coloured and named (in the bar where it fits, in every part's title).

@@ -33,8 +33,10 @@ Month month(std::size_t step_at, double step, std::size_t odd = 99, double odd_b
     return calls;
 }
 
-// One nightly call's results file: 3 rounds of month()'s call `night`.
-std::string call_file(const std::string& host, int night, const ptrun::CallRounds& rounds, bool updated) {
+// One nightly call's results file: 3 rounds of month()'s call `night`;
+// profiled, its dates module takes the longer the lower the score.
+std::string call_file(const std::string& host, int night, const ptrun::CallRounds& rounds, bool updated,
+                      bool profiled = false) {
     const std::string id = host + "-" + std::to_string(night);
     const nlohmann::json machine = {{"processor", "P"}, {"kernel", updated ? "6.1.0-21" : "6.1.0-18"},
                                     {"memory_bytes", updated ? 8ull << 30 : 16ull << 30}};
@@ -46,20 +48,26 @@ std::string call_file(const std::string& host, int night, const ptrun::CallRound
     for (std::size_t r = 0; r < rounds.size(); ++r) {
         doc["runs"].push_back({{"copies", 1}, {"round", r + 1}, {"copy", 1}, {"score", rounds[r]}, {"call_id", id},
                                {"host", host}, {"build", "A"}});
+        if (!profiled) continue;
+        nlohmann::json& ms = doc["runs"].back()["module_ms"];
+        for (const char* m : {"copy", "words", "parse", "library", "database"}) ms[m] = 10 + 0.01 * r;
+        ms["dates"] = 1e5 / rounds[r];
     }
     return doc.dump();
 }
 
-// Host a steps 5 % down with a new kernel and half the memory on night 18 of
-// 21; host b does not; b's files are written twice when `twice` is given.
+// Host a, profiled, steps 5 % down with a new kernel and half the memory on
+// night 18 of 21; host b does not, but its night 10 ran 20 % low on that
+// kernel and memory; b's files are written twice when `twice` is given.
 void write_nights(const std::string& dir, const std::string& twice = "") {
-    const Month stepped = month(18, 0.95), steady = month(99, 1);
+    const Month stepped = month(18, 0.95), steady = month(99, 1, 10, 0.8);
     for (const std::string& sub : {dir + "/a", dir + "/b", twice}) {
         if (!sub.empty()) std::filesystem::create_directories(sub);
     }
     for (int night = 0; night < 21; ++night) {
-        const std::string name = "/" + std::to_string(night) + ".json", b = call_file("b", night, steady[night], false);
-        write_file(dir + "/a" + name, call_file("a", night, stepped[night], night >= 18));
+        const std::string name = "/" + std::to_string(night) + ".json";
+        const std::string b = call_file("b", night, steady[night], night == 10);
+        write_file(dir + "/a" + name, call_file("a", night, stepped[night], night >= 18, true));
         write_file(dir + "/b" + name, b);
         if (!twice.empty()) write_file(twice + name, b);
     }
@@ -135,39 +143,104 @@ TEST(PtrunHistory, MarksOnlyAHostClearlySlowForItsKind) {
     EXPECT_THROW(ptrun::find_standings({{"g", "h", 1, 0}}), std::invalid_argument);
 }
 
+// Every format shows all that was found, before and after a change is
+// accepted: levels, the change with its cause and the module that moved,
+// the outlier call, the acceptance, and the gate with what it compared.
+// (Its name is the one the Windows run leaves out: it starts ptrun with
+// an environment of its own.)
 TEST(PtrunHistory, ReadsFoldersGatesOnTheNewestChangeAndNamesItsCause) {
     const TempDir dir;
     // The folders also hold a note, and host b's files twice, deeper down.
     write_nights(dir.path(), dir.file("b/copy/deeper"));
     write_file(dir.file("a/notes.txt"), "not results");
+    // An A/A call: two builds at one path, two series.
+    nlohmann::json twin = nlohmann::json::parse(call_file("c", 0, {1000, 1001, 999}, false));
+    twin["builds"].push_back({{"id", "B"}, {"path", "/opt/pt"}, {"sha256", "cd"}, {"validated", true}});
+    for (nlohmann::json run : nlohmann::json(twin["runs"])) {
+        run["build"] = "B";
+        twin["runs"].push_back(run);
+    }
+    std::filesystem::create_directories(dir.file("c"));
+    write_file(dir.file("c/0.json"), twin.dump());
     struct Case {
         std::vector<std::string> args;
         int code;
         std::vector<std::string> out, err;  // patterns each must hold
         std::size_t charts = 0;
+        std::vector<std::string> env = {};
     };
     const std::string cause = "kernel 6.1.0-18 -> 6.1.0-21; memory 16384 MiB -> 8192 MiB";
+    const std::string a = "a, /opt/pt, 1 copy", first = "the first level, calls a-0 to a-17 \\(18 calls\\)";
+    const std::string newest = "the newest level, calls a-18 to a-20 \\(3 calls\\)";
     const std::vector<Case> cases = {
         {{"--format", "json"},
          0,
          {R"("call_id": "a-18",\s+"started_utc": "2026-11-28T02:00:00Z",\s+"estimate": 0\.9[45])",
           R"("what": "kernel",\s+"before": "6.1.0-18",\s+"after": "6.1.0-21")", R"("calls_read_twice": 21)",
-          R"("file": "[^"]*a/notes.txt")"},
+          R"("file": "[^"]*a/notes.txt")", R"("build_id": "A")",
+          R"("levels": \[\s+\{\s+"first_call": "a-0",\s+"last_call": "a-17",\s+"calls": 18,\s+"median": 1\d\d\d)",
+          R"("modules_moved": \[\s+\{\s+"module": "dates",\s+"estimate": 1\.05)",
+          R"("outlier_calls": \[\s+\{\s+"call_id": "b-10",[^\]]+"ratio_to_level": 0\.[78]\d*,)"
+          R"(\s+"differences": \[\s+\{\s+"what": "kernel")",
+          R"("accepted": null)", R"("gate": null)"},
          {"skipped: .*notes.txt"}},
-        {{"--fail-above", "2"}, 1, {"# ptrun history", cause},
-         {"gate failed: a, /opt/pt, 1 copy: the level from call a-18 .* against the first level: slower by 5\\.\\d % .*" + cause}},
-        {{"--fail-above-strict", "2", "--format", "table"}, 1, {"from call a-18"}, {"gate failed: a,"}},
-        {{"--fail-above", "8", "--format", "csv"}, 0, {"\r\nb,/opt/pt,1,b-20,"}, {"gate passed"}},
-        {{"--format", "html"}, 0, {"<title>ptrun history</title>", "-5\\.\\d %</text>"}, {}, 2},
+        {{"--fail-above", "2"}, 1,
+         {"# ptrun history", cause,
+          "- \\*\\*gate\\*\\*: FAIL \\(fails beyond 2\\.0 % slower\\): " + newest + ", against " + first +
+              ": slower by 5\\.\\d % .*" + cause,
+          "\\| a-18 \\| 2026-11-28T02:00:00Z \\| a-20 \\| 3 \\| 9\\d\\d\\.\\d\\d \\|",
+          "\\| b-10 \\| 2026-11-20T02:00:00Z \\| -(19|2\\d)\\.\\d % \\| " + cause + " \\|",
+          "\\| " + cause + " \\| dates \\+5\\.\\d % \\(1\\.0\\d+ to 1\\.\\d+\\) \\| no \\|"},
+         {"gate failed: " + a + ": the level from call a-18 .* against " + first + ": slower by 5\\.\\d % .*" + cause}},
+        {{"--fail-above-strict", "2", "--format", "table"}, 1,
+         {"change -5\\.\\d % from call a-18", "level a-0 to a-17 \\(18 calls\\): median 1\\d\\d\\d",
+          "modules moved: dates \\+5\\.",
+          "outlier call b-10 \\(2026-11-20T02:00:00Z\\): -(19|2\\d)\\.\\d % against its level",
+          "gate FAIL \\(fails beyond 2\\.0 % slower, the whole interval\\): " + newest},
+         {"gate failed: a,"}},
+        {{"--fail-above", "8", "--format", "csv"}, 0,
+         {"\r\nb,/opt/pt,A,1,b-20,[^\r]*,1,1\\d\\d\\d\\.\\d+,,,(,){10}pass,8\\.0+,b-0,b-20,,,,nothing recorded "
+          "differs\r",
+          "\r\nb,/opt/pt,A,1,b-10,[^\r]*,0\\.[78]\\d+,\"?" + cause + "\"?,",
+          "\r\na,/opt/pt,A,1,a-18,[^\r]*,2,9\\d\\d\\.\\d+,,,0\\.9[45]\\d+,.*,\"?dates \\+5\\.\\d % "},
+         {"gate passed"}},
+        {{"--format", "html"}, 0,
+         {"<title>ptrun history</title>", "-5\\.\\d %</text>", "-(19|2\\d)\\.\\d %</text>", ">change point</text>",
+          ">outlier call</text>", ">2026-11-\\d\\d</text>", "Hosts of a kind: P, "},
+         {}, 3},
+        {{dir.file("c"), "--format", "table"},
+         0,
+         {"\nc, /opt/pt, 1 copy: 1 call", "\nc, /opt/pt \\(B\\), 1 copy: 1 call"},
+         {}},
         {{"--format", "pdf"}, 2, {}, {"bad --format"}},
         {{"--fail-above", "2", "--fail-above-strict", "2"}, 2, {}, {"give one"}},
+        {{"--accept", a, "--at", "a-18", "--reason", "the new kernel, ticket 7"}, 2, {}, {"--by NAME"}, 0,
+         {"LOGNAME", "USERNAME"}},
+        {{"--accept", a, "--at", "a-", "--reason", "r", "--by", "x"}, 2, {}, {"more than one call begins \"a-\""}},
+        // Accepted, the change is the baseline: the gate passes from now on.
+        {{"--accept", a, "--at", "a-18", "--reason", "the new kernel, ticket 7", "--by", "alice", "--fail-above", "2",
+          "--format", "table"},
+         0,
+         {"change from call a-18 accepted by alice at 20\\d\\d-\\d\\d-\\d\\dT[0-9:]+Z: the new kernel, ticket 7",
+          "gate pass .*: the newest level is the baseline, the level accepted from call a-18"},
+         {"accepted: " + a + " from call a-18, in .*accepted-changes.txt", "gate passed"}},
+        {{"--fail-above", "2"}, 0,
+         {"\\| a-18 \\| alice \\| 20[-0-9T:]+Z \\| the new kernel, ticket 7 \\| -5\\.\\d % from call a-18 \\|",
+          "\\| dates \\+5\\.\\d % [^|]+\\| accepted by alice at [^|]+: the new kernel, ticket 7 \\|"},
+         {}},
+        {{"--format", "csv"}, 0, {"\r\na,/opt/pt,A,1,a-18,.*,alice,20[-0-9T:]+Z,\"the new kernel, ticket 7\",,"}, {}},
+        {{"--format", "json"}, 0,
+         {R"("accepted": \{\s+"first_call": "a-18",\s+"accepted_by": "alice")",
+          R"("accepted_changes": \[\s+\{\s+"first_call": "a-18",\s+"accepted_by": "alice")"},
+         {}},
+        {{"--format", "html"}, 0, {">accepted change</text>", "<td>alice</td>"}, {}, 3},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"history", dir.file("a"), dir.file("b")};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        const ChildResult child = run_child(PTRUN_BINARY, args, dir.path());
+        const ChildResult child = run_child(PTRUN_BINARY, args, dir.path(), c.env);
         EXPECT_EQ(child.exit_code, c.code) << c.args[0] << child.err;
-        for (const std::string& p : c.out) EXPECT_TRUE(std::regex_search(child.out, std::regex(p))) << p;
+        for (const std::string& p : c.out) EXPECT_TRUE(std::regex_search(child.out, std::regex(p))) << p << child.out;
         for (const std::string& p : c.err) EXPECT_TRUE(std::regex_search(child.err, std::regex(p))) << p << child.err;
         std::size_t charts = 0;
         for (std::size_t at = child.out.find("<svg"); at != std::string::npos; at = child.out.find("<svg", at + 1)) {

@@ -364,8 +364,17 @@ TEST(PtrunSvg, LabelsBothAxesAndCutsNoLabel) {
         {ptrun::svg_rows("ratio", {{build + ", 2 copies", 0, 1, 0.9, 1.1, "too few runs to decide"}}, 1.0),
          {">1.1</text>", ">" + build + ",</text>", ">2 copies</text>", ">too few runs to decide</text>"}},
         {ptrun::svg_stacked("ms", {"copy", "dates"}, {{build, {1, 2}}}), {">3</text>", ">" + build + "</text>"}},
-        {ptrun::svg_calls({{1, 2}, {2, 3}, {3, 4}}, {{1, "+5.0 %"}}, {"2026-11-01", "2026-11-02", "2026-11-03"}),
-         {">2026-11-03</text>", ">+5.0 %</text>", ">4</text>"}},
+        // Each kind of mark named in the key.
+        {ptrun::svg_calls({{1, 2}, {2, 3}, {3, 4}},
+                          {{1, "+5.0 %"},
+                           {0, "-20.0 %", ptrun::MarkKind::outlier},
+                           {2, "accepted", ptrun::MarkKind::accepted}},
+                          {"2026-11-01", "2026-11-02", "2026-11-03"}),
+         {">2026-11-03</text>", ">+5.0 %</text>", ">4</text>", ">-20.0 %</text>", ">change point</text>",
+          ">outlier call</text>", ">accepted change</text>"}},
+        // 2026-11-01 is day 20758.
+        {ptrun::svg_timeline({build, "b"}, {{0, 20758, 100}, {1, 20758.5, 104}, {0, 20760, 101}}),
+         {">2026-11-01</text>", ">2026-11-02</text>", ">104</text>", ">" + build + "</text>"}},
     };
     for (const auto& [chart, shown] : charts) {
         for (const std::string& text : shown) EXPECT_NE(chart.find(text), std::string::npos) << text << "\n" << chart;
