@@ -269,7 +269,7 @@ TEST(PtrunReport, CsvHasARowPerRunAndQuotesWhatNeedsIt) {
 // the format asks, and each sample's figures where it expects them.
 TEST(PtrunReport, OpenMetricsEscapesLabelsAndEndsWithEof) {
     Document doc;
-    doc.summary.push_back({"h\"o\\s\nt", "A", 2, 5, 10.5, 9, 11, 0.1});
+    doc.summary.push_back({"h\"o\\s\nt", "A", 2, 5, 10.5, 9, 11, 0.1, std::nullopt, 0, std::nullopt});
     const std::string text = ptrun::find_format("openmetrics")->report(doc);
     for (const char* sample : {"\npt_rate_score_median{host=\"h\\\"o\\\\s\\nt\",build=\"A\",copies=\"2\"} 10.5\n",
                                "\npt_rate_score_min{", "} 9\n", "} 11\n", "\npt_rounds{", "} 5\n"}) {
