@@ -27,7 +27,7 @@ std::vector<double> log_spread(const std::vector<double>& a, const std::vector<d
 // fixed seed, so the same rounds give the same figure everywhere), and for
 // each draw the exact test's critical shift, whose power-quantile is the
 // answer. Above, the normal approximation of the test's power for a shift
-// of a normal spread as wide as this one (its median absolute deviation).
+// of this spread (the integral of its squared density, by a normal kernel).
 // Nothing where no outcome of these sizes could be significant, or where a
 // slowdown of 100 % would not do.
 std::optional<double> detectable_slowdown(const std::vector<double>& spread, std::size_t n_a, std::size_t n_b,
