@@ -124,7 +124,7 @@ void BM_PairedAgainstRankSum(benchmark::State& state) {
     state.counters["slower_paired_pct"] = 100 * paired / windows;
     state.counters["slower_either_half_pct"] = 100 * either / windows;
 }
-BENCHMARK(BM_PairedAgainstRankSum)->Arg(0)->Arg(5)->Arg(10)->Arg(20)->Arg(40)->Iterations(1);
+BENCHMARK(BM_PairedAgainstRankSum)->Arg(0)->Arg(10)->Arg(20)->Arg(50)->Arg(100)->Arg(200)->Arg(400)->Iterations(1);
 
 // Whether the slowdown a comparison says it could have seen is seen 80 % of
 // the time: a call of n rounds a side (normal, CV 1 %, or a tenth of the
