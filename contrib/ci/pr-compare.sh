@@ -60,6 +60,7 @@ if [ -z "${PT_BASE:-}" ] || [ -z "${PT_HEAD:-}" ]; then
     PTRUN=${PTRUN:-$work/head/ptrun/ptrun}
 fi
 PTRUN=${PTRUN:-ptrun}
+case $PTRUN in */*) PTRUN=$(realpath "$PTRUN") ;; esac
 allow=()
 [ "${PR_COMPARE_ALLOW_UNVALIDATED:-}" = 1 ] && allow=(--allow-unvalidated)
 
@@ -70,7 +71,9 @@ call() {
     "$PTRUN" run --pt "$PT_BASE" --pt "$PT_HEAD" --runs "$runs" "${allow[@]}" --json "$work/call-$n.json" \
         >"$work/call-$n.txt" || { cat "$work/call-$n.txt" >&2; return 2; }
     status=0
-    "$PTRUN" compare "$work/call-$n.json" --fail-above "$fail_above" --format md -o "$work/call-$n.md" || status=$?
+    # From the work folder, so that the summary names the call's file and not where it was kept.
+    (cd "$work" && "$PTRUN" compare "call-$n.json" --fail-above "$fail_above" --format md -o "call-$n.md") ||
+        status=$?
 }
 
 call 1 || exit 2
