@@ -9,7 +9,6 @@
 #include "decide/analyse.h"
 #include "decide/levels.h"
 #include "decide/power.h"
-#include "decide/rounds.h"
 #include "model/writer.h"
 #include "present/terminal.h"
 #include "run/machine.h"
@@ -85,17 +84,16 @@ void note_rounds_needed(const Document& doc) {
         }
         if (a.size() < kFirst || b.size() < kFirst) continue;
         const std::vector<double> spread = log_spread(a, b);
-        std::string needs;
-        for (const double slowdown : {0.01, 0.02}) {
-            const std::optional<std::size_t> n = rounds_needed(spread, slowdown);
-            needs += std::string(needs.empty() ? "" : ", ") + (slowdown == 0.01 ? "1 %" : "2 %") + ": " +
-                     (n ? std::to_string(*n) + " rounds of each" : "more than 10000 rounds of each");
+        std::string needs[2];
+        for (const int percent : {1, 2}) {
+            const std::optional<std::size_t> n = rounds_needed(spread, percent / 100.0);
+            needs[percent - 1] = n ? std::to_string(*n) + " rounds of each" : "more than 10000 rounds of each";
         }
         std::fprintf(stderr,
-                     "ptrun: note: %s: rounds spreading as the first %zu of %s and %s did would show a slowdown "
-                     "%d %% of the time with %s\n",
+                     "ptrun: note: %s: were rounds to spread as the first %zu of %s and %s did, a slowdown of 1 %% "
+                     "would be seen %d %% of the time with %s, one of 2 %% with %s\n",
                      copies_text(s.copies).c_str(), kFirst, doc.builds[0].id.c_str(), doc.builds[1].id.c_str(),
-                     kPowerPercent, needs.c_str());
+                     kPowerPercent, needs[0].c_str(), needs[1].c_str());
     }
 }
 
