@@ -8,6 +8,7 @@
 #include "commands/run_options.h"
 #include "decide/analyse.h"
 #include "decide/levels.h"
+#include "decide/power.h"
 #include "model/writer.h"
 #include "present/terminal.h"
 #include "run/machine.h"
@@ -67,6 +68,35 @@ std::vector<Build> describe_builds(const Settings& settings) {
     return builds;
 }
 
+// With two builds or more: how many rounds of each a slowdown of 1 % and of
+// 2 % would need to be seen 80 % of the time, were rounds to spread as the
+// first few of A and B did, so that the next call can be planned.
+void note_rounds_needed(const Document& doc) {
+    constexpr std::size_t kFirst = 3;
+    if (doc.builds.size() < 2) return;
+    for (const SummaryFigure& s : doc.summary) {
+        if (s.build != doc.builds[0].id) continue;
+        std::vector<double> a, b;
+        for (const RoundFigure& r : doc.rounds) {
+            if (r.warmup || r.copies != s.copies) continue;
+            std::vector<double>* side = r.build == doc.builds[0].id ? &a : r.build == doc.builds[1].id ? &b : nullptr;
+            if (side != nullptr && side->size() < kFirst) side->push_back(r.rate);
+        }
+        if (a.size() < kFirst || b.size() < kFirst) continue;
+        const std::vector<double> spread = log_spread(a, b);
+        std::string needs[2];
+        for (const int percent : {1, 2}) {
+            const std::optional<std::size_t> n = rounds_needed(spread, percent / 100.0);
+            needs[percent - 1] = n ? std::to_string(*n) + " rounds of each" : "more than 10000 rounds of each";
+        }
+        std::fprintf(stderr,
+                     "ptrun: note: %s: were rounds to spread as the first %zu of %s and %s did, a slowdown of 1 %% "
+                     "would be seen %d %% of the time with %s, one of 2 %% with %s\n",
+                     copies_text(s.copies).c_str(), kFirst, doc.builds[0].id.c_str(), doc.builds[1].id.c_str(),
+                     kPowerPercent, needs[0].c_str(), needs[1].c_str());
+    }
+}
+
 int run(const Settings& settings) {
     CallRecord call;
     call.call_id = new_call_id();
@@ -109,6 +139,7 @@ int run(const Settings& settings) {
     // With the figures on standard output, the table goes to standard error.
     std::FILE* table = target.standard_output ? stderr : stdout;
     std::fputs(terminal_table(doc).c_str(), table);
+    note_rounds_needed(doc);
     if (table == stdout && (std::ferror(stdout) != 0 || std::fflush(stdout) != 0)) {
         written(false, std::string("cannot write the table to standard output: ") + std::strerror(errno));
         code = 1;

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "decide/power.h"
 #include "decide/rounds.h"
 
 namespace ptrun {
@@ -177,6 +178,7 @@ std::vector<ComparisonEntry> compare_sides(const SideChoice& a, const SideChoice
         entry.a = a.build;
         entry.b = b.build;
         entry.figures = compare_samples(sample_a.rates, sample_b->second.rates, alpha);
+        entry.figures.detectable_slowdown = detectable_slowdown(sample_a.rates, sample_b->second.rates, alpha);
         entry.flagged_a = sample_a.flagged;
         entry.flagged_b = sample_b->second.flagged;
         entry.differences = found;

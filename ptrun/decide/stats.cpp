@@ -251,6 +251,23 @@ RankTest rank_test(const std::vector<double>& a, const std::vector<double>& b) {
 
 }  // namespace
 
+std::optional<std::uint64_t> rank_sum_critical(std::size_t n_a, std::size_t n_b, double alpha) {
+    if (n_a == 0 || n_b == 0) return std::nullopt;
+    const UDistribution u(n_a, n_b);
+    if (2 * u.at_most(0) > alpha) return std::nullopt;
+    // The tail grows with u: the last u whose tail is within alpha.
+    std::uint64_t low = 0, high = std::uint64_t{n_a} * n_b / 2;
+    while (low < high) {
+        const std::uint64_t mid = low + (high - low + 1) / 2;
+        if (2 * u.at_most(mid) <= alpha) {
+            low = mid;
+        } else {
+            high = mid - 1;
+        }
+    }
+    return low;
+}
+
 SampleComparison compare_samples(const std::vector<double>& a, const std::vector<double>& b, double alpha) {
     check_sample(a, "A");
     check_sample(b, "B");

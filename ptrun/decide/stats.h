@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "decide/levels.h"
@@ -25,5 +27,11 @@ namespace ptrun {
 // Every value must be finite and above 0: std::invalid_argument otherwise,
 // and for an empty side.
 SampleComparison compare_samples(const std::vector<double>& a, const std::vector<double>& b, double alpha = kAlpha);
+
+// The largest Mann-Whitney U of B (pairs in which B's value is the higher,
+// without ties) at which the test used for these sizes calls B lower at
+// level alpha (two-sided): exact or normal, as above. Nothing where no
+// outcome of these sizes could be significant.
+std::optional<std::uint64_t> rank_sum_critical(std::size_t n_a, std::size_t n_b, double alpha = kAlpha);
 
 }  // namespace ptrun

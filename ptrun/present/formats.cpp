@@ -21,11 +21,17 @@ std::string history_html(const History& history);
 std::string report_json(const Document& document);
 std::string comparison_json(const Comparison& comparison);
 std::string history_json(const History& history);
+std::string report_openmetrics(const Document& document);
+std::string comparison_openmetrics(const Comparison& comparison);
+std::string report_bencher(const Document& document);
+std::string comparison_bencher(const Comparison& comparison);
 
 namespace {
 
 // A CSV of runs shows each host's standing, but no comparison and no citation.
 constexpr Figures kRunsAndStanding{true, false, true, false};
+// Figures for a dashboard: the series and the comparisons.
+constexpr Figures kSeriesAndComparisons{true, true, false, false};
 
 constexpr std::array kFormats = {
     Format{"md", "md", "Markdown tables, for a job summary or wherever Markdown is shown", comparison_markdown,
@@ -38,6 +44,11 @@ constexpr std::array kFormats = {
     Format{"json", "json", "the figures as JSON: the merged results file (report), the series (history), the "
                            "comparison (compare)",
            comparison_json, report_json, history_json},
+    Format{"openmetrics", "prom", "OpenMetrics text for Prometheus: each series' median between its lowest and "
+                                  "highest round, its rounds, and B against A",
+           comparison_openmetrics, report_openmetrics, nullptr, kSeriesAndComparisons},
+    Format{"bencher", "json", "Bencher's metric format JSON: each series' throughput, and B against A as a ratio",
+           comparison_bencher, report_bencher, nullptr, kSeriesAndComparisons},
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "present/page.h"
+#include "present/text.h"
 #include "present/svg.h"
 
 namespace ptrun {
@@ -155,7 +156,10 @@ std::string html_page(const std::string& title, const std::vector<Section>& sect
 std::string report_html(const Document& doc) { return html_page("ptrun report", sections_of(doc, true)); }
 
 std::string comparison_html(const Comparison& comparison) {
-    return html_page("ptrun compare", comparison_sections(comparison, true));
+    std::vector<Section> sections = comparison_sections(comparison, true);
+    const auto facts = detectable_facts(comparison.entries);
+    if (!facts.empty()) sections.push_back({"What these rounds could have seen", facts, {}, {}});
+    return html_page("ptrun compare", sections);
 }
 
 }  // namespace ptrun

@@ -18,7 +18,13 @@ std::string comparison_json(const Comparison& comparison) {
                           {"sha256", b.sha256}});
     }
     Json entries = Json::array();
-    for (const ComparisonEntry& entry : comparison.entries) entries.push_back(comparison_json(entry));
+    for (const ComparisonEntry& entry : comparison.entries) {
+        Json written = comparison_json(entry);
+        // A fraction, 0.031 for 3.1 %; null where no outcome could be significant.
+        written["detectable_slowdown"] = entry.figures.detectable_slowdown ? Json(*entry.figures.detectable_slowdown)
+                                                                           : Json(nullptr);
+        entries.push_back(std::move(written));
+    }
     Json out = {{"builds", std::move(builds)}, {"comparison", std::move(entries)},
                 {"exclude_flagged", comparison.exclude_flagged}, {"notes", comparison.notes}};
     if (comparison.gate_rule) {

@@ -52,7 +52,10 @@ std::string markdown_page(const std::string& title, const std::vector<Section>& 
 std::string report_markdown(const Document& doc) { return markdown_page("ptrun report", sections_of(doc, false)); }
 
 std::string comparison_markdown(const Comparison& comparison) {
-    return markdown_page("ptrun compare", comparison_sections(comparison, false));
+    std::vector<Section> sections = comparison_sections(comparison, false);
+    const auto facts = detectable_facts(comparison.entries);
+    if (!facts.empty()) sections.push_back({"What these rounds could have seen", facts, {}, {}});
+    return markdown_page("ptrun compare", sections);
 }
 
 }  // namespace ptrun

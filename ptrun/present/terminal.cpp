@@ -228,6 +228,14 @@ void comparison_lines(std::string& to, const std::vector<ComparisonEntry>& entri
         module_lines(to, entry, side_name(entry.host, entry.a, hosts.size() > 1),
                      side_name(entry.b_host, entry.b, hosts.size() > 1));
     }
+    // A verdict of no difference says what the rounds could have seen; the others say it here.
+    for (const ComparisonEntry& entry : entries) {
+        const SampleComparison& c = entry.figures;
+        if (!c.detectable_slowdown || c.verdict == Verdict::no_difference) continue;
+        appendf(to, "%s against %s, %s: %s\n", vis(side_name(entry.b_host, entry.b, hosts.size() > 1)).c_str(),
+                vis(side_name(entry.host, entry.a, hosts.size() > 1)).c_str(), copies_text(entry.copies).c_str(),
+                detectable_text(c).c_str());
+    }
     if (too_few) {
         appendf(to, "too few runs to decide: no outcome of so few runs reaches p <= %g (%d rounds of each "
                     "are the fewest that can)\n", kAlpha, kFewestDecidable);

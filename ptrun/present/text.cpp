@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "decide/levels.h"
+#include "decide/power.h"
 
 namespace ptrun {
 
@@ -49,7 +50,31 @@ std::string coverage_text(const SampleComparison& c) { return printed("%.1f", c.
 
 std::string p_text(double p) { return p >= 0.0001 || p == 0 ? printed("%.4f", p) : printed("%.1e", p); }
 
+std::string detectable_percent(const SampleComparison& c) {
+    return c.detectable_slowdown ? printed("%.1f", *c.detectable_slowdown * 100) + " %" : "";
+}
+
+std::string detectable_text(const SampleComparison& c) {
+    if (!c.detectable_slowdown) return "";
+    return "a slowdown of " + detectable_percent(c) + " would have been seen " + std::to_string(kPowerPercent) +
+           " % of the time";
+}
+
+std::vector<std::pair<std::string, std::string>> detectable_facts(const std::vector<ComparisonEntry>& entries) {
+    std::vector<std::pair<std::string, std::string>> facts;
+    for (const ComparisonEntry& e : entries) {
+        if (!e.figures.detectable_slowdown) continue;
+        facts.emplace_back(e.b + " against " + e.a + ", " + copies_text(e.copies) +
+                               (e.b_host != e.host ? " (" + e.b_host + " against " + e.host + ")" : ""),
+                           detectable_text(e.figures));
+    }
+    return facts;
+}
+
 std::string verdict_words(const SampleComparison& c) {
+    if (c.verdict == Verdict::no_difference && c.detectable_slowdown) {
+        return std::string(verdict_text(c.verdict)) + "; " + detectable_text(c);
+    }
     if (c.verdict != Verdict::faster && c.verdict != Verdict::slower) return verdict_text(c.verdict);
     return std::string(verdict_text(c.verdict)) + " by " + printed("%.1f", std::fabs(c.estimate - 1) * 100) + " %";
 }

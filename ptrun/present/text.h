@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <vector>
 
@@ -29,8 +30,17 @@ std::string coverage_text(const SampleComparison& figures);
 // "0.0123", or in exponent form below 0.0001 ("3.1e-05"), never a bare 0.
 std::string p_text(double p);
 // The verdict with the estimate it rests on: "slower by 2.6 %", "no
-// difference shown", "too few runs to decide".
+// difference shown; a slowdown of 3.1 % would have been seen 80 % of the
+// time", "too few runs to decide".
 std::string verdict_words(const SampleComparison& figures);
+// What the rounds could have seen: "a slowdown of 3.1 % would have been
+// seen 80 % of the time"; empty where it was not worked out.
+std::string detectable_text(const SampleComparison& figures);
+// The slowdown alone, "3.1 %", or "" where it was not worked out.
+std::string detectable_percent(const SampleComparison& figures);
+// Per entry of a comparison, who it is and what it could have seen, for the
+// formats that list it apart from the verdict.
+std::vector<std::pair<std::string, std::string>> detectable_facts(const std::vector<ComparisonEntry>& entries);
 // A module's verdict on B's time over A's: "B takes 3.1 % longer", "B takes
 // 3.1 % less", "no difference shown", "too few rounds to decide".
 std::string module_verdict_words(const SampleComparison& figures);

@@ -22,7 +22,7 @@ using ptrun_tests::read;
 
 ptrun::ComparisonEntry entry(double ratio, double estimate, double low, double high, ptrun::Verdict verdict) {
     ptrun::ComparisonEntry e;
-    e.figures = {10, 10, 100, 100 * ratio, ratio, low, high, estimate, 0.95, 0.01, true, verdict};
+    e.figures = {10, 10, 100, 100 * ratio, ratio, low, high, estimate, 0.95, 0.01, true, verdict, std::nullopt};
     return e;
 }
 

@@ -140,7 +140,8 @@ TEST(PtrunMerge, RefusesBadInputAndLeavesTheOutputAlone) {
         {{"report", "far.json"}, "no call ran a build (far: unreachable)"},
         {{"history", "good.json", "-o", "no/such/dir/out.json"}, "cannot write -o no/such/dir/out.json"},
         {{"compare", "good.json", "good.json", "-o", "no/such/dir/out.json"}, "cannot write -o no/such/dir/out"},
-        {{"compare", "good.json", "--format", "pdf"}, "bad --format \"pdf\": md|table|csv|html|json"},
+        {{"compare", "good.json", "--format", "pdf"},
+         "bad --format \"pdf\": md|table|csv|html|json|openmetrics|bencher"},
     };
     for (const auto& [args, says] : calls) {
         const ChildResult child = run_child(PTRUN_BINARY, args, dir.path());
@@ -226,9 +227,10 @@ TEST(PtrunReport, NoFormatLetsAControlCharacterOfAFileThrough) {
     builder.add(doc, sources[0].file);
     ptrun::History history;
     history.series = builder.finish();
-    for (const char* name : {"table", "md", "csv"}) {
+    for (const char* name : {"table", "md", "csv", "openmetrics"}) {
         const ptrun::Format& format = *ptrun::find_format(name);
-        for (const std::string& text : {format.report(doc), format.comparison(*compared), format.history(history)}) {
+        const std::string by_call = format.history != nullptr ? format.history(history) : "";
+        for (const std::string& text : {format.report(doc), format.comparison(*compared), by_call}) {
             for (std::size_t i = 0; i < text.size(); ++i) {
                 const auto byte = static_cast<unsigned char>(text[i]);
                 const bool line_end = byte == '\n' || (byte == '\r' && name == std::string("csv") && text[i + 1] == '\n');
@@ -263,13 +265,29 @@ TEST(PtrunReport, CsvHasARowPerRunAndQuotesWhatNeedsIt) {
     EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"x\"\")\""), std::string::npos) << csv;
 }
 
+// A dashboard's labels: a quote, a backslash and a line break escaped as
+// the format asks, and each sample's figures where it expects them.
+TEST(PtrunReport, OpenMetricsEscapesLabelsAndEndsWithEof) {
+    Document doc;
+    doc.summary.push_back({"h\"o\\s\nt", "A", 2, 5, 10.5, 9, 11, 0.1, std::nullopt, 0, std::nullopt});
+    const std::string text = ptrun::find_format("openmetrics")->report(doc);
+    for (const char* sample : {"\npt_rate_score_median{host=\"h\\\"o\\\\s\\nt\",build=\"A\",copies=\"2\"} 10.5\n",
+                               "\npt_rate_score_min{", "} 9\n", "} 11\n", "\npt_rounds{", "} 5\n"}) {
+        EXPECT_NE(text.find(sample), std::string::npos) << sample << "\n" << text;
+    }
+    EXPECT_TRUE(text.ends_with("\n# EOF\n")) << text;
+    const Json bencher = Json::parse(ptrun::find_format("bencher")->report(doc));
+    EXPECT_EQ(bencher["pt h\"o\\s\nt A, 2 copies"]["throughput"],
+              Json({{"value", 10.5}, {"lower_value", 9.0}, {"upper_value", 11.0}}));
+}
+
 // The list the command line chooses from: in --help's order, the default
 // first, each name finding its own format, which begins its own way.
 TEST(PtrunReport, FindsEveryFormatByItsNameAndEachDrawsTheDocument) {
     const Document doc = hostile();
     const std::vector<std::pair<std::string_view, std::string_view>> begins = {
         {"md", "# ptrun report\n"}, {"table", "A pt "}, {"csv", "call_id,host,"}, {"html", "<!DOCTYPE html>"},
-        {"json", "{"}};
+        {"json", "{"}, {"openmetrics", "# TYPE pt_rate_score_median gauge\n"}, {"bencher", "{\n  \"pt "}};
     ASSERT_EQ(ptrun::formats().size(), begins.size());
     for (std::size_t i = 0; i < begins.size(); ++i) {
         const ptrun::Format& format = ptrun::formats()[i];
@@ -305,6 +323,7 @@ TEST(PtrunReport, ListsAHostThatProducedNothingInEveryFormat) {
     ASSERT_TRUE(again) << error;
     ptrun::analyse(*again);
     for (const ptrun::Format& format : ptrun::formats()) {
+        if (format.name == "bencher") continue;  // its benchmarks are figures, of which the host has none
         EXPECT_NE(format.report(*again).find("no results (unreachable)"), std::string::npos) << format.name;
     }
 }
