@@ -215,6 +215,7 @@ Json comparison_json(const ComparisonEntry& e) {
             {"ratio_low", c.ratio_low},   {"ratio_high", c.ratio_high},
             {"estimate", c.estimate},     {"confidence", c.confidence},
             {"p_value", c.p_value},       {"decidable", c.decidable},
+            {"detectable_slowdown", or_null(c.detectable_slowdown)},
             {"verdict", verdict_text(c.verdict)}, {"flagged_a", e.flagged_a},
             {"flagged_b", e.flagged_b},   {"differences", differences},
             {"call_id", e.call_id.empty() ? Json(nullptr) : Json(e.call_id)},

@@ -9,6 +9,7 @@
 #include "decide/analyse.h"
 #include "model/model.h"
 #include "present/svg.h"
+#include "decide/power.h"
 #include "present/text.h"
 
 namespace ptrun {
@@ -139,7 +140,7 @@ Table summary_table(const std::vector<const SummaryFigure*>& summary) {
 Table comparison_table(const std::vector<const ComparisonEntry*>& entries) {
     Table table{"Builds compared (B against A)",
                 {"copies", "A", "B", "n", "flagged", "median A", "median B", "ratio of medians", "estimate",
-                 "interval", "coverage", "p", "verdict", "differences"},
+                 "interval", "coverage", "p", "verdict", "slowdown seen " + std::to_string(kPowerPercent) + " %", "differences"},
                 {}};
     for (const ComparisonEntry* e : entries) {
         const SampleComparison& c = e->figures;
@@ -150,7 +151,7 @@ Table comparison_table(const std::vector<const ComparisonEntry*>& entries) {
                               std::to_string(e->flagged_a) + " / " + std::to_string(e->flagged_b),
                               number_text(c.median_a), number_text(c.median_b), ratio_text(c.ratio),
                               ratio_text(c.estimate), interval_text(c), coverage_text(c), p_text(c.p_value),
-                              verdict_words(c), joined(differences, "; ")});
+                              verdict_words(c), detectable_percent(c), joined(differences, "; ")});
     }
     return table;
 }

@@ -364,6 +364,10 @@ TEST(Ptrun, InterleavesTwoBuildsAndComparesThem) {
     EXPECT_NE(child.out.find("slower by 9.9 %"), std::string::npos) << child.out;
     // The median of the 16 pairwise ratios, beside the ratio of medians for such even rounds.
     EXPECT_NEAR(entry["estimate"].get<double>(), 91.5 / 101.5, 1e-5);
+    // What these rounds could have seen, kept in the results file and shown beside the verdict in report's table.
+    EXPECT_GT(entry["detectable_slowdown"].get<double>(), 0.0) << entry.dump();
+    const ChildResult page = run_child(PTRUN_BINARY, {"report", "ab.json", "--format", "md"}, dir.path());
+    EXPECT_NE(page.out.find("| slowdown seen 80 % |"), std::string::npos) << page.out;
 
     // The gate, and bad input: exit 1 when B is shown slower by more, 2 when nothing compares.
     nlohmann::json other = json;
