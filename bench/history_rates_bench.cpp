@@ -198,12 +198,16 @@ BENCHMARK(BM_HistoryRatesReverted)->ArgNames({"step_tenths_pct"})->Arg(50)->Unit
     ->Iterations(1);
 
 // The first of nights [from, to) on which `history --fail-above 3` over the
-// calls so far fails, if any.
-std::optional<int> first_failing_night(const std::vector<ptrun::CallRounds>& calls, int from, int to) {
+// calls so far fails, if any, and how many calls the newest level it judged had.
+std::optional<int> first_failing_night(const std::vector<ptrun::CallRounds>& calls, int from, int to,
+                                       std::size_t& newest_calls) {
     for (int n = from; n < to; ++n) {
         const std::vector<ptrun::CallRounds> so_far(calls.begin(), calls.begin() + n);
         const ptrun::Segmentation seg = ptrun::segment_calls(so_far, settings());
-        if (ptrun::gate_levels(so_far, seg, std::nullopt, kGatePercent, false).result == ptrun::Gate::fail) return n;
+        if (ptrun::gate_levels(so_far, seg, std::nullopt, kGatePercent, false).result == ptrun::Gate::fail) {
+            newest_calls = seg.levels.back().end_call - seg.levels.back().first_call;
+            return n;
+        }
     }
     return std::nullopt;
 }
@@ -214,27 +218,33 @@ std::optional<int> first_failing_night(const std::vector<ptrun::CallRounds>& cal
 // with a step of range(0) tenths of a percent down at call range(1), the
 // nights from the step (its first call is night 1) until the gate first
 // fails: the share by night 2 and 5, the median and the 90th percentile.
+// Of the series that failed, the share that first failed on a newest level
+// of two calls: where false failures come from.
 void BM_HistoryRatesNightly(benchmark::State& state) {
     const double step = 1 - static_cast<double>(state.range(0)) / 1000;
     const int at = static_cast<int>(state.range(1)), odd = static_cast<int>(state.range(2));
     const int nights = 81, series = 1000;
     std::vector<int> delays;
-    double failed = 0;
+    double failed = 0, on_two = 0;
     for (auto _ : state) {
         std::mt19937_64 random(505);
         delays.clear();
-        failed = 0;
+        failed = on_two = 0;
         for (int s = 0; s < series; ++s) {
             Shape shape{nights, {}, odd_calls(random, odd, nights, state.range(3) != 0)};
             if (step < 1) shape.steps.emplace_back(at, step);
             const auto calls = simulate(random, shape);
-            const std::optional<int> night = first_failing_night(calls, step < 1 ? at + 1 : 1, nights + 1);
+            std::size_t newest_calls = 0;
+            const std::optional<int> night =
+                first_failing_night(calls, step < 1 ? at + 1 : 1, nights + 1, newest_calls);
             failed += night ? 1 : 0;
+            on_two += night && newest_calls == 2 ? 1 : 0;
             if (night) delays.push_back(*night - at);
         }
     }
     std::sort(delays.begin(), delays.end());
     state.counters["gate_failed_pct"] = percent(failed, series);
+    state.counters["failed_on_two_calls_pct"] = percent(on_two, failed);
     if (step == 1) return;
     const auto by = [&](int n) {
         return percent(static_cast<double>(std::upper_bound(delays.begin(), delays.end(), n) - delays.begin()), series);
