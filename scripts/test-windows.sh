@@ -17,15 +17,22 @@
 #       result files;
 #     - a usage error: exit code 255 and the usage text in "Error";
 #     - ptrun's portable suites and its Windows system layer (ptrun_tests.exe);
-#     - ptrun.exe --runs 2 --json of pt.exe, each run's processor recorded;
+#     - the 32-bit ptrun.exe --runs 2 --json of the 64-bit pt.exe, each
+#       run's processor and the machine's cores recorded;
 #       an interleaved call of two builds, then compare, report --format html
 #       and history of what it wrote; that file merged on Linux with a Linux
 #       host's, and on Windows the other way round;
 #     - Ctrl-C ending a ptrun.exe call: exit code 130, what finished kept,
 #       no pt.exe left running.
-#     ptrun runs the 64-bit programs: where the kernel runs no 32-bit x86
-#     code, every 32-bit Wine process runs in a user-mode emulator and takes
-#     a minute to start.
+#     ptrun's other calls run the 64-bit programs: where the kernel runs no
+#     32-bit x86 code, every 32-bit Wine process runs in a user-mode emulator
+#     and takes a minute to start.
+# The test programs are built once, each in the build whose checks need it:
+# the core suites in the 32-bit build (pt.exe as the system defines it),
+# ptrun's in the 64-bit one (where ptrun.exe runs its copies in the checks);
+# both at -O1 and a few suites to a source, and ptrun's library a dozen
+# sources to one, since every CI run builds them anew. pt_core, pt.exe and
+# ptverify.exe keep their own flags, and their digests are checked.
 # Installs what it needs from Debian's packages (as root, or with sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -206,8 +213,11 @@ ptrun_calls() {
         python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
             "$(ls "$build64"/pt-*-win64.zip)" "$work/build-$b"
     done
-    # The two calls side by side, each on a processor of its own.
-    ($wine64 "$ptrun" --runs 2 --cpus 0 --json runs2.json --label windows-host >runs2.out 2>runs2.err
+    # The two calls side by side, each on a processor of its own. The first
+    # is the 32-bit ptrun.exe's (its one start in the emulator), running the
+    # 64-bit pt.exe as a 32-bit program on 64-bit Windows would.
+    (wine "$build/ptrun/ptrun.exe" --pt "$build64/src/pt.exe" --runs 2 --cpus 0 --json runs2.json \
+         --label windows-host >runs2.out 2>runs2.err
      echo $? >runs2.rc) &
     # Its time, and the processor time ptrun.exe itself takes (its own
     # process, read from /proc while it runs: the copies are processes of
@@ -340,11 +350,12 @@ python3 - <<'PY' || fail "ptrun.exe's results are not what they should be"
 import json
 runs2 = json.load(open("runs2.json"))
 machine = runs2["machine"]
-print("machine:", json.dumps({k: machine[k] for k in ("processor", "processors_online", "kernel", "memory_bytes",
-                                                      "governor")}))
+print("machine:", json.dumps({k: machine[k] for k in ("processor", "processors_online", "processors_physical", "kernel",
+                                                      "memory_bytes", "governor")}))
 print("environment:", json.dumps({k: machine["environment"][k] for k in ("smt", "hypervisor")}))
 assert machine["kernel"].startswith("Windows "), machine["kernel"]
 assert machine["processors_online"] >= 1 and machine["memory_bytes"] > 0
+assert 1 <= machine["processors_physical"] <= machine["processors_online"], "no cores counted"
 runs = runs2["runs"]
 assert len(runs) == 2 and all(r["score"] > 0 for r in runs), runs
 assert all(isinstance(r["cpu"], int) and r["cpu"] >= 0 for r in runs), "a run without its processor"
