@@ -173,16 +173,14 @@ TEST(PtrunEnvironment, ReadsATreeWithUniqueSensorNamesAndNullsForWhatIsMissing) 
     EXPECT_EQ(only_cpu(environment.now, 3).cpus[0].cpu, 3);
 }
 
-// Cores are (package, core) pairs: core numbers repeat across packages, and
-// an SMT sibling, an offline processor (no topology) or cpufreq's folder adds none.
+// Cores are (package, core) pairs: core numbers repeat across packages; SMT siblings, offline processors (no
+// topology) and folders other than cpuN add none.
 TEST(PtrunEnvironment, PhysicalCoresFromTheTopologyOfEachProcessor) {
     using Topology = std::vector<std::tuple<std::string, Text, Text>>;  // folder, package, core
     const std::vector<std::pair<Topology, std::optional<long>>> cases = {
-        {{{"cpu0", "0", "0"}, {"cpu1", "0", "1"}, {"cpu2", "1", "0"}, {"cpu3", "1", "1"},
-          {"cpu4", "0", "0"}, {"cpu5", "0", "1"}, {"cpu6", "1", "0"}, {"cpu7", "1", "1\n"}}, 4},
+        {{{"cpu0", "0", "0"}, {"cpu1", "0", "1"}, {"cpu2", "1", "0"}, {"cpu3", "1", "1"}, {"cpu4", "1", "1\n"}}, 4},
         {{{"cpu0", "0", "0"}, {"cpu10", "0", "4"}, {"cpu2", "0", {}}, {"cpu3", {}, {}}, {"cpufreq", "0", "9"}}, 2},
-        {{{"cpu0", {}, {}}, {"cpuidle", "0", "0"}}, std::nullopt},
-    };
+        {{{"cpu0", {}, {}}, {"cpuidle", "0", "0"}}, std::nullopt}};
     for (const auto& [topology, expected] : cases) {
         TempDir dir;
         for (const auto& [folder, package, core] : topology) {

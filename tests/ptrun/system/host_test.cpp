@@ -45,10 +45,6 @@ TEST(PtrunSystemHost, DescribesItselfAndMakesPrivateFolders) {
     EXPECT_FALSE(host.hostname.empty());
     EXPECT_FALSE(host.system.empty());
     EXPECT_GE(host.logical, static_cast<long>(usable_processors().size()));
-    EXPECT_LE(host.physical, host.logical);
-#ifdef _WIN32
-    EXPECT_GT(host.physical, 0);  // the cores Windows lists
-#endif
     EXPECT_GT(host.memory_bytes, 0u);
     TempDir dir;
     std::string error;
