@@ -23,7 +23,8 @@
 #       and history of what it wrote; that file merged on Linux with a Linux
 #       host's, and on Windows the other way round;
 #     - Ctrl-C ending a ptrun.exe call: exit code 130, what finished kept,
-#       no pt.exe left running.
+#       no pt.exe left running; a hang-up, which Wine answers by ending
+#       ptrun.exe at once: no pt.exe left running either.
 #     ptrun's other calls run the 64-bit programs: where the kernel runs no
 #     32-bit x86 code, every 32-bit Wine process runs in a user-mode emulator
 #     and takes a minute to start.
@@ -254,6 +255,21 @@ ptrun_calls() {
     echo $? >stopped.rc
     sleep 1
     pgrep -af 'pt\.exe b0-' >stopped.left
+    # A hang-up, what a closing terminal sends: Wine ends ptrun.exe at once
+    # without calling its console handler (docs/windows.md), and the copy
+    # must end with the job object whose last handle went with ptrun.exe.
+    $wine64 "$ptrun" --runs 3 --no-profile >hangup.out 2>hangup.err &
+    call=$!
+    for _ in $(seq 600); do
+        pgrep -f 'pt\.exe b0-' >/dev/null && break
+        sleep 0.1
+    done
+    sleep 2
+    kill -HUP "$call"
+    wait "$call"
+    echo $? >hangup.rc
+    sleep 1
+    pgrep -af 'pt\.exe b0-' >hangup.left
 }
 run() {  # run NAME PROGRAM ARGS...: NAME.out, NAME.err and the exit code in NAME.rc
     local name=$1
@@ -404,6 +420,10 @@ grep -q "interrupted; every copy has been ended" stopped.err || fail "ptrun.exe 
 python3 -c 'import json; assert json.load(open("stopped.json"))["outcome"] == "interrupted"' ||
     fail "the interrupted call's results were not written"
 [ ! -s stopped.left ] || { cat stopped.left; fail "a pt.exe copy outlived the call Ctrl-C ended"; }
+
+echo "-- a hang-up ending a ptrun.exe call (Wine ends it without calling its handler)"
+[ "$(cat hangup.rc)" = 129 ] || fail "ptrun.exe ended by a hang-up exited with $(cat hangup.rc), not 129"
+[ ! -s hangup.left ] || { cat hangup.left; fail "a pt.exe copy outlived the ptrun.exe a hang-up ended"; }
 
 if [ "$failed" = 0 ]; then
     echo "== windows: all checks passed"
