@@ -17,15 +17,23 @@
 #       result files;
 #     - a usage error: exit code 255 and the usage text in "Error";
 #     - ptrun's portable suites and its Windows system layer (ptrun_tests.exe);
-#     - ptrun.exe --runs 2 --json of pt.exe, each run's processor recorded;
+#     - the 32-bit ptrun.exe --runs 2 --json of the 64-bit pt.exe, each
+#       run's processor and the machine's cores recorded;
 #       an interleaved call of two builds, then compare, report --format html
 #       and history of what it wrote; that file merged on Linux with a Linux
 #       host's, and on Windows the other way round;
 #     - Ctrl-C ending a ptrun.exe call: exit code 130, what finished kept,
-#       no pt.exe left running.
-#     ptrun runs the 64-bit programs: where the kernel runs no 32-bit x86
-#     code, every 32-bit Wine process runs in a user-mode emulator and takes
-#     a minute to start.
+#       no pt.exe left running; a hang-up, which Wine answers by ending
+#       ptrun.exe at once: no pt.exe left running either.
+#     ptrun's other calls run the 64-bit programs: where the kernel runs no
+#     32-bit x86 code, every 32-bit Wine process runs in a user-mode emulator
+#     and takes a minute to start.
+# The test programs are built once, each in the build whose checks need it:
+# the core suites in the 32-bit build (pt.exe as the system defines it),
+# ptrun's in the 64-bit one (where ptrun.exe runs its copies in the checks);
+# both at -O1 and a few suites to a source, and ptrun's library a dozen
+# sources to one, since every CI run builds them anew. pt_core, pt.exe and
+# ptverify.exe keep their own flags, and their digests are checked.
 # Installs what it needs from Debian's packages (as root, or with sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -206,8 +214,11 @@ ptrun_calls() {
         python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
             "$(ls "$build64"/pt-*-win64.zip)" "$work/build-$b"
     done
-    # The two calls side by side, each on a processor of its own.
-    ($wine64 "$ptrun" --runs 2 --cpus 0 --json runs2.json --label windows-host >runs2.out 2>runs2.err
+    # The two calls side by side, each on a processor of its own. The first
+    # is the 32-bit ptrun.exe's (its one start in the emulator), running the
+    # 64-bit pt.exe as a 32-bit program on 64-bit Windows would.
+    (wine "$build/ptrun/ptrun.exe" --pt "$build64/src/pt.exe" --runs 2 --cpus 0 --json runs2.json \
+         --label windows-host >runs2.out 2>runs2.err
      echo $? >runs2.rc) &
     # Its time, and the processor time ptrun.exe itself takes (its own
     # process, read from /proc while it runs: the copies are processes of
@@ -244,6 +255,21 @@ ptrun_calls() {
     echo $? >stopped.rc
     sleep 1
     pgrep -af 'pt\.exe b0-' >stopped.left
+    # A hang-up, what a closing terminal sends: Wine ends ptrun.exe at once
+    # without calling its console handler (docs/windows.md), and the copy
+    # must end with the job object whose last handle went with ptrun.exe.
+    $wine64 "$ptrun" --runs 3 --no-profile >hangup.out 2>hangup.err &
+    call=$!
+    for _ in $(seq 600); do
+        pgrep -f 'pt\.exe b0-' >/dev/null && break
+        sleep 0.1
+    done
+    sleep 2
+    kill -HUP "$call"
+    wait "$call"
+    echo $? >hangup.rc
+    sleep 1
+    pgrep -af 'pt\.exe b0-' >hangup.left
 }
 run() {  # run NAME PROGRAM ARGS...: NAME.out, NAME.err and the exit code in NAME.rc
     local name=$1
@@ -340,11 +366,12 @@ python3 - <<'PY' || fail "ptrun.exe's results are not what they should be"
 import json
 runs2 = json.load(open("runs2.json"))
 machine = runs2["machine"]
-print("machine:", json.dumps({k: machine[k] for k in ("processor", "processors_online", "kernel", "memory_bytes",
-                                                      "governor")}))
+print("machine:", json.dumps({k: machine[k] for k in ("processor", "processors_online", "processors_physical", "kernel",
+                                                      "memory_bytes", "governor")}))
 print("environment:", json.dumps({k: machine["environment"][k] for k in ("smt", "hypervisor")}))
 assert machine["kernel"].startswith("Windows "), machine["kernel"]
 assert machine["processors_online"] >= 1 and machine["memory_bytes"] > 0
+assert 1 <= machine["processors_physical"] <= machine["processors_online"], "no cores counted"
 runs = runs2["runs"]
 assert len(runs) == 2 and all(r["score"] > 0 for r in runs), runs
 assert all(isinstance(r["cpu"], int) and r["cpu"] >= 0 for r in runs), "a run without its processor"
@@ -393,6 +420,10 @@ grep -q "interrupted; every copy has been ended" stopped.err || fail "ptrun.exe 
 python3 -c 'import json; assert json.load(open("stopped.json"))["outcome"] == "interrupted"' ||
     fail "the interrupted call's results were not written"
 [ ! -s stopped.left ] || { cat stopped.left; fail "a pt.exe copy outlived the call Ctrl-C ended"; }
+
+echo "-- a hang-up ending a ptrun.exe call (Wine ends it without calling its handler)"
+[ "$(cat hangup.rc)" = 129 ] || fail "ptrun.exe ended by a hang-up exited with $(cat hangup.rc), not 129"
+[ ! -s hangup.left ] || { cat hangup.left; fail "a pt.exe copy outlived the ptrun.exe a hang-up ended"; }
 
 if [ "$failed" = 0 ]; then
     echo "== windows: all checks passed"

@@ -36,6 +36,7 @@ struct Machine {
     std::string processor_ids;  // the raw identification it was named from (ARM implementer and part, ...), or empty
     std::string emulator;       // the emulator the copies would run under ("qemu-user"), or empty
     long online = 0;
+    long physical = 0;          // processor cores, where the machine counts them; 0 where it does not
     std::string kernel;
     unsigned long long memory_bytes = 0;
     std::string governor;

@@ -193,6 +193,7 @@ Machine machine_of(const Field& object, bool& environment_recorded) {
     machine.processor_ids = object["processor_ids"].text_or("");
     machine.emulator = object["emulator"].text_or("");
     machine.online = static_cast<long>(object["processors_online"].optional_whole(0, 1 << 24).value_or(0));
+    machine.physical = static_cast<long>(object["processors_physical"].optional_whole(0, 1 << 24).value_or(0));
     machine.kernel = object["kernel"].text_or("");
     machine.memory_bytes = static_cast<unsigned long long>(
         object["memory_bytes"].optional_whole(0, std::numeric_limits<long long>::max()).value_or(0));

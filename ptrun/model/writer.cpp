@@ -79,6 +79,7 @@ Json machine_json(const Host& host) {
     j["processor_ids"] = or_null(machine.processor_ids);
     j["emulator"] = or_null(machine.emulator);
     j["processors_online"] = machine.online;
+    j["processors_physical"] = machine.physical > 0 ? Json(machine.physical) : Json(nullptr);
     j["kernel"] = machine.kernel;
     j["memory_bytes"] = machine.memory_bytes;
     j["governor"] = machine.governor;

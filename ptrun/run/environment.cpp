@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -246,6 +247,21 @@ Snapshot read_snapshot(const std::vector<int>& cpus, const std::string& root) {
     }
     read_temperatures(root, snapshot);
     return snapshot;
+}
+
+std::optional<long> physical_cores(const std::string& root) {
+    const std::string cpu_dir = root + kCpuDir;
+    std::set<std::pair<std::string, std::string>> cores;
+    for (const std::string& name : names_in(cpu_dir, "cpu")) {
+        // cpu0, cpu1, ...; not cpufreq, cpuidle. An offline processor has no topology folder.
+        if (name.size() == 3 || name.find_first_not_of("0123456789", 3) != std::string::npos) continue;
+        const std::string topology = cpu_dir + name + "/topology/";
+        const std::optional<std::string> package = sys_line(read_small(topology + "physical_package_id"));
+        const std::optional<std::string> core = sys_line(read_small(topology + "core_id"));
+        if (package && core) cores.emplace(*package, *core);
+    }
+    if (cores.empty()) return std::nullopt;
+    return static_cast<long>(cores.size());
 }
 
 Environment read_environment(const std::vector<int>& cpus, const std::string& root) {

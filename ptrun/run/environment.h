@@ -46,6 +46,9 @@ void add_reading(std::vector<std::pair<std::string, double>>& readings, const st
 Snapshot only_cpu(const Snapshot& snapshot, int cpu);
 
 // root prefixes every path read, so a hand-made tree can stand in.
+// The processor cores the kernel lists: the distinct (package, core) pairs of
+// the online logical processors' topology; nothing where it lists none.
+std::optional<long> physical_cores(const std::string& root = "");
 Snapshot read_snapshot(const std::vector<int>& cpus, const std::string& root = "");
 Environment read_environment(const std::vector<int>& cpus, const std::string& root = "");
 

@@ -103,6 +103,8 @@ Machine describe_machine(const std::vector<int>& cpus, const std::vector<std::st
     machine.processor_ids = host.processor_ids.empty() ? named.ids : host.processor_ids;
     machine.emulator = emulator_of_programs(named.family, programs);
     machine.online = host.logical;
+    // Windows counts its cores itself; Linux lists each processor's core in /sys.
+    machine.physical = host.physical > 0 ? host.physical : physical_cores().value_or(0);
     machine.kernel = host.system;
     machine.memory_bytes = host.memory_bytes;
     machine.governor = governor_of(cpus, host.power_plan);

@@ -172,3 +172,23 @@ TEST(PtrunEnvironment, ReadsATreeWithUniqueSensorNamesAndNullsForWhatIsMissing) 
     EXPECT_EQ(only_cpu(environment.now, 3).cpus.size(), 1u);
     EXPECT_EQ(only_cpu(environment.now, 3).cpus[0].cpu, 3);
 }
+
+// Cores are (package, core) pairs: core numbers repeat across packages; SMT siblings, offline processors (no
+// topology) and folders other than cpuN add none.
+TEST(PtrunEnvironment, PhysicalCoresFromTheTopologyOfEachProcessor) {
+    using Topology = std::vector<std::tuple<std::string, Text, Text>>;  // folder, package, core
+    const std::vector<std::pair<Topology, std::optional<long>>> cases = {
+        {{{"cpu0", "0", "0"}, {"cpu1", "0", "1"}, {"cpu2", "1", "0"}, {"cpu3", "1", "1"}, {"cpu4", "1", "1\n"}}, 4},
+        {{{"cpu0", "0", "0"}, {"cpu10", "0", "4"}, {"cpu2", "0", {}}, {"cpu3", {}, {}}, {"cpufreq", "0", "9"}}, 2},
+        {{{"cpu0", {}, {}}, {"cpuidle", "0", "0"}}, std::nullopt}};
+    for (const auto& [topology, expected] : cases) {
+        TempDir dir;
+        for (const auto& [folder, package, core] : topology) {
+            const std::string at = dir.path() + "/sys/devices/system/cpu/" + folder + "/topology/";
+            std::filesystem::create_directories(at);
+            if (package) write_file(at + "physical_package_id", *package);
+            if (core) write_file(at + "core_id", *core);
+        }
+        EXPECT_EQ(physical_cores(dir.path()), expected) << topology.size();
+    }
+}
