@@ -2,6 +2,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 
 #include "commands/commands.h"
@@ -70,20 +72,33 @@ std::vector<Build> describe_builds(const Settings& settings) {
 
 // With two builds or more: how many rounds of each a slowdown of 1 % and of
 // 2 % would need to be seen 80 % of the time, were rounds to spread as the
-// first few of A and B did, so that the next call can be planned.
-void note_rounds_needed(const Document& doc) {
-    constexpr std::size_t kFirst = 3;
-    if (doc.builds.size() < 2) return;
-    for (const SummaryFigure& s : doc.summary) {
-        if (s.build != doc.builds[0].id) continue;
-        std::vector<double> a, b;
-        for (const RoundFigure& r : doc.rounds) {
-            if (r.warmup || r.copies != s.copies) continue;
-            std::vector<double>* side = r.build == doc.builds[0].id ? &a : r.build == doc.builds[1].id ? &b : nullptr;
+// first few of A and B did, said once per copy count as soon as both have
+// them, so that a call too short to see a slowdown can be stopped and planned
+// again.
+class RoundsNeededNote {
+public:
+    explicit RoundsNeededNote(const std::vector<Build>& builds) : builds_(builds) {}
+
+    void operator()(const std::vector<RoundFigure>& rounds) {
+        if (builds_.size() < 2) return;
+        std::map<int, std::pair<std::vector<double>, std::vector<double>>> first;
+        for (const RoundFigure& r : rounds) {
+            if (r.warmup || noted_.count(r.copies) != 0) continue;
+            auto& [a, b] = first[r.copies];
+            std::vector<double>* side = r.build == builds_[0].id ? &a : r.build == builds_[1].id ? &b : nullptr;
             if (side != nullptr && side->size() < kFirst) side->push_back(r.rate);
         }
-        if (a.size() < kFirst || b.size() < kFirst) continue;
-        const std::vector<double> spread = log_spread(a, b);
+        for (const auto& [copies, sides] : first) {
+            if (sides.first.size() < kFirst || sides.second.size() < kFirst) continue;
+            noted_.insert(copies);
+            say(copies, log_spread(sides.first, sides.second));
+        }
+    }
+
+private:
+    static constexpr std::size_t kFirst = 3;
+
+    void say(int copies, const std::vector<double>& spread) const {
         std::string needs[2];
         for (const int percent : {1, 2}) {
             const std::optional<std::size_t> n = rounds_needed(spread, percent / 100.0);
@@ -92,10 +107,13 @@ void note_rounds_needed(const Document& doc) {
         std::fprintf(stderr,
                      "ptrun: note: %s: were rounds to spread as the first %zu of %s and %s did, a slowdown of 1 %% "
                      "would be seen %d %% of the time with %s, one of 2 %% with %s\n",
-                     copies_text(s.copies).c_str(), kFirst, doc.builds[0].id.c_str(), doc.builds[1].id.c_str(),
+                     copies_text(copies).c_str(), kFirst, builds_[0].id.c_str(), builds_[1].id.c_str(),
                      kPowerPercent, needs[0].c_str(), needs[1].c_str());
     }
-}
+
+    const std::vector<Build>& builds_;
+    std::set<int> noted_;
+};
 
 int run(const Settings& settings) {
     CallRecord call;
@@ -119,7 +137,7 @@ int run(const Settings& settings) {
     Session session;
     std::vector<std::string> verifiers;
     for (const Build& build : builds) verifiers.push_back(build.verifier);
-    run_all(settings, verifiers, dir, session);
+    run_all(settings, verifiers, dir, session, RoundsNeededNote(builds));
     if (settings.keep.empty()) {
         std::error_code ignored;
         fs::remove_all(dir, ignored);
@@ -139,7 +157,6 @@ int run(const Settings& settings) {
     // With the figures on standard output, the table goes to standard error.
     std::FILE* table = target.standard_output ? stderr : stdout;
     std::fputs(terminal_table(doc).c_str(), table);
-    note_rounds_needed(doc);
     if (table == stdout && (std::ferror(stdout) != 0 || std::fflush(stdout) != 0)) {
         written(false, std::string("cannot write the table to standard output: ") + std::strerror(errno));
         code = 1;

@@ -338,7 +338,7 @@ void run_round(const Settings& settings, const std::string& dir, const RoundPlan
 }  // namespace
 
 void run_all(const Settings& settings, const std::vector<std::string>& verifiers, const std::string& dir,
-             Session& session) {
+             Session& session, const AfterRound& after_round) {
     const bool progress = standard_error_is_terminal();
     Planner planner(settings);
     const Clock::time_point call_start = Clock::now();
@@ -373,6 +373,7 @@ void run_all(const Settings& settings, const std::vector<std::string>& verifiers
             return;
         }
         session.round_seconds.push_back(seconds_since(round_start));
+        if (after_round) after_round(rounds_of(session.runs));
         // After the round's time: the profiles are no part of the round.
         if (!settings.profile) continue;
         if (verifiers[plan->build].empty()) {

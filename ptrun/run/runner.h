@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -62,10 +63,14 @@ ResultFile read_result_file(const std::string& path);
 inline constexpr double kDefaultTimeoutSeconds = 600;
 double copy_limit_s(const Settings& settings, int copies);
 
+// Told the call's rounds so far after each round that completed, outside
+// the round's time.
+using AfterRound = std::function<void(const std::vector<RoundFigure>& rounds)>;
+
 // Runs the planned rounds in dir until the plan ends, a copy fails or a
 // signal ends the call; verifiers (each build's ptverify, or empty) profile
 // every round's copies unless the settings say not to.
 void run_all(const Settings& settings, const std::vector<std::string>& verifiers, const std::string& dir,
-             Session& session);
+             Session& session, const AfterRound& after_round = {});
 
 }  // namespace ptrun
