@@ -243,33 +243,29 @@ ptrun_calls() {
     echo $? >history.rc
     # Ctrl-C (SIGINT, which Wine hands the console's handler as Ctrl-C) while
     # a copy runs; then nothing of the call may be left.
-    $wine64 "$ptrun" --runs 3 --no-profile --json stopped.json >stopped.out 2>stopped.err &
+    end_a_call INT stopped --runs 3 --no-profile --json stopped.json
+    # A hang-up, what a closing terminal sends: Wine ends ptrun.exe at once
+    # without calling its console handler (docs/windows.md), and the copy
+    # must end with the job object whose last handle went with ptrun.exe.
+    end_a_call HUP hangup --runs 3 --no-profile
+}
+# end_a_call SIGNAL NAME ARGS...: a ptrun.exe call sent SIGNAL once its first
+# copy runs; its exit code in NAME.rc and any copy still running in NAME.left.
+end_a_call() {
+    local signal=$1 name=$2
+    shift 2
+    $wine64 "$ptrun" "$@" >"$name.out" 2>"$name.err" &
     local call=$!
     for _ in $(seq 600); do
         pgrep -f 'pt\.exe b0-' >/dev/null && break
         sleep 0.1
     done
     sleep 2
-    kill -INT "$call"
+    kill "-$signal" "$call"
     wait "$call"
-    echo $? >stopped.rc
+    echo $? >"$name.rc"
     sleep 1
-    pgrep -af 'pt\.exe b0-' >stopped.left
-    # A hang-up, what a closing terminal sends: Wine ends ptrun.exe at once
-    # without calling its console handler (docs/windows.md), and the copy
-    # must end with the job object whose last handle went with ptrun.exe.
-    $wine64 "$ptrun" --runs 3 --no-profile >hangup.out 2>hangup.err &
-    call=$!
-    for _ in $(seq 600); do
-        pgrep -f 'pt\.exe b0-' >/dev/null && break
-        sleep 0.1
-    done
-    sleep 2
-    kill -HUP "$call"
-    wait "$call"
-    echo $? >hangup.rc
-    sleep 1
-    pgrep -af 'pt\.exe b0-' >hangup.left
+    pgrep -af 'pt\.exe b0-' >"$name.left"
 }
 run() {  # run NAME PROGRAM ARGS...: NAME.out, NAME.err and the exit code in NAME.rc
     local name=$1
