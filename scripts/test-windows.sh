@@ -251,10 +251,15 @@ ptrun_calls() {
 }
 # end_a_call SIGNAL NAME ARGS...: a ptrun.exe call sent SIGNAL once its first
 # copy runs; its exit code in NAME.rc and any copy still running in NAME.left.
+# The call starts with SIGNAL at its default: a stage started under nohup (or
+# a background job's ignored SIGINT) would hand it on ignored, and a program
+# rightly keeps a hang-up its caller ignored.
 end_a_call() {
     local signal=$1 name=$2
     shift 2
-    $wine64 "$ptrun" "$@" >"$name.out" 2>"$name.err" &
+    python3 -c 'import os, signal, sys
+signal.signal(getattr(signal, "SIG" + sys.argv[1]), signal.SIG_DFL)
+os.execv(sys.argv[2], sys.argv[2:])' "$signal" "$wine64" "$ptrun" "$@" >"$name.out" 2>"$name.err" &
     local call=$!
     for _ in $(seq 600); do
         pgrep -f 'pt\.exe b0-' >/dev/null && break
