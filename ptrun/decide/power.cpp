@@ -57,15 +57,6 @@ private:
 // tenths of the figure's tenth.
 constexpr int kDraws = 2000;
 
-double normal_quantile(double p) {
-    double low = -40, high = 40;
-    for (int i = 0; i < 200 && high - low > 1e-12; ++i) {
-        const double mid = (low + high) / 2;
-        (0.5 * std::erfc(-mid / std::numbers::sqrt2) < p ? low : high) = mid;
-    }
-    return (low + high) / 2;
-}
-
 // The shift in logs at which a share `power` of calls' exact tests reject:
 // a draw rejects at shift s once no more than `critical` of its pairs have
 // B's value above A's, that is at its (critical + 1)-th largest difference.
@@ -124,7 +115,7 @@ double normal_shift(const std::vector<double>& spread, std::size_t n_a, std::siz
     const double density = squared_density(spread);
     if (density <= 0) return 0;
     const double m = static_cast<double>(n_a), n = static_cast<double>(n_b);
-    const double z = normal_quantile(1 - alpha / 2) + normal_quantile(power);
+    const double z = normal_quantile_above(alpha / 2) + normal_quantile_above(1 - power);
     return z / (density * std::sqrt(12 * m * n / (m + n + 1)));
 }
 

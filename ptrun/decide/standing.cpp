@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "decide/rounds.h"
+#include "decide/stats.h"
 
 namespace ptrun {
 
@@ -69,16 +70,6 @@ void stand_group(const std::vector<HostFigure>& figures, const std::vector<std::
         }
         i = j;
     }
-}
-
-// The upper normal quantile of p, by bisection of the tail.
-double normal_quantile_above(double p) {
-    double low = 0, high = 40;
-    for (int i = 0; i < 200; ++i) {
-        const double middle = (low + high) / 2;
-        (0.5 * std::erfc(middle / std::sqrt(2.0)) > p ? low : high) = middle;
-    }
-    return low;
 }
 
 }  // namespace

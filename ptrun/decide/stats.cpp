@@ -301,4 +301,13 @@ SampleComparison compare_samples(const std::vector<double>& a, const std::vector
     return c;
 }
 
+double normal_quantile_above(double p) {
+    double low = -40, high = 40;
+    for (int i = 0; i < 200 && high - low > 1e-12; ++i) {
+        const double middle = (low + high) / 2;
+        (normal_upper_tail(middle) > p ? low : high) = middle;
+    }
+    return (low + high) / 2;
+}
+
 }  // namespace ptrun
