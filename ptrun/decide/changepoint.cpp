@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "decide/rounds.h"
+#include "decide/selective.h"
 
 namespace ptrun {
 
@@ -389,6 +390,36 @@ std::size_t rounds_in(const Working& w, std::size_t first, std::size_t end, std:
     return rounds;
 }
 
+// A change with this many calls or fewer on a side is found only where those
+// calls' noise carried it past the penalty.
+constexpr std::size_t kFewCalls = 5;
+
+double mean_z(const Working& w, std::size_t first, std::size_t end, double& count) {
+    double sum = 0;
+    count = 0;
+    for (std::size_t c = first; c < end; ++c) {
+        if (!w.outlier[c]) sum += w.z[c], count += 1;
+    }
+    return count > 0 ? sum / count : 0;
+}
+
+// Such a change's size and interval, conditioned on its having been found:
+// the difference of the levels' mean call values, in call spreads, found
+// where it gained more than the penalty (decide/selective.h).
+void condition_on_finding(const Working& w, std::size_t first, std::size_t split, std::size_t end,
+                          const ChangePointSettings& settings, SampleComparison& c) {
+    double m = 0, k = 0;
+    const double before = mean_z(w, first, split, m), after = mean_z(w, split, end, k);
+    if (m == 0 || k == 0) return;
+    const double sd = std::sqrt(1 / m + 1 / k);
+    const double bar = std::sqrt(settings.penalty) * sd;
+    const SelectiveSize size = selective_size(after - before, sd, bar, 1 - settings.alpha);
+    c.estimate = std::exp(size.estimate * w.spread);
+    c.ratio_low = std::exp(size.low * w.spread);
+    c.ratio_high = std::exp(size.high * w.spread);
+    c.confidence = 1 - settings.alpha;
+}
+
 // The segmentation's figures once its starts stand.
 Segmentation describe(Working& w, Unit unit, const std::vector<std::size_t>& starts,
                       const std::vector<SampleComparison>& comparisons, const ChangePointSettings& settings) {
@@ -413,6 +444,9 @@ Segmentation describe(Working& w, Unit unit, const std::vector<std::size_t>& sta
         point.split_p = split_p(w, starts[i - 1], end, settings);
         point.rounds_before = rounds_in(w, starts[i - 1], starts[i], point.calls_before);
         point.rounds_after = rounds_in(w, starts[i], end, point.calls_after);
+        if (std::min(point.calls_before, point.calls_after) <= kFewCalls) {
+            condition_on_finding(w, starts[i - 1], starts[i], end, settings, point.comparison);
+        }
         s.changes.push_back(point);
     }
     return s;

@@ -32,9 +32,9 @@ SampleComparison compare_samples(const std::vector<double>& a, const std::vector
 // without ties) at which the test used for these sizes calls B lower at
 // level alpha (two-sided): exact or normal, as above. Nothing where no
 // outcome of these sizes could be significant.
+std::optional<std::uint64_t> rank_sum_critical(std::size_t n_a, std::size_t n_b, double alpha = kAlpha);
+
 // The z a standard normal exceeds with probability p.
 double normal_quantile_above(double p);
-
-std::optional<std::uint64_t> rank_sum_critical(std::size_t n_a, std::size_t n_b, double alpha = kAlpha);
 
 }  // namespace ptrun
