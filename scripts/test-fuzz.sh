@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Fuzzes ptrun's results reader for a bounded time (90 s, or $1 seconds) with
-# Clang's libFuzzer under AddressSanitizer and UndefinedBehaviorSanitizer,
-# seeded with real results files of both schemas (tests/fuzz/corpus). An
-# input that crashes is kept in tests/fuzz/crashes, which the normal suite
-# reads (PtrunReader.ReadsEveryFuzzInput), and the script fails.
+# Fuzzes ptrun's results reader for a bounded time (90 s, or $1 seconds)
+# with Clang's libFuzzer under AddressSanitizer and UndefinedBehaviorSanitizer,
+# one fuzzing process per processor (libFuzzer's fork mode, sharing one
+# corpus; a timeout or running out of memory fails as a crash does), seeded
+# with real results files of both schemas (tests/fuzz/corpus). An input that
+# crashes is kept in tests/fuzz/crashes, which the normal suite reads
+# (PtrunReader.ReadsEveryFuzzInput), and the script fails.
 # Installs what it needs from Debian's packages (as root, or with sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,8 +22,8 @@ cmake --build --preset sanitize -j "$(nproc)" --target ptrun_reader_fuzz
 mkdir -p "$dir/corpus" tests/fuzz/crashes
 status=0
 "$dir/tests/fuzz/ptrun_reader_fuzz" "$dir/corpus" tests/fuzz/corpus tests/fuzz/crashes \
-    -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
-    -artifact_prefix=tests/fuzz/crashes/ || status=$?
+    -fork="$(nproc)" -ignore_timeouts=0 -ignore_ooms=0 -max_total_time="$seconds" -max_len=65536 -timeout=10 \
+    -rss_limit_mb=2048 -artifact_prefix=tests/fuzz/crashes/ || status=$?
 if [ "$status" -ne 0 ]; then
     echo "test-fuzz: the reader failed on an input, kept in tests/fuzz/crashes/: add it to the repository" >&2
     ls -l tests/fuzz/crashes >&2

@@ -51,7 +51,10 @@ std::string coverage_text(const SampleComparison& c) { return printed("%.1f", c.
 std::string p_text(double p) { return p >= 0.0001 || p == 0 ? printed("%.4f", p) : printed("%.1e", p); }
 
 std::string detectable_percent(const SampleComparison& c) {
-    return c.detectable_slowdown ? printed("%.1f", *c.detectable_slowdown * 100) + " %" : "";
+    if (!c.detectable_slowdown) return "";
+    // Rounds that did not spread at all would have shown any slowdown: not one "of 0.0 %".
+    if (*c.detectable_slowdown < 0.0005) return "under 0.1 %";
+    return printed("%.1f", *c.detectable_slowdown * 100) + " %";
 }
 
 std::string detectable_text(const SampleComparison& c) {

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <clocale>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -421,6 +422,19 @@ TEST(PtrunSvg, DrawsValuesOfAnyMagnitude) {
 // Each build's unit by module, and the modules of a comparison, in every
 // format; a round whose copies' times overflow when averaged (each one finite)
 // stays out of the module figures rather than ending the call.
+TEST(PtrunReport, SaysWhatACallShowingNoDifferenceCouldHaveSeen) {
+    const std::vector<std::pair<std::optional<double>, std::string>> cases = {
+        {0.031, "no difference shown; a slowdown of 3.1 % would have been seen 80 % of the time"},
+        {0.0, "no difference shown; a slowdown of under 0.1 % would have been seen 80 % of the time"},
+        {std::nullopt, "no difference shown"}};
+    for (const auto& [detectable, words] : cases) {
+        ptrun::SampleComparison c;
+        c.verdict = ptrun::Verdict::no_difference;
+        c.detectable_slowdown = detectable;
+        EXPECT_EQ(ptrun::verdict_words(c), words);
+    }
+}
+
 TEST(PtrunReport, EveryFormatShowsTheModules) {
     Json doc = call_json("c1", "h", "h", "s", {900, 1000, 1010, 990, 1005});
     doc["builds"].push_back({{"id", "B"}, {"sha256", "t"}, {"validated", true}});
