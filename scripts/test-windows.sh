@@ -134,12 +134,13 @@ fi
 fi
 
 # ---- Build, and under Wine each program as soon as it is built -----------------
-# The 32-bit build first: its programs' checks, most of them in the emulator,
-# and the 40-second runs of pt.exe (which take their time however busy the
-# machine is) run while its test programs and then the 64-bit build compile;
-# the 64-bit programs' checks while ptrun's suites compile. Each program's
-# output goes to NAME.out and NAME.err in the run folder and its exit code to
-# NAME.rc; what they wrote is checked once all have ended.
+# The 32-bit build first, with its test programs (so that both processors
+# stay busy to its end): its checks, most of them in the emulator, and the
+# 40-second runs of pt.exe (which take their time however busy the machine
+# is) run while the 64-bit build compiles; the 64-bit programs' checks while
+# ptrun's suites compile. Each program's output goes to NAME.out and NAME.err
+# in the run folder and its exit code to NAME.rc; what they wrote is checked
+# once all have ended.
 build64=$root/build/windows64
 # 64-bit programs go straight to Wine's 64-bit loader, which the kernel runs
 # itself (the wine command would start its 32-bit loader first).
@@ -153,8 +154,8 @@ run() {  # run NAME PROGRAM ARGS...: under Wine in the background (without Wine:
     (set +e; cd "$work"; $loader "$@" >"$name.out" 2>"$name.err"; echo $? >"$name.rc") &
     pids+=($!)
 }
-programs() {  # programs PRESET: a configured build's programs and its zip
-    cmake --build --preset "$1" -j "$(nproc)"
+programs() {  # programs PRESET [TARGETS]: a configured build's programs, its zip, and TARGETS
+    cmake --build --preset "$1" -j "$(nproc)" --target all "${@:2}"
     rm -f "$root/build/$1"/pt-*-win*.zip
     cpack --preset "$1" >/dev/null
 }
@@ -228,7 +229,7 @@ echo "== windows builds and packages; under Wine, each build's programs as soon 
 cmake --preset windows64 >"$work/configure-windows64.log" 2>&1 &
 configure64=$!
 cmake --preset windows >/dev/null
-programs windows
+programs windows pt_tests pt_parent_test
 if [ -n "$prefix_pid" ]; then
     wait "$prefix_pid" || { cat "$work/wineboot.log"; exit 1; }
 fi
@@ -238,7 +239,6 @@ run digests "$build/tools/ptverify.exe" --units 3 --runs 2
 run usage "$build/src/pt.exe" usage.ini /test=10
 # The 32-bit ptrun.exe's call, of the 32-bit pt.exe as the win32 zip holds it.
 run runs2 "$build/ptrun/ptrun.exe" --pt "$build/src/pt.exe" --runs 2 --cpus 0 --json runs2.json --label windows-host
-cmake --build --preset windows -j "$(nproc)" --target pt_tests pt_parent_test
 # The resource suites read the version and the manifest from pt.exe itself.
 PT_EXE="Z:${build//\//\\}\\src\\pt.exe" PT_SKIP_DEATH_TESTS=1 run tests "$build/tests/pt_tests.exe"
 run parent "$build/tests/pt_parent_test.exe" "$build/src/pt.exe" r.ini /o=log.txt
