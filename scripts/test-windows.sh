@@ -6,8 +6,9 @@
 #     system's own DLLs and no GetTickCount64, and no program of either build
 #     imports a DLL the system lacks; each zip holds its eight files, texts in
 #     CRLF;
-#   - under Wine, in one prefix made once per run (while the programs
-#     compile), the programs side by side:
+#   - under Wine, in one prefix made once per run (while the 32-bit build
+#     compiles), each program as soon as it is built, side by side (the
+#     32-bit ones while the 64-bit build compiles):
 #     - the core test suites and the Windows platform suites (pt_tests.exe,
 #       with the real dialog on a private X server, and the version resource
 #       and the manifest read back from pt.exe);
@@ -17,17 +18,17 @@
 #       result files;
 #     - a usage error: exit code 255 and the usage text in "Error";
 #     - ptrun's portable suites and its Windows system layer (ptrun_tests.exe);
-#     - the 32-bit ptrun.exe --runs 2 --json of the 64-bit pt.exe, each
+#     - the 32-bit ptrun.exe --runs 2 --json of the 32-bit pt.exe, each
 #       run's processor and the machine's cores recorded;
-#       an interleaved call of two builds, then compare, report --format html
-#       and history of what it wrote; that file merged on Linux with a Linux
-#       host's, and on Windows the other way round;
+#       an interleaved call of two 64-bit builds, then compare, report
+#       --format html and history of what both calls wrote; the first file
+#       merged on Linux with a Linux host's, and on Windows the other way round;
 #     - Ctrl-C ending a ptrun.exe call: exit code 130, what finished kept,
 #       no pt.exe left running; a hang-up, which Wine answers by ending
 #       ptrun.exe at once: no pt.exe left running either.
-#     ptrun's other calls run the 64-bit programs: where the kernel runs no
-#     32-bit x86 code, every 32-bit Wine process runs in a user-mode emulator
-#     and takes a minute to start.
+#     Where the kernel runs no 32-bit x86 code, every 32-bit Wine process runs
+#     in a user-mode emulator, given less address space so that it starts in
+#     seconds rather than a minute (below).
 # The test programs are built once, each in the build whose checks need it:
 # the core suites in the 32-bit build (pt.exe as the system defines it),
 # ptrun's in the 64-bit one (where ptrun.exe runs its copies in the checks);
@@ -80,10 +81,17 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     fi
     /usr/lib/wine/wine --version >/dev/null
 fi
+# The emulator (7.2) gives a 32-bit program all 4 GB, and looks for room for
+# every mapping page by page down from the top, through the 2 GB above
+# 0x80000000 that Wine keeps from a Windows program: about a minute of
+# processor time for each Wine process to start. Wine needs only the shared
+# page at 0x7ffe0000 and some memory above 2 GB: with 8 MB there a process
+# starts in 3 seconds, and the programs see the same 2 GB as before.
+export QEMU_RESERVED_VA=0x80800000
 
 # ---- Wine session ---------------------------------------------------------------
-# Started first: a fresh prefix takes minutes when Wine's 32-bit side runs in
-# the emulator, so it is made while the programs compile. One server and one
+# Started first: a fresh prefix takes tens of seconds (its 32-bit half in the
+# emulator), so it is made while the 32-bit build compiles. One server and one
 # X server serve the whole run, and the services the prefix set-up starts stay
 # up for the programs below instead of being stopped and started again.
 build=$root/build/windows
@@ -125,18 +133,131 @@ fi
 
 fi
 
-# ---- Build --------------------------------------------------------------------
-echo "== windows builds and packages"
+# ---- Build, and under Wine each program as soon as it is built -----------------
+# The 32-bit build first, with its test programs (so that both processors
+# stay busy to its end): its checks, most of them in the emulator, and the
+# 40-second runs of pt.exe (which take their time however busy the machine
+# is) run while the 64-bit build compiles; the 64-bit programs' checks while
+# ptrun's suites compile. Each program's output goes to NAME.out and NAME.err
+# in the run folder and its exit code to NAME.rc; what they wrote is checked
+# once all have ended.
 build64=$root/build/windows64
-# The programs and zips of both; the test programs each build's checks run:
-# the core suites in the 32-bit build, ptrun's in the 64-bit one.
-declare -A test_programs=([windows]="pt_tests pt_parent_test" [windows64]="ptrun_tests")
-for preset in windows windows64; do
-    cmake --preset $preset >/dev/null
-    cmake --build --preset $preset -j "$(nproc)" --target all ${test_programs[$preset]}
-    rm -f "$root/build/$preset"/pt-*-win*.zip
-    cpack --preset $preset >/dev/null
-done
+# 64-bit programs go straight to Wine's 64-bit loader, which the kernel runs
+# itself (the wine command would start its 32-bit loader first).
+wine64=/usr/lib/wine/wine64
+loader=wine
+pids=()
+run() {  # run NAME PROGRAM ARGS...: under Wine in the background (without Wine: nothing)
+    [ "$wine_ok" = 1 ] || return 0
+    local name=$1
+    shift
+    (set +e; cd "$work"; $loader "$@" >"$name.out" 2>"$name.err"; echo $? >"$name.rc") &
+    pids+=($!)
+}
+programs() {  # programs PRESET [TARGETS]: a configured build's programs, its zip, and TARGETS
+    cmake --build --preset "$1" -j "$(nproc)" --target all "${@:2}"
+    rm -f "$root/build/$1"/pt-*-win*.zip
+    cpack --preset "$1" >/dev/null
+}
+# ptrun.exe's calls of the 64-bit programs: two builds interleaved, and
+# beside it Ctrl-C and a hang-up ending a call. Each call's exit code goes to
+# NAME.rc.
+ptrun_calls() {
+    set +e
+    cd "$work"
+    local ptrun=$build64/ptrun/ptrun.exe
+    # Two builds: the 64-bit programs as unpacked from the zip, twice.
+    for b in a b; do
+        mkdir -p "$work/build-$b"
+        python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
+            "$(ls "$build64"/pt-*-win64.zip)" "$work/build-$b"
+    done
+    # Its time, and the processor time ptrun.exe itself takes (its own
+    # process, read from /proc while it runs: the copies are processes of
+    # their own).
+    local start=$EPOCHREALTIME ticks=0 now
+    $wine64 "$work/build-a/ptrun.exe" --pt "$work/build-a/pt.exe" --pt "$work/build-b/pt.exe" --runs 1 \
+        --cpus "$(($(nproc) - 1))" --no-profile --label windows-host --json pair.json >pair.out 2>pair.err &
+    local pair=$!
+    # Ctrl-C (SIGINT, which Wine hands the console's handler as Ctrl-C) while
+    # a copy runs; then nothing of the call may be left. Then a hang-up, what
+    # a closing terminal sends: Wine ends ptrun.exe at once without calling its
+    # console handler (docs/windows.md), and the copy must end with the job
+    # object whose last handle went with ptrun.exe. The copies are the build
+    # tree's pt.exe, so they are told from those of the other calls.
+    (end_a_call INT stopped --runs 3 --no-profile --json stopped.json
+     end_a_call HUP hangup --runs 3 --no-profile) &
+    while now=$(sed 's/.*) //' "/proc/$pair/stat" 2>/dev/null | awk '{print $12 + $13}'); do
+        ticks=${now:-$ticks}
+        sleep 0.2
+    done
+    wait $pair
+    echo $? >pair.rc
+    echo "$start $EPOCHREALTIME $ticks $(getconf CLK_TCK)" >pair.seconds
+    wait
+}
+# end_a_call SIGNAL NAME ARGS...: a ptrun.exe call of the build tree's pt.exe
+# sent SIGNAL once its first copy runs; its exit code in NAME.rc, and in
+# NAME.left any copy still running, or that none was seen running at all.
+# The call starts with SIGNAL at its default: a stage started under nohup (or
+# a background job's ignored SIGINT) would hand it on ignored, and a program
+# rightly keeps a hang-up its caller ignored.
+end_a_call() {
+    local signal=$1 name=$2 copy='windows64.src.pt\.exe b0-'
+    shift 2
+    python3 -c 'import os, signal, sys
+signal.signal(getattr(signal, "SIG" + sys.argv[1]), signal.SIG_DFL)
+os.execv(sys.argv[2], sys.argv[2:])' "$signal" "$wine64" "$ptrun" --pt "$build64/src/pt.exe" "$@" \
+        >"$name.out" 2>"$name.err" &
+    local call=$!
+    local seen=0
+    for _ in $(seq 600); do
+        pgrep -f "$copy" >/dev/null && { seen=1; break; }
+        sleep 0.1
+    done
+    sleep 2
+    kill "-$signal" "$call"
+    wait "$call"
+    echo $? >"$name.rc"
+    sleep 1
+    pgrep -af "$copy" >"$name.left"
+    [ "$seen" = 1 ] || echo "(no copy of the call was ever seen running)" >>"$name.left"
+}
+
+echo "== windows builds and packages; under Wine, each build's programs as soon as they are made"
+# Configuring takes one processor for a while: both at once.
+cmake --preset windows64 >"$work/configure-windows64.log" 2>&1 &
+configure64=$!
+cmake --preset windows >/dev/null
+programs windows pt_tests pt_parent_test
+if [ -n "$prefix_pid" ]; then
+    wait "$prefix_pid" || { cat "$work/wineboot.log"; exit 1; }
+fi
+[ "$wine_ok" != 1 ] || echo "-- the 32-bit programs under Wine, from ${SECONDS} s into the stage"
+run version "$build/tools/ptverify.exe" --version
+run digests "$build/tools/ptverify.exe" --units 3 --runs 2
+run usage "$build/src/pt.exe" usage.ini /test=10
+# The 32-bit ptrun.exe's call, of the 32-bit pt.exe as the win32 zip holds it.
+run runs2 "$build/ptrun/ptrun.exe" --pt "$build/src/pt.exe" --runs 2 --cpus 0 --json runs2.json --label windows-host
+# The resource suites read the version and the manifest from pt.exe itself.
+PT_EXE="Z:${build//\//\\}\\src\\pt.exe" PT_SKIP_DEATH_TESTS=1 run tests "$build/tests/pt_tests.exe"
+run parent "$build/tests/pt_parent_test.exe" "$build/src/pt.exe" r.ini /o=log.txt
+
+wait "$configure64" || { cat "$work/configure-windows64.log"; exit 1; }
+programs windows64
+loader=$wine64
+if [ "$wine_ok" = 1 ]; then
+    echo "-- the 64-bit programs under Wine, from ${SECONDS} s into the stage"
+    ptrun_calls >"$work/ptrun-calls.log" 2>&1 &
+    pids+=($!)
+fi
+run digests64 "$build64/tools/ptverify.exe" --units 3 --runs 2
+cmake --build --preset windows64 -j "$(nproc)" --target ptrun_tests
+# Left out: the nightly recipe is a bash script, and the history test looks
+# for "a/notes.txt" where Windows lists the folder's file as "a\notes.txt".
+not_here=PtrunHistory.TheNightlyRecipeKeepsEveryNightAndFailsWithTheGate
+not_here+=:PtrunHistory.ReadsFoldersGatesOnTheNewestChangeAndNamesItsCause
+run ptrun-tests "$build64/tests/ptrun_tests.exe" --gtest_filter=-$not_here
 
 # The Linux programs to compare and merge with (the main stage has built them already).
 if [ ! -x build/release/tools/ptverify ] || [ ! -x build/release/ptrun/ptrun ]; then
@@ -195,110 +316,14 @@ if [ "$wine_ok" != 1 ]; then
     echo "== windows: built and checked without Wine; NOT run under Wine: its packages could not be installed (above)"
     exit 0
 fi
-if [ -n "$prefix_pid" ]; then
-    wait "$prefix_pid" || { cat "$work/wineboot.log"; exit 1; }
-fi
-
-echo "== under wine (the programs run side by side), ${SECONDS} s into the stage"
+echo "-- waiting for the programs under Wine, ${SECONDS} s into the stage"
 cd "$work"
-
-# ptrun.exe's calls, one after another, beside the other programs: what it
-# records, two builds interleaved and what the other commands make of it,
-# and Ctrl-C. Each call's exit code goes to NAME.rc.
-ptrun_calls() {
-    set +e
-    local ptrun=$build64/ptrun/ptrun.exe
-    # Two builds: the 64-bit programs as unpacked from the zip, twice.
-    for b in a b; do
-        mkdir -p "$work/build-$b"
-        python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
-            "$(ls "$build64"/pt-*-win64.zip)" "$work/build-$b"
-    done
-    # The two calls side by side, each on a processor of its own. The first
-    # is the 32-bit ptrun.exe's (its one start in the emulator), running the
-    # 64-bit pt.exe as a 32-bit program on 64-bit Windows would.
-    (wine "$build/ptrun/ptrun.exe" --pt "$build64/src/pt.exe" --runs 2 --cpus 0 --json runs2.json \
-         --label windows-host >runs2.out 2>runs2.err
-     echo $? >runs2.rc) &
-    # Its time, and the processor time ptrun.exe itself takes (its own
-    # process, read from /proc while it runs: the copies are processes of
-    # their own).
-    local start=$EPOCHREALTIME ticks=0 now
-    $wine64 "$work/build-a/ptrun.exe" --pt "$work/build-a/pt.exe" --pt "$work/build-b/pt.exe" --runs 1 \
-        --cpus "$(($(nproc) - 1))" --no-profile --label windows-host --json pair.json >pair.out 2>pair.err &
-    local pair=$!
-    while now=$(sed 's/.*) //' "/proc/$pair/stat" 2>/dev/null | awk '{print $12 + $13}'); do
-        ticks=${now:-$ticks}
-        sleep 0.2
-    done
-    wait $pair
-    echo $? >pair.rc
-    echo "$start $EPOCHREALTIME $ticks $(getconf CLK_TCK)" >pair.seconds
-    wait
-    $wine64 "$ptrun" compare pair.json >compare.out 2>compare.err
-    echo $? >compare.rc
-    $wine64 "$ptrun" report --format html -o pair.html pair.json runs2.json >report.out 2>report.err
-    echo $? >report.rc
-    $wine64 "$ptrun" history --format json runs2.json pair.json >history.out 2>history.err
-    echo $? >history.rc
-    # Ctrl-C (SIGINT, which Wine hands the console's handler as Ctrl-C) while
-    # a copy runs; then nothing of the call may be left.
-    end_a_call INT stopped --runs 3 --no-profile --json stopped.json
-    # A hang-up, what a closing terminal sends: Wine ends ptrun.exe at once
-    # without calling its console handler (docs/windows.md), and the copy
-    # must end with the job object whose last handle went with ptrun.exe.
-    end_a_call HUP hangup --runs 3 --no-profile
-}
-# end_a_call SIGNAL NAME ARGS...: a ptrun.exe call sent SIGNAL once its first
-# copy runs; its exit code in NAME.rc and any copy still running in NAME.left.
-# The call starts with SIGNAL at its default: a stage started under nohup (or
-# a background job's ignored SIGINT) would hand it on ignored, and a program
-# rightly keeps a hang-up its caller ignored.
-end_a_call() {
-    local signal=$1 name=$2
-    shift 2
-    python3 -c 'import os, signal, sys
-signal.signal(getattr(signal, "SIG" + sys.argv[1]), signal.SIG_DFL)
-os.execv(sys.argv[2], sys.argv[2:])' "$signal" "$wine64" "$ptrun" "$@" >"$name.out" 2>"$name.err" &
-    local call=$!
-    for _ in $(seq 600); do
-        pgrep -f 'pt\.exe b0-' >/dev/null && break
-        sleep 0.1
-    done
-    sleep 2
-    kill "-$signal" "$call"
-    wait "$call"
-    echo $? >"$name.rc"
-    sleep 1
-    pgrep -af 'pt\.exe b0-' >"$name.left"
-}
-run() {  # run NAME PROGRAM ARGS...: NAME.out, NAME.err and the exit code in NAME.rc
-    local name=$1
-    shift
-    (set +e; $loader "$@" >"$name.out" 2>"$name.err"; echo $? >"$name.rc") &
-    pids+=($!)
-}
-# 64-bit programs go straight to Wine's 64-bit loader, which the kernel runs
-# itself (the wine command would start its 32-bit loader first).
-wine64=/usr/lib/wine/wine64
-loader=wine
+wait "${pids[@]}"
+# What ptrun.exe's other commands make of the two calls' files.
 pids=()
-# The resource suites read the version and the manifest from pt.exe itself.
-PT_EXE="Z:${build//\//\\}\\src\\pt.exe" PT_SKIP_DEATH_TESTS=1 run tests "$build/tests/pt_tests.exe"
-run digests "$build/tools/ptverify.exe" --units 3 --runs 2
-loader=$wine64
-run digests64 "$build64/tools/ptverify.exe" --units 3 --runs 2
-# Left out: the nightly recipe is a bash script, and the history test looks
-# for "a/notes.txt" where Windows lists the folder's file as "a\notes.txt".
-not_here=PtrunHistory.TheNightlyRecipeKeepsEveryNightAndFailsWithTheGate
-not_here+=:PtrunHistory.ReadsFoldersGatesOnTheNewestChangeAndNamesItsCause
-run ptrun-tests "$build64/tests/ptrun_tests.exe" --gtest_filter=-$not_here
-ptrun_calls >ptrun-calls.log 2>&1 &
-pids+=($!)
-loader=wine
-run version "$build/tools/ptverify.exe" --version
-run parent "$build/tests/pt_parent_test.exe" "$build/src/pt.exe" r.ini /o=log.txt
-run usage "$build/src/pt.exe" usage.ini /test=10
+run compare "$build64/ptrun/ptrun.exe" compare pair.json
+run report "$build64/ptrun/ptrun.exe" report --format html -o pair.html pair.json runs2.json
+run history "$build64/ptrun/ptrun.exe" history --format json runs2.json pair.json
 wait "${pids[@]}"
 
 echo "-- all programs ended, ${SECONDS} s into the stage"
@@ -420,11 +445,11 @@ cat stopped.err | tr -d '\r' | tail -n 3
 grep -q "interrupted; every copy has been ended" stopped.err || fail "ptrun.exe did not say it was interrupted"
 python3 -c 'import json; assert json.load(open("stopped.json"))["outcome"] == "interrupted"' ||
     fail "the interrupted call's results were not written"
-[ ! -s stopped.left ] || { cat stopped.left; fail "a pt.exe copy outlived the call Ctrl-C ended"; }
+[ ! -s stopped.left ] || { cat stopped.left; fail "a pt.exe copy outlived the call Ctrl-C ended (or never ran)"; }
 
 echo "-- a hang-up ending a ptrun.exe call (Wine ends it without calling its handler)"
 [ "$(cat hangup.rc)" = 129 ] || fail "ptrun.exe ended by a hang-up exited with $(cat hangup.rc), not 129"
-[ ! -s hangup.left ] || { cat hangup.left; fail "a pt.exe copy outlived the ptrun.exe a hang-up ended"; }
+[ ! -s hangup.left ] || { cat hangup.left; fail "a pt.exe copy outlived the ptrun.exe a hang-up ended (or never ran)"; }
 
 if [ "$failed" = 0 ]; then
     echo "== windows: all checks passed"
