@@ -236,8 +236,8 @@ int history_command(const Arguments& arguments) {
     for (const auto& skipped : history.skipped) say("history", "skipped: " + skipped.second);
     if (history.files_read == 0) return bad_input("no results file among the " + std::to_string(files.size()) +
                                                   " files named or found");
-    history.duplicates = builder.duplicates();
     history.series = builder.finish(settings);
+    history.duplicates = builder.duplicates();
     if (o.accept && !accept_change(history, o, *names, settings, error)) return bad_input(error);
     if (!write_result("history", "the history", target, o.output.format->history(history))) return kHistoryBadInput;
     return o.fail_above ? apply_gate(history, o) : kHistoryOk;

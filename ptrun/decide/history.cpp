@@ -1,6 +1,8 @@
 #include "decide/history.h"
 
 #include <algorithm>
+#include <numeric>
+#include <string_view>
 #include <unordered_map>
 
 #include "decide/comparisons.h"
@@ -246,45 +248,76 @@ void accept_in(Series& series, const AcceptedChange& change, const HistorySettin
 }
 
 void HistoryBuilder::add(const Document& doc, const std::string& file) {
-    std::unordered_map<std::string, std::shared_ptr<const Host>> hosts;
-    std::unordered_map<std::string, std::shared_ptr<const Build>> builds;
-    for (const Host& host : doc.hosts) hosts[host.id] = std::make_shared<const Host>(host);
-    for (const Build& build : doc.builds) builds[build.id] = std::make_shared<const Build>(build);
-    std::unordered_map<std::string, const CallRecord*> calls;
-    for (const CallRecord& call : doc.calls) calls[call.call_id] = &call;
+    std::unordered_map<std::string_view, const Host*> hosts;
+    std::unordered_map<std::string_view, const Build*> builds;
+    for (const Host& host : doc.hosts) hosts.try_emplace(host.id, &host);
+    for (const Build& build : doc.builds) builds.try_emplace(build.id, &build);
+    std::unordered_map<std::string_view, const CallRecord*> calls;
+    for (const CallRecord& call : doc.calls) calls.try_emplace(call.call_id, &call);
     const auto recorded = recorded_builds(doc);
+    std::string_view kept_file;
     for (FoundCall& call : calls_of(doc)) {
         const RoundFigure& round = *call.first;
-        const auto host = hosts.find(round.host);
-        const auto build = builds.find(round.build);
+        const auto host = hosts.find(round.host.str());
+        const auto build = builds.find(round.build.str());
         if (host == hosts.end() || build == builds.end()) continue;  // the reader refuses such a file
+        const Host& h = *host->second;
+        const Build& b = *build->second;
         const auto id = recorded.find(round.call.str() + '\n' + round.build.str());
         const std::string build_id = id == recorded.end() ? round.build.str() : id->second;
-        Gathered& into = gathered_[{machine_key(*host->second), build->second->path, build_id, round.copies}];
-        if (!into.call_ids.insert(round.call).second) {
-            ++duplicates_;
-            continue;
-        }
-        if (into.series.calls.empty()) {
-            into.series.host = host_name(*host->second);
-            into.series.build = build->second->path;
+        Gathered& into = gathered_[{machine_key(h), b.path, build_id, round.copies}];
+        if (into.calls.empty()) {
+            into.series.host = host_name(h);
+            into.series.build = b.path;
             into.series.build_id = build_id;
             into.series.copies = round.copies;
         }
-        const auto record = calls.find(round.call);
-        SeriesCall point{round.call, record == calls.end() ? "" : record->second->started_utc, file, call.rates,
-                         median_of(call.rates), build->second, host->second, std::move(call.module_ms)};
+        if (kept_file.empty()) kept_file = texts_.keep_text(file);
+        const auto record = calls.find(round.call.str());
+        Kept kept{texts_.keep_text(round.call.str()),
+                  texts_.keep_text(record == calls.end() ? std::string_view() : record->second->started_utc),
+                  kept_file,
+                  rounds_.keep(call.rates),
+                  nullptr,
+                  nullptr,
+                  std::move(call.module_ms)};
         // Most nights run on what the night before ran on: that description
         // is held once, so that memory grows with the changes, not the calls.
-        if (!into.series.calls.empty()) {
-            const SeriesCall& last = into.series.calls.back();
-            if (differences(*last.build, *last.host, *point.build, *point.host).empty()) {
-                point.build = last.build;
-                point.host = last.host;
-            }
+        if (!into.calls.empty() && differences(*into.calls.back().build, *into.calls.back().host, b, h).empty()) {
+            kept.build = into.calls.back().build;
+            kept.host = into.calls.back().host;
+        } else {
+            kept.build = std::make_shared<const Build>(b);
+            kept.host = std::make_shared<const Host>(h);
         }
-        into.series.calls.push_back(std::move(point));
+        into.calls.push_back(std::move(kept));
     }
+}
+
+// The calls in the order added, each once: a call added again is counted.
+std::vector<SeriesCall> HistoryBuilder::calls_once(std::vector<Kept>& kept) {
+    std::vector<std::size_t> by_id(kept.size());
+    std::iota(by_id.begin(), by_id.end(), std::size_t{0});
+    std::stable_sort(by_id.begin(), by_id.end(),
+                     [&](std::size_t x, std::size_t y) { return kept[x].call_id < kept[y].call_id; });
+    std::vector<bool> again(kept.size());
+    for (std::size_t i = 1; i < by_id.size(); ++i) {
+        if (kept[by_id[i]].call_id == kept[by_id[i - 1]].call_id) again[by_id[i]] = true;
+    }
+    std::vector<SeriesCall> calls;
+    calls.reserve(kept.size());
+    for (std::size_t c = 0; c < kept.size(); ++c) {
+        if (again[c]) {
+            ++duplicates_;
+            continue;
+        }
+        Kept& k = kept[c];
+        std::vector<double> rounds(k.rounds.begin(), k.rounds.end());
+        const double median = median_of(rounds);
+        calls.push_back({std::string(k.call_id), std::string(k.started_utc), std::string(k.file), std::move(rounds),
+                         median, std::move(k.build), std::move(k.host), std::move(k.module_ms)});
+    }
+    return calls;
 }
 
 std::vector<Series> HistoryBuilder::finish(const HistorySettings& settings) {
@@ -293,6 +326,8 @@ std::vector<Series> HistoryBuilder::finish(const HistorySettings& settings) {
     std::map<std::string, std::vector<std::string>> machines_named;  // a name, the machines that have it
     for (auto& [key, gathered] : gathered_) {
         Series series = std::move(gathered.series);
+        series.calls = calls_once(gathered.calls);
+        gathered.calls = {};
         auto& machines = machines_named[series.host];
         const std::string& machine = std::get<0>(key);
         auto at = std::find(machines.begin(), machines.end(), machine);
@@ -302,6 +337,8 @@ std::vector<Series> HistoryBuilder::finish(const HistorySettings& settings) {
         all.push_back(std::move(series));
     }
     gathered_.clear();
+    texts_ = {};
+    rounds_ = {};
     return all;
 }
 

@@ -10,11 +10,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <span>
+#include <string_view>
 #include <tuple>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "decide/block_store.h"
 #include "decide/changepoint.h"
 #include "decide/level_gate.h"
 #include "model/accepted.h"
@@ -114,24 +116,40 @@ std::optional<AcceptedChange> change_to_accept(const std::vector<Series>& all, c
 void accept_in(Series& series, const AcceptedChange& change, const HistorySettings& settings);
 
 // Gathers the calls of many results documents, one document at a time, so
-// that only rounds and descriptions are held, never the documents.
+// that only rounds and descriptions are held, never the documents. What it
+// holds of each call until finish() lies in a few large blocks, not among
+// the pieces each document's reading frees: the cost of a call stays the
+// same however many were gathered before it.
 class HistoryBuilder {
 public:
     // The document's rounds must be computed. A call already added (the
     // same call in a host's file and in a merge of the fleet's) counts once.
     void add(const Document& document, const std::string& file);
+    // The calls added again, known once finished.
     std::size_t duplicates() const { return duplicates_; }
     // The series in the order of host, build and copy count, each with its
     // levels, change points and their causes, outlier calls and gate.
     std::vector<Series> finish(const HistorySettings& settings = {});
 
 private:
-    struct Gathered {
-        Series series;
-        std::unordered_set<std::string> call_ids;
+    // A call as gathered, its texts and rounds in the blocks.
+    struct Kept {
+        std::string_view call_id, started_utc, file;
+        std::span<const double> rounds;
+        std::shared_ptr<const Build> build;
+        std::shared_ptr<const Host> host;
+        std::vector<ModuleFigures> module_ms;
     };
+    struct Gathered {
+        Series series;            // its host, build and copies; calls come at finish()
+        std::vector<Kept> calls;  // in the order added, a call added again among them
+    };
+    std::vector<SeriesCall> calls_once(std::vector<Kept>& kept);
+
     // machine, build path, build id, copies
     std::map<std::tuple<std::string, std::string, std::string, int>, Gathered> gathered_;
+    BlockStore<char> texts_;
+    BlockStore<double> rounds_;
     std::size_t duplicates_ = 0;
 };
 

@@ -2,11 +2,16 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
+#include <numeric>
 #include <regex>
+#include <span>
 #include <stdexcept>
+#include <string_view>
 
 #include "ptrun/decide/analyse.h"
+#include "ptrun/decide/block_store.h"
 #include "ptrun/decide/changepoint.h"
 #include "ptrun/decide/standing.h"
 #include "ptrun/model/merge.h"
@@ -306,4 +311,26 @@ TEST(PtrunHistory, EveryReportFormatMarksTheHostSlowForItsKind) {
         const std::string text = ptrun::find_format(format)->report(merged);
         EXPECT_NE(text.find(mark), std::string::npos) << format << text;
     }
+}
+
+// What history keeps of each call until it is finished: every run kept
+// stays whole however many blocks follow, at a block's end, over it, or empty.
+TEST(PtrunHistory, KeptRunsStayWholeAcrossBlocks) {
+    ptrun::BlockStore<double> store;
+    const std::size_t block = ptrun::BlockStore<double>::kBlockValues;
+    std::vector<std::vector<double>> runs;
+    std::vector<std::span<const double>> kept;
+    for (const std::size_t size : {std::size_t{3}, block - 2, std::size_t{3}, block + 1, std::size_t{1}, block,
+                                   std::size_t{0}, std::size_t{2}}) {
+        std::vector<double>& run = runs.emplace_back(size);
+        std::iota(run.begin(), run.end(), 1e7 * static_cast<double>(runs.size()));
+        kept.push_back(store.keep(run));
+    }
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_TRUE(std::equal(kept[i].begin(), kept[i].end(), runs[i].begin(), runs[i].end())) << i;
+    }
+    ptrun::BlockStore<char> texts;
+    const std::string_view text = texts.keep_text("2026-11-28T02:00:00Z");
+    texts.keep_text(std::string(block, 'x'));
+    EXPECT_EQ(text, "2026-11-28T02:00:00Z");
 }
