@@ -52,7 +52,8 @@ std::vector<std::pair<int, double>> odd_calls(std::mt19937_64& random, int n, in
     std::uniform_real_distribution<double> low(0.10, 0.30);
     while (static_cast<int>(odd.size()) < n) {
         const int at = static_cast<int>(random() % static_cast<std::uint64_t>(calls));
-        if (std::none_of(odd.begin(), odd.end(), [&](const auto& o) { return std::abs(o.first - at) <= (apart ? 1 : 0); })) {
+        const auto near = [&](const auto& o) { return std::abs(o.first - at) <= (apart ? 1 : 0); };
+        if (std::none_of(odd.begin(), odd.end(), near)) {
             odd.emplace_back(at, 1 - low(random));
         }
     }

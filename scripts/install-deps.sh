@@ -24,7 +24,10 @@ update_lists() {
     local attempts=$1
     for attempt in $(seq "$attempts"); do
         $sudo apt-get update -q && break
-        [ "$attempt" -lt "$attempts" ] || { echo "apt-get update failed: installing from the lists there are" >&2; break; }
+        if [ "$attempt" -ge "$attempts" ]; then
+            echo "apt-get update failed: installing from the lists there are" >&2
+            break
+        fi
         sleep $((attempt * 20))
     done
     echo "$architectures" >"$stamp"
@@ -32,7 +35,9 @@ update_lists() {
 lists_fresh() {
     [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$architectures" ] && [ -n "$(find "$stamp" -mmin -60)" ]
 }
-install_missing() { DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"; }
+install_missing() {
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
 if [ "${#missing[@]}" -gt 0 ]; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"

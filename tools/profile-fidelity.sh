@@ -47,7 +47,8 @@ for ((i = 1; i <= runs; i++)); do
         -v load="$(cut -d' ' -f1 /proc/loadavg)" -v a="$pt_share" -v b="$share" -v c="$cpu_ratio" \
         -v pt_s="$(cut -d' ' -f1 "$work/time.txt")" \
         'BEGIN { printf "pair %d: pt %.4f ms/unit (score %s, share %.3f), profile %.4f ms/unit over %d units " \
-                       "(share %.3f), ratio %s, processor-time ratio %s; pt took %.1f s, the profile %.2f s (%.1f %%), " \
+                       "(share %.3f), ratio %s, processor-time ratio %s; " \
+                       "pt took %.1f s, the profile %.2f s (%.1f %%), " \
                        "load %s\n", i, 1000 / s, s, a, u, n, b, r, c, pt_s, t1 - t0, 100 * (t1 - t0) / pt_s, load }'
     ratios+=("$ratio")
     cpu_ratios+=("$cpu_ratio")

@@ -157,7 +157,8 @@ std::vector<std::size_t> best_partition(const std::vector<double>& z, double cli
 // The value that minimises the clipped loss of z[first, end), reached from
 // the median by averaging what lies within clip of the last value.
 double clipped_level(const std::vector<double>& z, std::size_t first, std::size_t end, double clip) {
-    std::vector<double> part(z.begin() + static_cast<std::ptrdiff_t>(first), z.begin() + static_cast<std::ptrdiff_t>(end));
+    std::vector<double> part(z.begin() + static_cast<std::ptrdiff_t>(first),
+                             z.begin() + static_cast<std::ptrdiff_t>(end));
     double level = median_of(part);
     for (int i = 0; i < 50; ++i) {
         double sum = 0, count = 0;
@@ -236,7 +237,8 @@ Spreads spreads_of(const std::vector<CallRounds>& calls, const std::vector<doubl
     const double from_calls = spread_from_differences(between, widen);
     // Calls whose values spread no more than their rounds predict share no
     // conditions of their own worth counting, once enough calls show it.
-    s.rounds_independent = calls.size() >= 20 && s.round > 0 && from_calls * from_calls <= 1.5 * from_rounds * from_rounds;
+    s.rounds_independent =
+        calls.size() >= 20 && s.round > 0 && from_calls * from_calls <= 1.5 * from_rounds * from_rounds;
     // Identical rounds still need a scale.
     s.floor = std::max(from_rounds, 1e-4);
     s.call = std::max(from_calls, s.floor);
@@ -316,7 +318,8 @@ std::vector<SampleComparison> compare_levels(Working& w, Unit unit, const std::v
     std::vector<SampleComparison> found;
     for (std::size_t i = 1; i < starts.size(); ++i) {
         const std::vector<double> before = values_of(w, unit, starts[i - 1], starts[i]);
-        const std::vector<double> after = values_of(w, unit, starts[i], i + 1 < starts.size() ? starts[i + 1] : w.z.size());
+        const std::size_t end = i + 1 < starts.size() ? starts[i + 1] : w.z.size();
+        const std::vector<double> after = values_of(w, unit, starts[i], end);
         found.push_back(before.empty() || after.empty() ? SampleComparison{}
                                                         : compare_samples(before, after, settings.alpha));
     }
@@ -472,7 +475,8 @@ bool refine_spread(Working& w, const std::vector<std::size_t>& starts, const Cha
     }
     const double freedom = kept - static_cast<double>(starts.size());
     if (freedom < 1) return false;
-    const double spread = std::max(w.spread * std::sqrt(sum / freedom / 0.9733) * (1 + settings.widen / freedom), floor);
+    const double spread =
+        std::max(w.spread * std::sqrt(sum / freedom / 0.9733) * (1 + settings.widen / freedom), floor);
     for (double& z : w.z) z = z * w.spread / spread;
     w.spread = spread;
     return true;
@@ -511,7 +515,9 @@ Segmentation segment_calls(const std::vector<CallRounds>& calls, const ChangePoi
     // The spread again from each call's distance to its level, which counts
     // nearly every call where differences of neighbours count two thirds
     // of them; the calls then partitioned on it.
-    if (refine_spread(w, starts, settings, spreads.floor)) starts = best_partition(w.z, settings.clip, settings.penalty);
+    if (refine_spread(w, starts, settings, spreads.floor)) {
+        starts = best_partition(w.z, settings.clip, settings.penalty);
+    }
     split_newest(w.z, starts, settings);
     std::vector<SampleComparison> comparisons = compare_levels(w, unit, starts, settings);
     // The least clear change that the rank test does not confirm goes, and
@@ -523,7 +529,8 @@ Segmentation segment_calls(const std::vector<CallRounds>& calls, const ChangePoi
             if (drop == comparisons.size() || comparisons[i].p_value > comparisons[drop].p_value) drop = i;
         }
         if (drop == comparisons.size()) break;
-        starts.erase(starts.begin() + static_cast<std::ptrdiff_t>(undecided_drop(starts, w.z.size(), comparisons, drop)));
+        const std::size_t dropped = undecided_drop(starts, w.z.size(), comparisons, drop);
+        starts.erase(starts.begin() + static_cast<std::ptrdiff_t>(dropped));
         comparisons = compare_levels(w, unit, starts, settings);
     }
     Segmentation s = describe(w, unit, starts, comparisons, settings);

@@ -117,7 +117,9 @@ std::optional<Comparison> compare_files(std::vector<Source>& sources, const Comp
         return std::nullopt;
     }
     result.builds.push_back(compared(label("A", sides.a_id), a, sides.a_host, sides.a_id));
-    for (const std::string& b_id : sides.b_ids) result.builds.push_back(compared(label("B", b_id), b, sides.b_host, b_id));
+    for (const std::string& b_id : sides.b_ids) {
+        result.builds.push_back(compared(label("B", b_id), b, sides.b_host, b_id));
+    }
     if (request.gate) result.gate = fold_gate(result.entries, request.gate->percent, request.gate->strict);
     return result;
 }

@@ -47,7 +47,8 @@ void stand_group(const std::vector<HostFigure>& figures, const std::vector<std::
     for (std::size_t i : members) hosts.push_back(figures[i].host);
     std::sort(hosts.begin(), hosts.end());
     if (const auto twice = std::adjacent_find(hosts.begin(), hosts.end()); twice != hosts.end()) {
-        throw std::invalid_argument("host " + std::string(*twice) + " twice in one group: a host is never compared with itself");
+        throw std::invalid_argument("host " + std::string(*twice) +
+                                    " twice in one group: a host is never compared with itself");
     }
     std::vector<double> medians;
     for (std::size_t i : members) medians.push_back(figures[i].median);

@@ -60,8 +60,8 @@ std::string block_of(const AcceptedChange& c) {
                         "\n";
     if (c.build_id != "A") block += "build id = " + one_line(c.build_id) + "\n";
     return block + "copies = " + std::to_string(c.copies) + "\nfirst call = " + one_line(c.first_call) +
-           "\naccepted by = " + one_line(c.by) + "\naccepted at = " + one_line(c.at_utc) + "\nwhy = " + one_line(c.why) +
-           "\n";
+           "\naccepted by = " + one_line(c.by) + "\naccepted at = " + one_line(c.at_utc) +
+           "\nwhy = " + one_line(c.why) + "\n";
 }
 
 }  // namespace

@@ -52,7 +52,9 @@ public:
     operator const std::string&() const { return str(); }  // NOLINT: read as the text it is
     operator std::string_view() const { return str(); }    // NOLINT
     bool empty() const { return str().empty(); }
-    friend bool operator==(const SharedText& a, const SharedText& b) { return a.text_ == b.text_ || a.str() == b.str(); }
+    friend bool operator==(const SharedText& a, const SharedText& b) {
+        return a.text_ == b.text_ || a.str() == b.str();
+    }
     friend bool operator==(const SharedText& a, std::string_view b) { return a.str() == b; }
     friend std::strong_ordering operator<=>(const SharedText& a, const SharedText& b) { return a.str() <=> b.str(); }
 

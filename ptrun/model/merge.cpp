@@ -35,8 +35,9 @@ std::string host_identity(const Host& host) {
         const Machine& m = *host.machine;
         const Environment& e = m.environment;
         identity += '\n' + m.processor + '\n' + m.kernel + '\n' + std::to_string(m.online) + '\n' +
-                    std::to_string(m.memory_bytes) + '\n' + m.governor + '\n' + m.emulator + '\n' + e.smt.value_or("-") +
-                    '\n' + e.microcode.value_or("-") + '\n' + e.boost.value_or("-") + '\n' + e.hypervisor.value_or("-");
+                    std::to_string(m.memory_bytes) + '\n' + m.governor + '\n' + m.emulator + '\n' +
+                    e.smt.value_or("-") + '\n' + e.microcode.value_or("-") + '\n' + e.boost.value_or("-") + '\n' +
+                    e.hypervisor.value_or("-");
         for (const auto& [name, state] : e.vulnerabilities) identity += '\n' + name + '=' + state;
     }
     return identity;
@@ -87,7 +88,9 @@ struct CallPrint {
     std::uint64_t outcome = 0, host = 0, builds = 0, runs = 0;
 
     std::optional<std::string> differs(const CallPrint& other) const {
-        if (host != other.host) return "on different hosts (hostname, processor, kernel, memory or the settings it ran under)";
+        if (host != other.host) {
+            return "on different hosts (hostname, processor, kernel, memory or the settings it ran under)";
+        }
         if (builds != other.builds) return "with different builds (path, sha256, build line or validation)";
         if (outcome != other.outcome) return "with a different outcome or start";
         if (runs != other.runs) return "with different runs";

@@ -140,7 +140,8 @@ Table summary_table(const std::vector<const SummaryFigure*>& summary) {
 Table comparison_table(const std::vector<const ComparisonEntry*>& entries) {
     Table table{"Builds compared (B against A)",
                 {"copies", "A", "B", "n", "flagged", "median A", "median B", "ratio of medians", "estimate",
-                 "interval", "coverage", "p", "verdict", "slowdown seen " + std::to_string(kPowerPercent) + " %", "differences"},
+                 "interval", "coverage", "p", "verdict", "slowdown seen " + std::to_string(kPowerPercent) + " %",
+                 "differences"},
                 {}};
     for (const ComparisonEntry* e : entries) {
         const SampleComparison& c = e->figures;

@@ -282,8 +282,8 @@ std::string terminal_table(const Document& doc) {
         appendf(to, "\nstanding among the hosts of the same processor and build line:\n");
         for (const HostStanding& s : doc.standings) {
             appendf(to, "  %-16s %-4s %-10s median %10.2f  percentile %3.0f of %zu  %.3f of their median%s\n",
-                    vis(s.host).c_str(), vis(s.build).c_str(), vis(copies_text(s.copies)).c_str(), s.median, s.percentile,
-                    s.group_size, s.ratio_to_group_median, s.outlier ? "  SLOW FOR ITS KIND" : "");
+                    vis(s.host).c_str(), vis(s.build).c_str(), vis(copies_text(s.copies)).c_str(), s.median,
+                    s.percentile, s.group_size, s.ratio_to_group_median, s.outlier ? "  SLOW FOR ITS KIND" : "");
         }
     }
     bool said = false;

@@ -44,7 +44,9 @@ std::string visible(std::string_view text, bool keep_newlines) {
 
 std::string ratio_text(double ratio) { return printed("%.4f", ratio); }
 
-std::string interval_text(const SampleComparison& c) { return ratio_text(c.ratio_low) + " to " + ratio_text(c.ratio_high); }
+std::string interval_text(const SampleComparison& c) {
+    return ratio_text(c.ratio_low) + " to " + ratio_text(c.ratio_high);
+}
 
 std::string coverage_text(const SampleComparison& c) { return printed("%.1f", c.confidence * 100) + " %"; }
 

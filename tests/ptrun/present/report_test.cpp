@@ -234,7 +234,8 @@ TEST(PtrunReport, NoFormatLetsAControlCharacterOfAFileThrough) {
         for (const std::string& text : {format.report(doc), format.comparison(*compared), by_call}) {
             for (std::size_t i = 0; i < text.size(); ++i) {
                 const auto byte = static_cast<unsigned char>(text[i]);
-                const bool line_end = byte == '\n' || (byte == '\r' && name == std::string("csv") && text[i + 1] == '\n');
+                const bool line_end =
+                    byte == '\n' || (byte == '\r' && name == std::string("csv") && text[i + 1] == '\n');
                 const bool c1 = byte == 0xc2 && (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80;
                 ASSERT_FALSE((byte < 0x20 && !line_end) || byte == 0x7f || c1) << name << " at " << i << ":\n" << text;
             }
@@ -355,7 +356,10 @@ TEST(PtrunReport, PutsHostsSideBySideFromTheDocumentsComparisons) {
     EXPECT_EQ(written["call_id"], nullptr);
 
     const std::string md = ptrun::find_format("md")->report(merged);
-    EXPECT_NE(md.find("| beta | A | 1 | 4 | 21.50 | 20.00 | 23.00 |  | 1.8708 (1.5385 to 2.3000 at 97.1 %) | faster by 87.1 % |"), std::string::npos) << md;
+    EXPECT_NE(md.find("| beta | A | 1 | 4 | 21.50 | 20.00 | 23.00 |  | 1.8708 (1.5385 to 2.3000 at 97.1 %) | "
+                      "faster by 87.1 % |"),
+              std::string::npos)
+        << md;
     const std::string table = ptrun::find_format("table")->report(merged);
     for (const char* line : {"processor     CPU of alpha", "processor     CPU of beta", "\nalpha       1     4  ",
                              "\nbeta        1     4  ", "alpha/A  beta/A "}) {
@@ -480,7 +484,8 @@ TEST(PtrunReport, EveryFormatShowsTheModules) {
     const std::optional<ptrun::Comparison> compared = ptrun::compare_files(sources, {}, error);
     ASSERT_TRUE(compared) << error;
     const std::vector<std::pair<std::string, std::string>> modules = {
-        {"table", "parse        0.2500    0.3750    1.5000  1.5000 to 1.5000     97.1 %    0.0286  B takes 50.0 % longer"},
+        {"table",
+         "parse        0.2500    0.3750    1.5000  1.5000 to 1.5000     97.1 %    0.0286  B takes 50.0 % longer"},
         {"md", "| parse | 0.2500 | 0.3750 | 1.5000 | 1.5000 to 1.5000 | 97.1 % | 0.0286 | B takes 50.0 % longer |"},
         {"csv", "ms parse,1,A,B,4,4,,,0.25,0.375,1.5000,1.5000,1.5000,1.5000,97.1,0.0286,B takes 50.0 % longer,"},
         {"json", "\"confidence\": 0.9714285714285714"}, {"html", "B takes 50.0 % longer"}};

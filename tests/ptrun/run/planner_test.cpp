@@ -23,7 +23,8 @@ Outcome simulate(const ptrun::Settings& settings, const std::function<double(std
     while (const auto plan = planner.next(done, seconds_per_round * static_cast<double>(done.size()))) {
         const std::string id = ptrun::build_id(plan->build);
         outcome.order += plan->warmup ? static_cast<char>(id[0] - 'A' + 'a') : id[0];
-        done.push_back({{}, {}, ptrun::SharedText(id), plan->copies, plan->round, plan->warmup, false, rate(plan->build, plan->round)});
+        done.push_back({{}, {}, ptrun::SharedText(id), plan->copies, plan->round, plan->warmup, false,
+                        rate(plan->build, plan->round)});
         if (outcome.order.size() > 1000) break;
     }
     outcome.stopped_because = planner.stopped_because();
