@@ -8,8 +8,8 @@ namespace ptrun {
 
 namespace {
 
-double lower_tail(double z) { return 0.5 * std::erfc(-z / std::sqrt(2.0)); }
-double upper_tail(double z) { return 0.5 * std::erfc(z / std::sqrt(2.0)); }
+double lower_tail(double z) { return normal_upper_tail(-z); }
+double upper_tail(double z) { return normal_upper_tail(z); }
 
 // P(X <= x | |X| > t) for X normal about mu with spread 1, x > t > 0. The
 // part in (t, x] is taken from whichever tails are small there, so that no

@@ -33,8 +33,6 @@ std::vector<double> rank_sum_counts(const std::vector<long long>& doubled_ranks,
     return {ways.begin() + static_cast<std::ptrdiff_t>(n_pick * width), ways.end()};
 }
 
-double normal_upper_tail(double z) { return 0.5 * std::erfc(z / std::sqrt(2.0)); }
-
 void check_sample(const std::vector<double>& values, const char* name) {
     if (values.empty()) throw std::invalid_argument(std::string("no scores for ") + name);
     for (double v : values) {
@@ -300,6 +298,8 @@ SampleComparison compare_samples(const std::vector<double>& a, const std::vector
     }
     return c;
 }
+
+double normal_upper_tail(double z) { return 0.5 * std::erfc(z / std::sqrt(2.0)); }
 
 double normal_quantile_above(double p) {
     double low = -40, high = 40;

@@ -34,7 +34,9 @@ SampleComparison compare_samples(const std::vector<double>& a, const std::vector
 // outcome of these sizes could be significant.
 std::optional<std::uint64_t> rank_sum_critical(std::size_t n_a, std::size_t n_b, double alpha = kAlpha);
 
-// The z a standard normal exceeds with probability p.
+// The probability that a standard normal exceeds z, and the z it exceeds
+// with probability p.
+double normal_upper_tail(double z);
 double normal_quantile_above(double p);
 
 }  // namespace ptrun
