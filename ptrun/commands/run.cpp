@@ -72,26 +72,34 @@ std::vector<Build> describe_builds(const Settings& settings) {
 
 // With two builds or more: how many rounds of each a slowdown of 1 % and of
 // 2 % would need to be seen 80 % of the time, were rounds to spread as the
-// first few of A and B did, said once per copy count as soon as both have
-// them, so that a call too short to see a slowdown can be stopped and planned
-// again.
+// first few pairs of A and B did (the rounds of one number, run one after the
+// other, which compare's paired test takes together), said once per copy
+// count as soon as it has them, so that a call too short to see a slowdown
+// can be stopped and planned again.
 class RoundsNeededNote {
 public:
     explicit RoundsNeededNote(const std::vector<Build>& builds) : builds_(builds) {}
 
     void operator()(const std::vector<RoundFigure>& rounds) {
         if (builds_.size() < 2) return;
-        std::map<int, std::pair<std::vector<double>, std::vector<double>>> first;
+        // Per copy count, per round: A's and B's score (0 until run).
+        std::map<int, std::map<int, std::pair<double, double>>> by_round;
         for (const RoundFigure& r : rounds) {
             if (r.warmup || noted_.count(r.copies) != 0) continue;
-            auto& [a, b] = first[r.copies];
-            std::vector<double>* side = r.build == builds_[0].id ? &a : r.build == builds_[1].id ? &b : nullptr;
-            if (side != nullptr && side->size() < kFirst) side->push_back(r.rate);
+            auto& [a, b] = by_round[r.copies][r.round];
+            if (r.build == builds_[0].id) a = r.rate;
+            if (r.build == builds_[1].id) b = r.rate;
         }
-        for (const auto& [copies, sides] : first) {
-            if (sides.first.size() < kFirst || sides.second.size() < kFirst) continue;
+        for (const auto& [copies, pairs] : by_round) {
+            std::vector<double> a, b;
+            for (const auto& [round, pair] : pairs) {
+                if (pair.first <= 0 || pair.second <= 0 || a.size() == kFirst) continue;
+                a.push_back(pair.first);
+                b.push_back(pair.second);
+            }
+            if (a.size() < kFirst) continue;
             noted_.insert(copies);
-            say(copies, log_spread(sides.first, sides.second));
+            say(copies, pair_log_spread(a, b));
         }
     }
 
@@ -101,12 +109,12 @@ private:
     void say(int copies, const std::vector<double>& spread) const {
         std::string needs[2];
         for (const int percent : {1, 2}) {
-            const std::optional<std::size_t> n = rounds_needed(spread, percent / 100.0);
+            const std::optional<std::size_t> n = rounds_needed(spread, percent / 100.0, 10000, kAlpha, true);
             needs[percent - 1] = n ? std::to_string(*n) + " rounds of each" : "more than 10000 rounds of each";
         }
         std::fprintf(stderr,
-                     "ptrun: note: %s: were rounds to spread as the first %zu of %s and %s did, a slowdown of 1 %% "
-                     "would be seen %d %% of the time with %s, one of 2 %% with %s\n",
+                     "ptrun: note: %s: were rounds to spread as the first %zu pairs of %s and %s did, a slowdown "
+                     "of 1 %% would be seen %d %% of the time with %s, one of 2 %% with %s\n",
                      copies_text(copies).c_str(), kFirst, builds_[0].id.c_str(), builds_[1].id.c_str(),
                      kPowerPercent, needs[0].c_str(), needs[1].c_str());
     }

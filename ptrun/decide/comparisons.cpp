@@ -51,12 +51,22 @@ Said said_of(const Host& host) {
 
 // Rate scores of one side per copy count, and how many of its rounds were
 // flagged.
+// A round's place in its call: A's and B's round of the same place ran one
+// after the other.
+struct Place {
+    std::string_view call;
+    int round = 0;
+    auto operator<=>(const Place&) const = default;
+};
+
 struct Sample {
     std::vector<double> rates;
+    std::vector<Place> places;  // of the rates
     int flagged = 0;
     // Of the rounds that were profiled; instructions and cycles of those
     // that counted both.
     std::vector<ModuleFigures> ms, instructions, cycles;
+    std::vector<Place> ms_places;
 };
 
 std::map<int, Sample> samples_of(const SideChoice& side, bool exclude_flagged) {
@@ -72,8 +82,12 @@ std::map<int, Sample> samples_of(const SideChoice& side, bool exclude_flagged) {
         if ((round.flagged && exclude_flagged) || (side.copies != 0 && round.copies != side.copies)) continue;
         Sample& sample = samples[round.copies];
         sample.rates.push_back(round.rate);
+        sample.places.push_back({round.call, round.round});
         sample.flagged += round.flagged ? 1 : 0;
-        if (round.module_ms) sample.ms.push_back(*round.module_ms);
+        if (round.module_ms) {
+            sample.ms.push_back(*round.module_ms);
+            sample.ms_places.push_back({round.call, round.round});
+        }
         if (round.module_ms && round.instructions && round.cycles) {
             sample.instructions.push_back(*round.instructions);
             sample.cycles.push_back(*round.cycles);
@@ -103,9 +117,44 @@ std::optional<double> cpi_of(const Sample& side, std::size_t module) {
     return cpi.empty() ? std::nullopt : std::optional<double>(median_of(cpi));
 }
 
+// The values of A and B in pairs, in the order of A's, where every value of
+// either side has its partner of the same place and there are pairs enough
+// for the paired test to decide; nothing otherwise.
+std::optional<std::pair<std::vector<double>, std::vector<double>>> paired(
+    const std::vector<Place>& places_a, const std::vector<double>& a, const std::vector<Place>& places_b,
+    const std::vector<double>& b) {
+    if (a.size() != b.size() || a.size() < static_cast<std::size_t>(kFewestPairs)) return std::nullopt;
+    std::map<Place, std::size_t> of_b;
+    for (std::size_t i = 0; i < b.size(); ++i) of_b.emplace(places_b[i], i);
+    std::pair<std::vector<double>, std::vector<double>> pairs;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto partner = of_b.find(places_a[i]);
+        if (partner == of_b.end()) return std::nullopt;
+        pairs.first.push_back(a[i]);
+        pairs.second.push_back(b[partner->second]);
+        of_b.erase(partner);
+    }
+    return pairs;
+}
+
+// B against A by the paired test where the values pair up (interleaved
+// rounds), else by the rank-sum test; with the slowdown it could have seen
+// where asked.
+SampleComparison compare_values(const std::vector<Place>* places_a, const std::vector<double>& a,
+                                const std::vector<Place>* places_b, const std::vector<double>& b, double alpha,
+                                bool detectable) {
+    const auto pairs = places_a != nullptr ? paired(*places_a, a, *places_b, b) : std::nullopt;
+    SampleComparison c = pairs ? compare_pairs(pairs->first, pairs->second, alpha) : compare_samples(a, b, alpha);
+    if (detectable) {
+        c.detectable_slowdown = pairs ? detectable_paired_slowdown(pairs->first, pairs->second, alpha)
+                                      : detectable_slowdown(a, b, alpha);
+    }
+    return c;
+}
+
 // Each module of B against A by the same test and estimate as the score,
 // where both sides have profiled rounds with a time in every module.
-std::vector<ModuleComparison> compare_modules(const Sample& a, const Sample& b, double alpha) {
+std::vector<ModuleComparison> compare_modules(const Sample& a, const Sample& b, bool interleaved, double alpha) {
     std::vector<ModuleComparison> modules;
     const auto timed = [](const std::vector<ModuleFigures>& rows) {
         return !rows.empty() && std::all_of(rows.begin(), rows.end(), [](const ModuleFigures& row) {
@@ -117,7 +166,8 @@ std::vector<ModuleComparison> compare_modules(const Sample& a, const Sample& b, 
     for (std::size_t m = 0; m < kModuleCount; ++m) {
         ModuleComparison c;
         c.module = m;
-        c.figures = compare_samples(column(a.ms, m), column(b.ms, m), alpha);
+        c.figures = compare_values(interleaved ? &a.ms_places : nullptr, column(a.ms, m),
+                                   interleaved ? &b.ms_places : nullptr, column(b.ms, m), alpha, false);
         whole += c.figures.median_b - c.figures.median_a;
         if (!a.instructions.empty() && !b.instructions.empty()) {
             c.instructions_a = median_of(column(a.instructions, m));
@@ -167,6 +217,9 @@ std::vector<ComparisonEntry> compare_sides(const SideChoice& a, const SideChoice
     if (build_a == nullptr || build_b == nullptr || host_a == nullptr || host_b == nullptr) return entries;
     const std::vector<Difference> found = differences(*build_a, *host_a, *build_b, *host_b);
     const std::map<int, Sample> samples_b = samples_of(b, exclude_flagged);
+    // Builds of one host in one document: where they ran in the same calls,
+    // their rounds were interleaved.
+    const bool interleaved = a.document == b.document && a.host == b.host && a.build != b.build;
     for (const auto& [copies, sample_a] : samples_of(a, exclude_flagged)) {
         const auto sample_b = samples_b.find(copies);
         if (sample_b == samples_b.end()) continue;
@@ -177,12 +230,13 @@ std::vector<ComparisonEntry> compare_sides(const SideChoice& a, const SideChoice
         entry.copies = copies;
         entry.a = a.build;
         entry.b = b.build;
-        entry.figures = compare_samples(sample_a.rates, sample_b->second.rates, alpha);
-        entry.figures.detectable_slowdown = detectable_slowdown(sample_a.rates, sample_b->second.rates, alpha);
+        const Sample& sb = sample_b->second;
+        entry.figures = compare_values(interleaved ? &sample_a.places : nullptr, sample_a.rates,
+                                       interleaved ? &sb.places : nullptr, sb.rates, alpha, true);
         entry.flagged_a = sample_a.flagged;
         entry.flagged_b = sample_b->second.flagged;
         entry.differences = found;
-        entry.modules = compare_modules(sample_a, sample_b->second, alpha);
+        entry.modules = compare_modules(sample_a, sb, interleaved, alpha);
         entries.push_back(std::move(entry));
     }
     return entries;

@@ -25,4 +25,16 @@ constexpr int fewest_decidable_rounds(double alpha) {
 }
 inline constexpr int kFewestDecidable = fewest_decidable_rounds(kAlpha);
 
+// The paired test is exact up to kExactPairs pairs (a pair's difference of 0
+// left out). It can be significant at level alpha from the fewest pairs whose
+// most extreme outcome, every pair's difference of one sign, has p = 2 / 2^n.
+inline constexpr std::size_t kExactPairs = 100;
+constexpr int fewest_decidable_pairs(double alpha) {
+    int n = 1;
+    for (double ways = 2; 2 / ways > alpha; ways *= 2) ++n;
+    return n;
+}
+inline constexpr int kFewestPairs = fewest_decidable_pairs(kAlpha);
+static_assert(kFewestPairs == 6);
+
 }  // namespace ptrun

@@ -80,6 +80,23 @@ double simulated_shift(const std::vector<double>& spread, std::size_t n_a, std::
     return std::max(0.0, *at);
 }
 
+// The same for n pairs whose log-ratios spread as spread does: a draw
+// rejects at shift s once the positive differences' signed-rank sum is at
+// most `critical`, that is at its (critical + 1)-th largest Walsh average.
+double simulated_paired_shift(const std::vector<double>& spread, std::size_t n, std::uint64_t critical,
+                              double power) {
+    SmoothedDraws draws(spread);
+    std::vector<double> differences(n), shifts(kDraws);
+    const std::uint64_t averages = std::uint64_t{n} * (n + 1) / 2;
+    for (double& shift : shifts) {
+        for (double& v : differences) v = draws.next();
+        shift = kth_walsh_average(differences, averages - critical);
+    }
+    const auto at = shifts.begin() + static_cast<std::ptrdiff_t>(std::ceil(power * kDraws) - 1);
+    std::nth_element(shifts.begin(), at, shifts.end());
+    return std::max(0.0, *at);
+}
+
 // The most values the density's square is worked out from: beyond, evenly
 // spaced ones of the sorted spread stand for the rest.
 constexpr std::size_t kMostForDensity = 4000;
@@ -119,6 +136,21 @@ double normal_shift(const std::vector<double>& spread, std::size_t n_a, std::siz
     return z / (density * std::sqrt(12 * m * n / (m + n + 1)));
 }
 
+// The signed-rank test's power for a shift d of n pairs is about
+// Phi(d sqrt(12 n) S - z(1 - alpha / 2)), S that of the pairs' spread.
+double normal_paired_shift(const std::vector<double>& spread, std::size_t n, double alpha, double power) {
+    const double density = squared_density(spread);
+    if (density <= 0) return 0;
+    const double z = normal_quantile_above(alpha / 2) + normal_quantile_above(1 - power);
+    return z / (density * std::sqrt(12 * static_cast<double>(n)));
+}
+
+// B slower by s: B = A (1 - s), a shift of -log(1 - s).
+std::optional<double> slowdown_of(double shift) {
+    const double slowdown = -std::expm1(-shift);
+    return std::isfinite(slowdown) && slowdown < 1 ? std::optional<double>(slowdown) : std::nullopt;
+}
+
 }  // namespace
 
 std::vector<double> log_spread(const std::vector<double>& a, const std::vector<double>& b) {
@@ -139,22 +171,47 @@ std::optional<double> detectable_slowdown(const std::vector<double>& spread, std
     if (!critical || spread.empty()) return std::nullopt;
     const double shift = n_a + n_b <= kExactPooled ? simulated_shift(spread, n_a, n_b, *critical, power)
                                                    : normal_shift(spread, n_a, n_b, alpha, power);
-    // B slower by s: B = A (1 - s), a shift of -log(1 - s).
-    const double slowdown = -std::expm1(-shift);
-    return std::isfinite(slowdown) && slowdown < 1 ? std::optional<double>(slowdown) : std::nullopt;
+    return slowdown_of(shift);
 }
 
 std::optional<double> detectable_slowdown(const std::vector<double>& a, const std::vector<double>& b, double alpha) {
     return detectable_slowdown(log_spread(a, b), a.size(), b.size(), alpha);
 }
 
+std::vector<double> pair_log_spread(const std::vector<double>& a, const std::vector<double>& b) {
+    std::vector<double> spread;
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) spread.push_back(std::log(b[i]) - std::log(a[i]));
+    if (spread.empty()) return spread;
+    const double middle = median_of(spread);
+    const std::size_t n = spread.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        spread[i] -= middle;
+        spread.push_back(-spread[i]);
+    }
+    return spread;
+}
+
+std::optional<double> detectable_paired_slowdown(const std::vector<double>& spread, std::size_t pairs, double alpha,
+                                                 double power) {
+    const std::optional<std::uint64_t> critical = signed_rank_critical(pairs, alpha);
+    if (!critical || spread.empty()) return std::nullopt;
+    return slowdown_of(pairs <= kExactPairs ? simulated_paired_shift(spread, pairs, *critical, power)
+                                            : normal_paired_shift(spread, pairs, alpha, power));
+}
+
+std::optional<double> detectable_paired_slowdown(const std::vector<double>& a, const std::vector<double>& b,
+                                                 double alpha) {
+    return detectable_paired_slowdown(pair_log_spread(a, b), a.size(), alpha);
+}
+
 std::optional<std::size_t> rounds_needed(const std::vector<double>& spread, double slowdown, std::size_t most,
-                                         double alpha) {
+                                         double alpha, bool paired) {
     const auto seen = [&](std::size_t n) {
-        const std::optional<double> smallest = detectable_slowdown(spread, n, n, alpha);
+        const std::optional<double> smallest =
+            paired ? detectable_paired_slowdown(spread, n, alpha) : detectable_slowdown(spread, n, n, alpha);
         return smallest && *smallest <= slowdown;
     };
-    std::size_t low = static_cast<std::size_t>(kFewestDecidable);
+    std::size_t low = static_cast<std::size_t>(paired ? kFewestPairs : kFewestDecidable);
     if (most < low || !seen(most)) return std::nullopt;
     // Fewer rounds see less: the first size that sees it, by bisection.
     std::size_t high = most;

@@ -1,5 +1,5 @@
 // What a comparison could have seen: the smallest slowdown of B that the
-// rank-sum test of compare would show, at its level, in kPower of calls of
+// test of compare (rank-sum, or signed-rank for pairs) would show, at its level, in kPower of calls of
 // the same sizes on rounds that spread as these did; and, before a call is
 // long, how many rounds a slowdown would need.
 #pragma once
@@ -37,10 +37,25 @@ std::optional<double> detectable_slowdown(const std::vector<double>& spread, std
 std::optional<double> detectable_slowdown(const std::vector<double>& a, const std::vector<double>& b,
                                           double alpha = kAlpha);
 
+// The same for the paired test of compare_pairs: the spread of pairs is the
+// logs of b[i] / a[i] less their median, each beside its mirror image (with
+// no difference, a pair's rounds could as well have come the other way
+// round: the spread is symmetric about 0, as the test assumes, and a median
+// off the mean shifts no draw), and the smallest slowdown of
+// `pairs` such pairs is simulated up to kExactPairs pairs (the critical shift
+// of each draw is a Walsh average), the normal approximation above (as for
+// the rank-sum test, with sqrt(12 n) for the one sample of differences).
+std::vector<double> pair_log_spread(const std::vector<double>& a, const std::vector<double>& b);
+std::optional<double> detectable_paired_slowdown(const std::vector<double>& spread, std::size_t pairs,
+                                                 double alpha = kAlpha, double power = kPower);
+std::optional<double> detectable_paired_slowdown(const std::vector<double>& a, const std::vector<double>& b,
+                                                 double alpha = kAlpha);
+
 // The fewest rounds of each build, up to most, at which a slowdown (a
-// fraction) is seen in kPower of calls on rounds spreading as spread does;
+// fraction) is seen in kPower of calls on rounds spreading as spread does
+// (paired: spread is pair_log_spread's and the test the paired one);
 // nothing where most would not do.
 std::optional<std::size_t> rounds_needed(const std::vector<double>& spread, double slowdown,
-                                         std::size_t most = 10000, double alpha = kAlpha);
+                                         std::size_t most = 10000, double alpha = kAlpha, bool paired = false);
 
 }  // namespace ptrun

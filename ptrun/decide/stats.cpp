@@ -72,11 +72,55 @@ private:
     std::vector<double> cumulative_;
 };
 
+// How many ways a subset of the doubled ranks takes each total: index = total.
+std::vector<double> subset_sum_counts(const std::vector<long long>& doubled_ranks) {
+    long long total = 0;
+    for (long long r : doubled_ranks) total += r;
+    std::vector<double> ways(static_cast<std::size_t>(total) + 1, 0.0);
+    ways[0] = 1;
+    long long reached = 0;
+    for (long long r : doubled_ranks) {
+        reached += r;
+        const auto rank = static_cast<std::size_t>(r);
+        for (auto s = static_cast<std::size_t>(reached); s >= rank; --s) ways[s] += ways[s - rank];
+    }
+    return ways;
+}
+
+// P(T <= t) for the signed-rank sum T of the positive differences among n
+// pairs, without ties or zeros.
+class TDistribution {
+public:
+    explicit TDistribution(std::size_t n) : n_(n) {
+        if (n > kExactPairs) return;
+        std::vector<long long> ranks;
+        for (std::size_t i = 1; i <= n; ++i) ranks.push_back(2 * static_cast<long long>(i));
+        const std::vector<double> ways = subset_sum_counts(ranks);
+        const double all = std::ldexp(1.0, static_cast<int>(n));
+        double running = 0;
+        for (std::size_t t = 0; t <= n * (n + 1) / 2; ++t) {
+            running += ways[2 * t];
+            cumulative_.push_back(running / all);
+        }
+    }
+    double at_most(std::uint64_t t) const {
+        if (!cumulative_.empty()) return cumulative_[static_cast<std::size_t>(t)];
+        const double n = static_cast<double>(n_);
+        const double sd = std::sqrt(n * (n + 1) * (2 * n + 1) / 24.0);
+        return normal_upper_tail((n * (n + 1) / 4 - (static_cast<double>(t) + 0.5)) / sd);
+    }
+
+private:
+    std::size_t n_;
+    std::vector<double> cumulative_;
+};
+
 // The order k of the interval's bounds (k-th smallest and k-th largest pair
 // ratio): the first k from 1 up whose tail 2 P(U <= k) exceeds alpha, at most
 // mn / 2. The tail grows with k, so bisection finds it in O(log mn) steps
 // where walking k up would take O(mn) at 10,000 rounds a side.
-std::uint64_t interval_order(const UDistribution& u, std::uint64_t pairs, double alpha) {
+template <typename Distribution>
+std::uint64_t interval_order(const Distribution& u, std::uint64_t pairs, double alpha) {
     std::uint64_t low = 1, high = std::max<std::uint64_t>(1, pairs / 2);
     while (low < high) {
         const std::uint64_t mid = low + (high - low) / 2;
@@ -89,24 +133,42 @@ std::uint64_t interval_order(const UDistribution& u, std::uint64_t pairs, double
     return low;
 }
 
-// The log-ratios log b_j - log a_i of all pairs, never held: with both
-// samples' logs sorted ascending they form a matrix sorted along both axes.
-// How many are at most t is counted in O(m + n) by walking its staircase
-// (for a larger b_j the a_i it exceeds by at most t start no earlier). The
-// k-th smallest is the least double t with count(t) >= k, narrowed by
-// bisection of a bracket: halving its values (scores' log-ratios cluster, so
-// a step drops about half the pairs in it) and, past 64 such steps, halving
-// its bit patterns (doubles order as their sign-adjusted bits do), so at most
-// 128 counts are ever made. Once no more than m + n pairs lie in the bracket
-// they are collected and the k-th picked among them. Time O((m + n) log(m + n))
-// to sort and O(m + n) per count, about log2(mn / (m + n)) counts per order
-// statistic; memory O(m + n).
-class PairwiseLogRatios {
+// The differences y_j - x_i of all pairs of two ascending sequences, never
+// held: they form a matrix sorted along both axes. How many are at most t is
+// counted in O(m + n) by walking its staircase (for a larger y_j the x_i it
+// exceeds by at most t start no earlier). The k-th smallest is the least
+// double t with count(t) >= k, narrowed by bisection of a bracket: halving
+// its values (scores' log-ratios cluster, so a step drops about half the
+// pairs in it) and, past 64 such steps, halving its bit patterns (doubles
+// order as their sign-adjusted bits do), so at most 128 counts are ever made.
+// Once no more than m + n pairs lie in the bracket they are collected and the
+// k-th picked among them. Time O((m + n) log(m + n)) to sort and O(m + n) per
+// count, about log2(mn / (m + n)) counts per order statistic; memory O(m + n).
+//
+// The same matrix gives the Walsh averages of d (sorted): with x = -d / 2
+// reversed and y = d / 2, the pair (i, j) is (d_p + d_j) / 2 for p = n - 1 - i,
+// each average but the diagonal's twice; `half` keeps the pairs with p <= j,
+// whose count is half the matrix's and half its diagonal's.
+class PairDifferences {
 public:
-    PairwiseLogRatios(const std::vector<double>& a, const std::vector<double>& b)
-        : log_a_(sorted_logs(a)), log_b_(sorted_logs(b)) {}
+    // The log-ratios log b_j - log a_i of all pairs.
+    static PairDifferences log_ratios(const std::vector<double>& a, const std::vector<double>& b) {
+        return PairDifferences(sorted_logs(a), sorted_logs(b), false);
+    }
+    // The Walsh averages of values.
+    static PairDifferences walsh_averages(const std::vector<double>& values) {
+        std::vector<double> y(values.size());
+        std::transform(values.begin(), values.end(), y.begin(), [](double v) { return v / 2; });
+        std::sort(y.begin(), y.end());
+        std::vector<double> x(y.rbegin(), y.rend());
+        for (double& v : x) v = -v;
+        return PairDifferences(std::move(x), std::move(y), true);
+    }
 
-    std::uint64_t pairs() const { return std::uint64_t{log_a_.size()} * log_b_.size(); }
+    std::uint64_t pairs() const {
+        const std::uint64_t n = log_b_.size();
+        return half_ ? n * (n + 1) / 2 : std::uint64_t{log_a_.size()} * n;
+    }
 
     // The k-th smallest, k from 1 to pairs().
     double kth(std::uint64_t k) const {
@@ -143,6 +205,9 @@ public:
     }
 
 private:
+    PairDifferences(std::vector<double> x, std::vector<double> y, bool half)
+        : log_a_(std::move(x)), log_b_(std::move(y)), half_(half) {}
+
     static std::vector<double> sorted_logs(const std::vector<double>& values) {
         std::vector<double> logs(values.size());
         std::transform(values.begin(), values.end(), logs.begin(), [](double v) { return std::log(v); });
@@ -163,24 +228,30 @@ private:
     std::vector<double> pairs_between(double above, double through) const {
         std::vector<double> found;
         std::size_t first = 0, last = 0;  // the first a_i at most through, the first at most above
-        for (double lb : log_b_) {
+        const std::size_t n = log_b_.size();
+        for (std::size_t j = 0; j < n; ++j) {
+            const double lb = log_b_[j];
             while (first < log_a_.size() && lb - log_a_[first] > through) ++first;
             while (last < log_a_.size() && lb - log_a_[last] > above) ++last;
-            for (std::size_t i = first; i < last; ++i) found.push_back(lb - log_a_[i]);
+            // Half the matrix: i + j >= n - 1.
+            const std::size_t from = half_ ? std::max(first, n - 1 - j) : first;
+            for (std::size_t i = from; i < last; ++i) found.push_back(lb - log_a_[i]);
         }
         return found;
     }
     std::uint64_t count_at_most(double t) const {
-        std::uint64_t count = 0;
+        std::uint64_t count = 0, diagonal = 0;
         std::size_t first = 0;  // the first a_i with log b_j - log a_i <= t
         for (double lb : log_b_) {
             while (first < log_a_.size() && lb - log_a_[first] > t) ++first;
             count += log_a_.size() - first;
+            diagonal += half_ && lb + lb <= t ? 1 : 0;  // (d_j + d_j) / 2
         }
-        return count;
+        return half_ ? (count + diagonal) / 2 : count;
     }
 
-    std::vector<double> log_a_, log_b_;
+    std::vector<double> log_a_, log_b_;  // x and y
+    bool half_ = false;
 };
 
 // Whether the most extreme outcome, all of b above all of a, would be
@@ -247,23 +318,89 @@ RankTest rank_test(const std::vector<double>& a, const std::vector<double>& b) {
     return test;
 }
 
-}  // namespace
+// The two-sided p of the signed-rank test of these differences, and whether
+// the positive ones rank above their mean.
+RankTest signed_rank_test(const std::vector<double>& differences) {
+    std::vector<double> sizes;
+    for (double d : differences) {
+        if (d != 0) sizes.push_back(d);
+    }
+    std::sort(sizes.begin(), sizes.end(), [](double x, double y) { return std::fabs(x) < std::fabs(y); });
+    const std::size_t n = sizes.size();
+    if (n == 0) return {};
+    std::vector<long long> doubled(n);  // midranks of the sizes, doubled
+    double ties = 0;
+    long long positive = 0;  // doubled
+    for (std::size_t i = 0; i < n;) {
+        std::size_t j = i;
+        while (j < n && std::fabs(sizes[j]) == std::fabs(sizes[i])) ++j;
+        for (std::size_t k = i; k < j; ++k) doubled[k] = static_cast<long long>(i + j + 1);
+        const double t = static_cast<double>(j - i);
+        ties += t * t * t - t;
+        i = j;
+    }
+    for (std::size_t i = 0; i < n; ++i) positive += sizes[i] > 0 ? doubled[i] : 0;
+    const auto total = static_cast<long long>(n * (n + 1));  // doubled ranks' sum; the mean is half
+    RankTest test;
+    test.direction = 2 * positive > total ? 1 : 2 * positive < total ? -1 : 0;
+    if (n <= kExactPairs) {
+        const std::vector<double> ways = subset_sum_counts(doubled);
+        const long long distance = std::llabs(2 * positive - total);
+        double extreme = 0, all = 0;
+        for (std::size_t s = 0; s < ways.size(); ++s) {
+            all += ways[s];
+            if (std::llabs(2 * static_cast<long long>(s) - total) >= distance) extreme += ways[s];
+        }
+        test.p_value = std::min(1.0, extreme / all);
+    } else {
+        const double nd = static_cast<double>(n);
+        const double variance = nd * (nd + 1) * (2 * nd + 1) / 24.0 - ties / 48.0;
+        const double distance =
+            std::max(0.0, std::fabs(static_cast<double>(positive) / 2 - static_cast<double>(total) / 4) - 0.5);
+        test.p_value = variance > 0 ? std::min(1.0, 2 * normal_upper_tail(distance / std::sqrt(variance))) : 1.0;
+    }
+    return test;
+}
 
-std::optional<std::uint64_t> rank_sum_critical(std::size_t n_a, std::size_t n_b, double alpha) {
-    if (n_a == 0 || n_b == 0) return std::nullopt;
-    const UDistribution u(n_a, n_b);
-    if (2 * u.at_most(0) > alpha) return std::nullopt;
-    // The tail grows with u: the last u whose tail is within alpha.
-    std::uint64_t low = 0, high = std::uint64_t{n_a} * n_b / 2;
+// A decided verdict needs the test and the whole interval on one side of 1.
+Verdict verdict_of(const SampleComparison& c, const RankTest& test, double alpha) {
+    if (!c.decidable) return Verdict::too_few;
+    if (c.p_value <= alpha && test.direction > 0 && c.ratio_low > 1) return Verdict::faster;
+    if (c.p_value <= alpha && test.direction < 0 && c.ratio_high < 1) return Verdict::slower;
+    return Verdict::no_difference;
+}
+
+// The largest statistic whose lower tail, doubled, is within alpha: nothing
+// where even the smallest's is not.
+template <typename Distribution>
+std::optional<std::uint64_t> critical_of(const Distribution& distribution, std::uint64_t most, double alpha) {
+    if (2 * distribution.at_most(0) > alpha) return std::nullopt;
+    std::uint64_t low = 0, high = most;
     while (low < high) {
         const std::uint64_t mid = low + (high - low + 1) / 2;
-        if (2 * u.at_most(mid) <= alpha) {
+        if (2 * distribution.at_most(mid) <= alpha) {
             low = mid;
         } else {
             high = mid - 1;
         }
     }
     return low;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> rank_sum_critical(std::size_t n_a, std::size_t n_b, double alpha) {
+    if (n_a == 0 || n_b == 0) return std::nullopt;
+    return critical_of(UDistribution(n_a, n_b), std::uint64_t{n_a} * n_b / 2, alpha);
+}
+
+std::optional<std::uint64_t> signed_rank_critical(std::size_t n, double alpha) {
+    if (n == 0) return std::nullopt;
+    return critical_of(TDistribution(n), std::uint64_t{n} * (n + 1) / 4, alpha);
+}
+
+double kth_walsh_average(const std::vector<double>& values, std::uint64_t k) {
+    return PairDifferences::walsh_averages(values).kth(k);
 }
 
 SampleComparison compare_samples(const std::vector<double>& a, const std::vector<double>& b, double alpha) {
@@ -279,7 +416,7 @@ SampleComparison compare_samples(const std::vector<double>& a, const std::vector
     c.p_value = test.p_value;
     c.decidable = could_decide(c.n_a, c.n_b, alpha);
 
-    const PairwiseLogRatios ratios(a, b);
+    const PairDifferences ratios = PairDifferences::log_ratios(a, b);
     const UDistribution u(c.n_a, c.n_b);
     const std::uint64_t k = interval_order(u, ratios.pairs(), alpha);
     c.ratio_low = std::exp(ratios.kth(k));
@@ -287,15 +424,33 @@ SampleComparison compare_samples(const std::vector<double>& a, const std::vector
     c.confidence = 1 - 2 * u.at_most(k - 1);
     c.estimate = std::clamp(std::exp(ratios.median()), c.ratio_low, c.ratio_high);
 
-    if (!c.decidable) {
-        c.verdict = Verdict::too_few;
-    } else if (c.p_value <= alpha && test.direction > 0 && c.ratio_low > 1) {
-        c.verdict = Verdict::faster;
-    } else if (c.p_value <= alpha && test.direction < 0 && c.ratio_high < 1) {
-        c.verdict = Verdict::slower;
-    } else {
-        c.verdict = Verdict::no_difference;
-    }
+    c.verdict = verdict_of(c, test, alpha);
+    return c;
+}
+
+SampleComparison compare_pairs(const std::vector<double>& a, const std::vector<double>& b, double alpha) {
+    check_sample(a, "A");
+    check_sample(b, "B");
+    if (a.size() != b.size()) throw std::invalid_argument("pairs of scores with sides of different sizes");
+    SampleComparison c;
+    c.n_a = c.n_b = c.pairs = a.size();
+    c.median_a = median_of(a);
+    c.median_b = median_of(b);
+    c.ratio = std::exp(std::log(c.median_b) - std::log(c.median_a));
+    std::vector<double> differences(a.size());
+    for (std::size_t i = 0; i < a.size(); ++i) differences[i] = std::log(b[i]) - std::log(a[i]);
+    const RankTest test = signed_rank_test(differences);
+    c.p_value = test.p_value;
+    c.decidable = signed_rank_critical(c.pairs, alpha).has_value();
+
+    const PairDifferences walsh = PairDifferences::walsh_averages(differences);
+    const TDistribution t(c.pairs);
+    const std::uint64_t k = interval_order(t, walsh.pairs(), alpha);
+    c.ratio_low = std::exp(walsh.kth(k));
+    c.ratio_high = std::exp(walsh.kth(walsh.pairs() + 1 - k));
+    c.confidence = 1 - 2 * t.at_most(k - 1);
+    c.estimate = std::clamp(std::exp(walsh.median()), c.ratio_low, c.ratio_high);
+    c.verdict = verdict_of(c, test, alpha);
     return c;
 }
 

@@ -121,15 +121,18 @@ struct SampleComparison {
     double median_a = 0, median_b = 0;
     double ratio = 0;                     // median_b / median_a
     double ratio_low = 0, ratio_high = 0; // interval of the ratio
-    double estimate = 0;                  // median of the ratios b/a of all pairs: inside the interval
+    double estimate = 0;                  // Hodges-Lehmann estimate of the test used: inside the interval
     double confidence = 0;                // the interval's actual coverage
-    double p_value = 1;                   // two-sided rank test
+    double p_value = 1;                   // two-sided: rank-sum, or signed-rank where paired
     bool decidable = false;               // whether any outcome could be significant under the test used
     Verdict verdict = Verdict::too_few;
     // The smallest slowdown (0.031: 3.1 %) such rounds would have shown in
     // 80 % of calls: computed for a rate score's comparison, none where no
     // outcome could be significant.
     std::optional<double> detectable_slowdown;
+    // Where the rounds came in pairs and the paired test was used: how many
+    // pairs (then n_a = n_b = pairs); 0 for the rank-sum test of unpaired sets.
+    std::size_t pairs = 0;
 };
 
 // One module of B against A, on its rounds' milliseconds per unit: the

@@ -363,7 +363,7 @@ TEST(Ptrun, InterleavesTwoBuildsAndComparesThem) {
     EXPECT_NE(child.out.find("warm-up\n"), std::string::npos) << child.out;
     EXPECT_NE(child.out.find("slower by 9.9 %"), std::string::npos) << child.out;
     // The rounds a 1 % and a 2 % slowdown would need: said once, as soon as each build has its first 3 rounds.
-    const std::string needed = "1 copy: were rounds to spread as the first 3 of A and B did, a slowdown of 1 %";
+    const std::string needed = "1 copy: were rounds to spread as the first 3 pairs of A and B did, a slowdown of 1 %";
     const std::size_t at = child.err.find(needed);
     EXPECT_NE(at, std::string::npos) << child.err;
     EXPECT_EQ(child.err.find(needed, at + 1), std::string::npos) << child.err;

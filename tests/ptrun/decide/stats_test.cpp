@@ -65,6 +65,78 @@ TEST(PtrunStats, AgreesWithAllPairsOnRandomSamples) {
     }
 }
 
+// The paired test against every sign its pairs could have had: p counted
+// over all 2^n signs of the differences' midranks (0 left out), the interval
+// from every Walsh average sorted at the order the signs give without ties;
+// normal past the exact sizes. Differences of few levels tie and hit 0.
+TEST(PtrunStats, PairedTestAgreesWithEverySignOfItsPairs) {
+    std::mt19937 random(41);
+    for (int trial = 0; trial < 120; ++trial) {
+        const bool normal = trial % 10 == 9;
+        std::uniform_int_distribution<std::size_t> size(normal ? 101 : 6, normal ? 130 : 13);
+        std::normal_distribution<double> noise(trial % 4 * 0.004 - 0.004, 0.01);
+        const std::size_t n = size(random);
+        std::vector<double> a(n), b(n), d(n), walsh;
+        for (std::size_t i = 0; i < n; ++i) {
+            a[i] = 1000 + 10.0 * i;
+            d[i] = trial % 2 ? std::round(noise(random) * 300) / 300 : noise(random);
+            b[i] = a[i] * std::exp(d[i]);
+            d[i] = std::log(b[i]) - std::log(a[i]);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t j = i; j < n; ++j) walsh.push_back((d[i] + d[j]) / 2);
+        }
+        std::sort(walsh.begin(), walsh.end());
+        const auto signs = [](const std::vector<double>& ranks, double observed) {
+            double extreme = 0, mean = std::accumulate(ranks.begin(), ranks.end(), 0.0) / 2, below = 0;
+            for (std::uint32_t mask = 0; mask < (1u << ranks.size()); ++mask) {
+                double t = 0;
+                for (std::size_t r = 0; r < ranks.size(); ++r) t += (mask >> r & 1) != 0 ? ranks[r] : 0;
+                extreme += std::fabs(t - mean) >= std::fabs(observed - mean) - 1e-9;
+                below += t <= observed + 1e-9;
+            }
+            return std::pair{extreme / (1u << ranks.size()), below / (1u << ranks.size())};
+        };
+        const double m = static_cast<double>(n), sd = std::sqrt(m * (m + 1) * (2 * m + 1) / 24);
+        std::vector<double> plain(n);
+        std::iota(plain.begin(), plain.end(), 1.0);
+        const auto at_most = [&](std::size_t t) {
+            if (normal) return 0.5 * std::erfc((m * (m + 1) / 4 - (t + 0.5)) / sd / std::sqrt(2.0));
+            return signs(plain, static_cast<double>(t)).second;
+        };
+        std::size_t k = 1;
+        while (k + 1 <= walsh.size() / 2 && 2 * at_most(k) <= 0.05) ++k;
+        const std::size_t mid = walsh.size() / 2;
+        const double estimate = walsh.size() % 2 ? walsh[mid] : (walsh[mid - 1] + walsh[mid]) / 2;
+
+        const ptrun::SampleComparison got = ptrun::compare_pairs(a, b);
+        EXPECT_EQ(got.pairs, n);
+        EXPECT_NEAR(std::log(got.ratio_low), walsh[k - 1], 1e-12) << trial;
+        EXPECT_NEAR(std::log(got.ratio_high), walsh[walsh.size() - k], 1e-12) << trial;
+        EXPECT_NEAR(std::log(got.estimate), estimate, 1e-12) << trial;
+        EXPECT_NEAR(got.confidence, 1 - 2 * at_most(k - 1), 1e-12) << trial;
+        if (normal) continue;
+        std::vector<double> sizes, ranks;
+        for (double v : d) {
+            if (v != 0) sizes.push_back(std::fabs(v));
+        }
+        double positive = 0;
+        for (double v : d) {
+            if (v == 0) continue;
+            const double less = std::count_if(sizes.begin(), sizes.end(), [v](double x) { return x < std::fabs(v); });
+            const double same = std::count(sizes.begin(), sizes.end(), std::fabs(v));
+            ranks.push_back(less + (same + 1) / 2);
+            positive += v > 0 ? ranks.back() : 0;
+        }
+        EXPECT_NEAR(got.p_value, ranks.empty() ? 1 : signs(ranks, positive).first, 1e-12) << trial;
+    }
+    // Too few pairs to decide, and pairs that cannot be.
+    EXPECT_EQ(ptrun::compare_pairs(range(1, 5), range(2, 5)).verdict, ptrun::Verdict::too_few);
+    EXPECT_EQ(ptrun::compare_pairs(range(2, 6), range(1, 6)).verdict, ptrun::Verdict::slower);
+    EXPECT_EQ(ptrun::compare_pairs(range(1, 9), range(1, 9)).verdict, ptrun::Verdict::no_difference);
+    EXPECT_THROW(ptrun::compare_pairs(range(1, 6), range(1, 7)), std::invalid_argument);
+}
+
 TEST(PtrunStats, DecidesWithTheTestUsedAndNeverAgainstTheInterval) {
     using ptrun::Verdict;
     std::vector<double> mostly_equal(31, 1);
@@ -242,6 +314,43 @@ TEST(PtrunPower, DetectableSlowdownIsSeenEightyPercentOfTheTime) {
     EXPECT_LE(ptrun::detectable_slowdown(spread, *needed, *needed).value_or(1), at_10);
     EXPECT_GT(ptrun::detectable_slowdown(spread, *needed - 1, *needed - 1).value_or(1), at_10);
     EXPECT_EQ(ptrun::rounds_needed(spread, 1e-6, 50), std::nullopt);
+
+    // Pairs on a machine whose speed moves 5 % from pair to pair: the paired
+    // figure is far below the unpaired one, and (worked out from 60 pairs'
+    // spread, so that one call's spread is not what is tested) seen about 80 %
+    // of the time.
+    std::normal_distribution<double> drift(0, 0.05);
+    const auto pairs = [&](std::size_t n, double factor) {
+        std::pair<std::vector<double>, std::vector<double>> ab;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double machine = std::exp(drift(engine));
+            ab.first.push_back(machine * rounds(1, 1, 0.01)[0]);
+            ab.second.push_back(machine * rounds(1, factor, 0.01)[0]);
+        }
+        return ab;
+    };
+    const auto [first_a, first_b] = pairs(60, 1);
+    EXPECT_LT(ptrun::detectable_paired_slowdown(first_a, first_b).value_or(1),
+              ptrun::detectable_slowdown(first_a, first_b).value_or(0) / 3);
+    for (const std::size_t n : {8, 20, 120}) {
+        const std::optional<double> d =
+            ptrun::detectable_paired_slowdown(ptrun::pair_log_spread(first_a, first_b), n);
+        ASSERT_TRUE(d) << n;
+        int seen = 0;
+        for (int call = 0; call < 300; ++call) {
+            const auto [x, y] = pairs(n, 1 - *d);
+            seen += ptrun::compare_pairs(x, y).verdict == ptrun::Verdict::slower;
+        }
+        EXPECT_NEAR(seen / 300.0, ptrun::kPower, 0.15) << n << " pairs: " << *d;
+    }
+    const auto [a, b] = pairs(10, 1);
+    const std::vector<double> paired = ptrun::pair_log_spread(a, b);
+    const double at_10_pairs = ptrun::detectable_paired_slowdown(paired, 10).value_or(0);
+    EXPECT_EQ(ptrun::detectable_paired_slowdown(paired, 5), std::nullopt);
+    const std::optional<std::size_t> pairs_needed = ptrun::rounds_needed(paired, at_10_pairs, 10000, 0.05, true);
+    ASSERT_TRUE(pairs_needed);
+    EXPECT_LE(ptrun::detectable_paired_slowdown(paired, *pairs_needed).value_or(1), at_10_pairs);
+    EXPECT_GT(ptrun::detectable_paired_slowdown(paired, *pairs_needed - 1).value_or(1), at_10_pairs);
 }
 
 // The size of a change found because it cleared a bar: among differences
