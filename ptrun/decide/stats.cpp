@@ -403,7 +403,10 @@ double kth_walsh_average(const std::vector<double>& values, std::uint64_t k) {
     return PairDifferences::walsh_averages(values).kth(k);
 }
 
-SampleComparison compare_samples(const std::vector<double>& a, const std::vector<double>& b, double alpha) {
+namespace {
+
+// The sides' sizes, medians and their ratio, once both are checked.
+SampleComparison sides_of(const std::vector<double>& a, const std::vector<double>& b) {
     check_sample(a, "A");
     check_sample(b, "B");
     SampleComparison c;
@@ -412,45 +415,42 @@ SampleComparison compare_samples(const std::vector<double>& a, const std::vector
     c.median_a = median_of(a);
     c.median_b = median_of(b);
     c.ratio = std::exp(std::log(c.median_b) - std::log(c.median_a));
-    const RankTest test = rank_test(a, b);
+    return c;
+}
+
+// The interval the test inverts over its differences (of order k from either
+// end, k from the test's distribution without ties), the coverage it has,
+// and the estimate, their median; then the verdict.
+template <typename Distribution>
+void decide(SampleComparison& c, const RankTest& test, const PairDifferences& differences,
+            const Distribution& distribution, double alpha) {
     c.p_value = test.p_value;
-    c.decidable = could_decide(c.n_a, c.n_b, alpha);
-
-    const PairDifferences ratios = PairDifferences::log_ratios(a, b);
-    const UDistribution u(c.n_a, c.n_b);
-    const std::uint64_t k = interval_order(u, ratios.pairs(), alpha);
-    c.ratio_low = std::exp(ratios.kth(k));
-    c.ratio_high = std::exp(ratios.kth(ratios.pairs() + 1 - k));
-    c.confidence = 1 - 2 * u.at_most(k - 1);
-    c.estimate = std::clamp(std::exp(ratios.median()), c.ratio_low, c.ratio_high);
-
+    const std::uint64_t k = interval_order(distribution, differences.pairs(), alpha);
+    c.ratio_low = std::exp(differences.kth(k));
+    c.ratio_high = std::exp(differences.kth(differences.pairs() + 1 - k));
+    c.confidence = 1 - 2 * distribution.at_most(k - 1);
+    c.estimate = std::clamp(std::exp(differences.median()), c.ratio_low, c.ratio_high);
     c.verdict = verdict_of(c, test, alpha);
+}
+
+}  // namespace
+
+SampleComparison compare_samples(const std::vector<double>& a, const std::vector<double>& b, double alpha) {
+    SampleComparison c = sides_of(a, b);
+    c.decidable = could_decide(c.n_a, c.n_b, alpha);
+    decide(c, rank_test(a, b), PairDifferences::log_ratios(a, b), UDistribution(c.n_a, c.n_b), alpha);
     return c;
 }
 
 SampleComparison compare_pairs(const std::vector<double>& a, const std::vector<double>& b, double alpha) {
-    check_sample(a, "A");
-    check_sample(b, "B");
+    SampleComparison c = sides_of(a, b);
     if (a.size() != b.size()) throw std::invalid_argument("pairs of scores with sides of different sizes");
-    SampleComparison c;
-    c.n_a = c.n_b = c.pairs = a.size();
-    c.median_a = median_of(a);
-    c.median_b = median_of(b);
-    c.ratio = std::exp(std::log(c.median_b) - std::log(c.median_a));
+    c.pairs = a.size();
+    c.decidable = signed_rank_critical(c.pairs, alpha).has_value();
     std::vector<double> differences(a.size());
     for (std::size_t i = 0; i < a.size(); ++i) differences[i] = std::log(b[i]) - std::log(a[i]);
-    const RankTest test = signed_rank_test(differences);
-    c.p_value = test.p_value;
-    c.decidable = signed_rank_critical(c.pairs, alpha).has_value();
-
-    const PairDifferences walsh = PairDifferences::walsh_averages(differences);
-    const TDistribution t(c.pairs);
-    const std::uint64_t k = interval_order(t, walsh.pairs(), alpha);
-    c.ratio_low = std::exp(walsh.kth(k));
-    c.ratio_high = std::exp(walsh.kth(walsh.pairs() + 1 - k));
-    c.confidence = 1 - 2 * t.at_most(k - 1);
-    c.estimate = std::clamp(std::exp(walsh.median()), c.ratio_low, c.ratio_high);
-    c.verdict = verdict_of(c, test, alpha);
+    decide(c, signed_rank_test(differences), PairDifferences::walsh_averages(differences), TDistribution(c.pairs),
+           alpha);
     return c;
 }
 
