@@ -12,10 +12,11 @@ deps=(prometheus python3)
 cd "$work"
 fail() { echo "test-decisions: $*" >&2; exit 1; }
 
-# Scores near 1000 spread by about 1 %, times a factor: n lines.
+# Scores near 1000 spread by about 1 %, times a factor: n lines, spread in
+# another order where a step other than 37 is given.
 plan() {
-    local factor=$1 n=$2
-    for i in $(seq "$n"); do echo "$(( (1000 + (i * 37 % 11 - 5) * 2) * factor / 100 ))"; done
+    local factor=$1 n=$2 step=${3:-37}
+    for i in $(seq "$n"); do echo "$(( (1000 + (i * step % 11 - 5) * 2) * factor / 100 ))"; done
 }
 
 # A/A with the stand-in alone, two copy counts: each format from it.
@@ -45,13 +46,14 @@ for name in sys.argv[1:]:
 PY
 
 # The pull-request check on builds given to it: base and head each a
-# wrapper of the stand-in with a plan of its own, ptverify beside it. The
+# wrapper of the stand-in with a plan of its own (the head's spread in
+# another order, or its rounds would pair up exactly), ptverify beside it. The
 # summary goes to --report, or with summary=FILE added to that job summary.
 pr_case() {
     local name=$1 factor=$2 want=$3
     for side in base head; do
         mkdir -p "$name/$side"
-        plan "$([ "$side" = base ] && echo 100 || echo "$factor")" 60 >"$name/$side/plan"
+        if [ "$side" = base ]; then plan 100 60 >"$name/$side/plan"; else plan "$factor" 60 23 >"$name/$side/plan"; fi
         printf '#!/bin/sh\nPT_STAND_IN_PLAN=%s exec %s "$@"\n' "$work/$name/$side/plan" "$stand_in" >"$name/$side/pt"
         chmod +x "$name/$side/pt"
         ln -s "$root/build/release/tools/ptverify" "$name/$side/ptverify"

@@ -39,8 +39,10 @@ OptionTable compare_table(Options& o) {
     auto gate = [&o](bool strict) { return gate_option(o.fail_above, o.strict, strict); };
     CompareRequest& r = o.request;
     OptionTable table{"compare", "A.json [B.json]",
-            "B against A for every copy count both have: the estimate of the ratio (the median of the ratios of all\n"
-            "pairs of rounds) with its interval, the ratio of medians, the two-sided rank-sum test and a verdict.\n"
+            "B against A for every copy count both have: the estimate of the ratio with its interval, the ratio of\n"
+            "medians, the two-sided test and a verdict. Builds of one call, whose rounds were interleaved, are\n"
+            "compared in pairs (a round of each, run one after the other) by the signed-rank test from " +
+                std::to_string(kFewestPairs) + " pairs;\nother rounds by the rank-sum test.\n"
             "A verdict needs p at most " + number(kAlpha) + " and the whole interval (" +
                 std::to_string(kConfidencePercent) + " % or more where the rounds allow) on one side of 1;\n" +
                 std::to_string(kFewestDecidable) + " rounds of each build are the fewest that can reach one.\n"

@@ -135,6 +135,9 @@ struct SampleComparison {
     std::size_t pairs = 0;
 };
 
+// The test a comparison used: the paired one where its rounds came in pairs.
+inline const char* test_text(const SampleComparison& c) { return c.pairs > 0 ? "signed-rank" : "rank-sum"; }
+
 // One module of B against A, on its rounds' milliseconds per unit: the
 // figures' ratios are B's time over A's (above 1: B takes longer). share is
 // the module's part of the difference of the modules' summed medians (none

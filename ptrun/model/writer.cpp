@@ -206,7 +206,8 @@ Json comparison_json(const ComparisonEntry& e) {
     for (const ModuleComparison& m : e.modules) {
         modules.push_back({{"module", kModuleNames[m.module]}, {"estimate", m.figures.estimate},
                            {"ratio_low", m.figures.ratio_low}, {"ratio_high", m.figures.ratio_high},
-                           {"p_value", m.figures.p_value}, {"share_of_difference", or_null(m.share)},
+                           {"p_value", m.figures.p_value}, {"test", test_text(m.figures)},
+                           {"share_of_difference", or_null(m.share)},
                            {"confidence", m.figures.confidence}, {"decidable", m.figures.decidable}});
     }
     return {{"copies", e.copies},         {"a", e.a},
@@ -215,7 +216,8 @@ Json comparison_json(const ComparisonEntry& e) {
             {"median_b", c.median_b},     {"ratio", c.ratio},
             {"ratio_low", c.ratio_low},   {"ratio_high", c.ratio_high},
             {"estimate", c.estimate},     {"confidence", c.confidence},
-            {"p_value", c.p_value},       {"decidable", c.decidable},
+            {"p_value", c.p_value},       {"test", test_text(c)},
+            {"pairs", c.pairs},           {"decidable", c.decidable},
             {"detectable_slowdown", or_null(c.detectable_slowdown)},
             {"verdict", verdict_text(c.verdict)}, {"flagged_a", e.flagged_a},
             {"flagged_b", e.flagged_b},   {"differences", differences},

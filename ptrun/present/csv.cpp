@@ -91,7 +91,7 @@ std::string report_csv(const Document& doc) {
 // words every format uses (coverage in percent).
 std::string comparison_csv(const Comparison& comparison) {
     std::string out = "figure,copies,a,b,n_a,n_b,flagged_a,flagged_b,median_a,median_b,ratio,estimate,ratio_low,"
-                      "ratio_high,coverage_percent,p_value,verdict,share_of_difference,detectable_slowdown\r\n";
+                      "ratio_high,coverage_percent,p_value,verdict,share_of_difference,detectable_slowdown,test,pairs\r\n";
     const auto row = [&out](const std::string& figure, const ComparisonEntry& e, const SampleComparison& c,
                             const std::string& flagged, const std::string& verdict, const std::string& share) {
         char coverage[32];
@@ -100,7 +100,8 @@ std::string comparison_csv(const Comparison& comparison) {
                        std::to_string(c.n_a), std::to_string(c.n_b), flagged, csv_number(c.median_a),
                        csv_number(c.median_b), ratio_text(c.ratio), ratio_text(c.estimate), ratio_text(c.ratio_low),
                        ratio_text(c.ratio_high), coverage, p_text(c.p_value), csv_field(verdict), share,
-                       c.detectable_slowdown ? csv_number(*c.detectable_slowdown) : ""},
+                       c.detectable_slowdown ? csv_number(*c.detectable_slowdown) : "", test_text(c),
+                       std::to_string(c.pairs)},
                       ",") +
                "\r\n";
     };

@@ -75,13 +75,14 @@ Labels series(const std::string& host, const std::string& build, int copies) {
 void ratios(Families& f, const ComparisonEntry& e, Labels labels) {
     const SampleComparison& c = e.figures;
     if (!e.call_id.empty()) labels.insert(labels.begin(), {"call", e.call_id});
-    f.add("pt_ratio", "B's rate score over A's: the median of the ratios of all pairs of rounds", labels, c.estimate);
-    f.add("pt_ratio_low", "the lower bound of the ratio's interval (the rank-sum test's, inverted)", labels,
-          c.ratio_low);
-    f.add("pt_ratio_high", "the upper bound of the ratio's interval (the rank-sum test's, inverted)", labels,
-          c.ratio_high);
+    f.add("pt_ratio", "B's rate score over A's: the Hodges-Lehmann estimate of the test used", labels, c.estimate);
+    f.add("pt_ratio_low", "the lower bound of the ratio's interval (the test's, inverted)", labels, c.ratio_low);
+    f.add("pt_ratio_high", "the upper bound of the ratio's interval (the test's, inverted)", labels, c.ratio_high);
     f.add("pt_ratio_coverage", "the coverage the interval has, a fraction", labels, c.confidence);
-    f.add("pt_p_value", "the two-sided rank-sum test's p", labels, c.p_value);
+    f.add("pt_p_value", "the two-sided test's p: signed-rank where pt_pairs is above 0, else rank-sum", labels,
+          c.p_value);
+    f.add("pt_pairs", "the pairs of interleaved rounds the signed-rank test took; 0: the rank-sum test", labels,
+          static_cast<double>(c.pairs));
     f.add("pt_slower", "1 where the test shows B slower than A, else 0", labels, c.verdict == Verdict::slower);
     f.add("pt_faster", "1 where the test shows B faster than A, else 0", labels, c.verdict == Verdict::faster);
     if (c.detectable_slowdown) {

@@ -140,7 +140,7 @@ Table summary_table(const std::vector<const SummaryFigure*>& summary) {
 Table comparison_table(const std::vector<const ComparisonEntry*>& entries) {
     Table table{"Builds compared (B against A)",
                 {"copies", "A", "B", "n", "flagged", "median A", "median B", "ratio of medians", "estimate",
-                 "interval", "coverage", "p", "verdict", "slowdown seen " + std::to_string(kPowerPercent) + " %",
+                 "interval", "coverage", "p", "test", "verdict", "slowdown seen " + std::to_string(kPowerPercent) + " %",
                  "differences"},
                 {}};
     for (const ComparisonEntry* e : entries) {
@@ -152,7 +152,7 @@ Table comparison_table(const std::vector<const ComparisonEntry*>& entries) {
                               std::to_string(e->flagged_a) + " / " + std::to_string(e->flagged_b),
                               number_text(c.median_a), number_text(c.median_b), ratio_text(c.ratio),
                               ratio_text(c.estimate), interval_text(c), coverage_text(c), p_text(c.p_value),
-                              verdict_words(c), detectable_percent(c), joined(differences, "; ")});
+                              test_text(c), verdict_words(c), detectable_percent(c), joined(differences, "; ")});
     }
     return table;
 }
@@ -395,8 +395,9 @@ std::vector<Section> comparison_sections(const Comparison& comparison, bool char
     for (const std::string& note : comparison.notes) add_fact(overview, "note", note);
     if (comparison.one_call) add_fact(overview, "builds of one call", "differences between them are meant");
     if (comparison.exclude_flagged) add_fact(overview, "rounds with a flagged run", "left out (--exclude-flagged)");
-    add_fact(overview, "estimate", "B against A: the median of the ratios of all pairs of rounds, with the interval "
-                                   "the rank-sum test inverts and the coverage that interval has");
+    add_fact(overview, "estimate",
+             "B against A, by the signed-rank test over the pairs of interleaved rounds, else by the rank-sum test: "
+             "the estimate that belongs to the test, with the interval it inverts and the coverage that interval has");
     add_fact(overview, "gate", joined(gate_lines(comparison), "; "));
     std::vector<const ComparisonEntry*> entries;
     for (const ComparisonEntry& entry : comparison.entries) entries.push_back(&entry);

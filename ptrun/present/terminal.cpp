@@ -205,22 +205,22 @@ void comparison_lines(std::string& to, const std::vector<ComparisonEntry>& entri
                     vis(d.what).c_str(), vis(a).c_str(), vis(d.a).c_str(), vis(b).c_str(), vis(d.b).c_str());
         }
     }
-    appendf(to, "\nB against A: the estimate (median of the ratios of all pairs of rounds) with its interval and "
-                "the coverage it has,\nthe ratio of medians, the two-sided rank-sum test; flagged: rounds with a "
-                "flagged run, A/B\n");
+    appendf(to, "\nB against A: the estimate with its interval and the coverage it has, the ratio of medians, the "
+                "two-sided test\n(signed-rank over the pairs of interleaved rounds, else rank-sum); flagged: rounds "
+                "with a flagged run, A/B\n");
     appendf(to, "a     b     copies     runs  flagged    median a    median b  medians  estimate  interval          "
-                "  coverage         p  verdict\n");
+                "  coverage         p  test         verdict\n");
     bool too_few = false;
     for (const ComparisonEntry& entry : entries) {
         const SampleComparison& c = entry.figures;
         too_few = too_few || !c.decidable;
         const std::string runs = std::to_string(c.n_a) + "/" + std::to_string(c.n_b);
         const std::string flagged = std::to_string(entry.flagged_a) + "/" + std::to_string(entry.flagged_b);
-        appendf(to, "%-4s  %-4s  %6d  %7s  %7s  %10.2f  %10.2f  %7.4f  %8s  %-18s  %7s  %8s  %s\n",
+        appendf(to, "%-4s  %-4s  %6d  %7s  %7s  %10.2f  %10.2f  %7.4f  %8s  %-18s  %7s  %8s  %-11s  %s\n",
                 vis(side_name(entry.host, entry.a, hosts.size() > 1)).c_str(),
                 vis(side_name(entry.b_host, entry.b, hosts.size() > 1)).c_str(), entry.copies, runs.c_str(),
                 flagged.c_str(), c.median_a, c.median_b, c.ratio, ratio_text(c.estimate).c_str(),
-                interval_text(c).c_str(), coverage_text(c).c_str(), p_text(c.p_value).c_str(),
+                interval_text(c).c_str(), coverage_text(c).c_str(), p_text(c.p_value).c_str(), test_text(c),
                 verdict_words(c).c_str());
     }
     for (const ComparisonEntry& entry : entries) {

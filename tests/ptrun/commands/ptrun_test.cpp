@@ -358,6 +358,7 @@ TEST(Ptrun, InterleavesTwoBuildsAndComparesThem) {
     const nlohmann::json& entry = json["comparison"][0];
     EXPECT_EQ(entry["n_a"], 4);
     EXPECT_DOUBLE_EQ(entry["p_value"].get<double>(), 2.0 / 70);
+    EXPECT_EQ(entry["test"], "rank-sum");  // 4 pairs are too few for the paired test
     EXPECT_EQ(entry["verdict"], "slower");
     EXPECT_NE(entry["differences"].dump().find("binary sha256"), std::string::npos) << entry.dump();
     EXPECT_NE(child.out.find("warm-up\n"), std::string::npos) << child.out;
@@ -409,7 +410,7 @@ TEST(Ptrun, InterleavesTwoBuildsAndComparesThem) {
     EXPECT_TRUE(std::regex_search(read_file(dir.file("ab.md")),
                                   std::regex(R"(\| 4 / 4 \| [0-4] / [0-4] \| 101\.50 \| 91\.50 \| )"
                                              R"(0\.9015 \| 0\.9015 \| )"
-                                             R"(0\.8738 to 0\.9300 \| 97\.1 % \| 0\.0286 \| slower by 9\.9 % \|)")))
+                                             R"(0\.8738 to 0\.9300 \| 97\.1 % \| 0\.0286 \| rank-sum \| slower by 9\.9 % \|)")))
         << read_file(dir.file("ab.md"));
     EXPECT_NE(read_file(dir.file("ab.md")).find("gate failed: B, 1 copy: slower by 9.9 %"), std::string::npos);
 
