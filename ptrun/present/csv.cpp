@@ -91,7 +91,8 @@ std::string report_csv(const Document& doc) {
 // words every format uses (coverage in percent).
 std::string comparison_csv(const Comparison& comparison) {
     std::string out = "figure,copies,a,b,n_a,n_b,flagged_a,flagged_b,median_a,median_b,ratio,estimate,ratio_low,"
-                      "ratio_high,coverage_percent,p_value,verdict,share_of_difference,detectable_slowdown,test,pairs\r\n";
+                      "ratio_high,coverage_percent,p_value,verdict,share_of_difference,detectable_slowdown,test,"
+                      "pairs\r\n";
     const auto row = [&out](const std::string& figure, const ComparisonEntry& e, const SampleComparison& c,
                             const std::string& flagged, const std::string& verdict, const std::string& share) {
         char coverage[32];

@@ -140,7 +140,8 @@ Table summary_table(const std::vector<const SummaryFigure*>& summary) {
 Table comparison_table(const std::vector<const ComparisonEntry*>& entries) {
     Table table{"Builds compared (B against A)",
                 {"copies", "A", "B", "n", "flagged", "median A", "median B", "ratio of medians", "estimate",
-                 "interval", "coverage", "p", "test", "verdict", "slowdown seen " + std::to_string(kPowerPercent) + " %",
+                 "interval", "coverage", "p", "test", "verdict",
+                 "slowdown seen " + std::to_string(kPowerPercent) + " %",
                  "differences"},
                 {}};
     for (const ComparisonEntry* e : entries) {
@@ -178,8 +179,8 @@ Table module_table(const std::vector<const SummaryFigure*>& summary) {
 
 Table module_comparison_table(const std::vector<const ComparisonEntry*>& entries) {
     Table table{"Modules compared (B's time over A's: above 1, B takes longer)",
-                {"copies", "A", "B", "module", "ms A", "ms B", "estimate", "interval", "coverage", "p", "verdict",
-                 "share of difference", "instructions A", "instructions B", "cycles per instruction A",
+                {"copies", "A", "B", "module", "ms A", "ms B", "estimate", "interval", "coverage", "p", "test",
+                 "verdict", "share of difference", "instructions A", "instructions B", "cycles per instruction A",
                  "cycles per instruction B"},
                 {}};
     const auto shown = [](const std::optional<double>& value, int decimals) {
@@ -190,7 +191,8 @@ Table module_comparison_table(const std::vector<const ComparisonEntry*>& entries
             const SampleComparison& c = m.figures;
             table.rows.push_back({std::to_string(e->copies), e->a, e->b, kModuleNames[m.module],
                                   number_text(c.median_a, 4), number_text(c.median_b, 4), ratio_text(c.estimate),
-                                  interval_text(c), coverage_text(c), p_text(c.p_value), module_verdict_words(c),
+                                  interval_text(c), coverage_text(c), p_text(c.p_value), test_text(c),
+                                  module_verdict_words(c),
                                   m.share ? percent(*m.share) : "",
                                   shown(m.instructions_a, 0), shown(m.instructions_b, 0), shown(m.cpi_a, 3),
                                   shown(m.cpi_b, 3)});

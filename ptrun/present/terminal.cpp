@@ -148,18 +148,19 @@ std::string optional_figure(const char* format, const std::optional<double>& val
 // whether B runs more instructions or the same ones more slowly.
 void module_lines(std::string& to, const ComparisonEntry& entry, const std::string& a, const std::string& b) {
     appendf(to, "\n%s against %s by module, %s: milliseconds per work unit (medians of the rounds), B's time over "
-                "A's\n(estimate and interval; above 1: B takes longer), the coverage the interval has, p, the "
-                "verdict (at %d %% or more), the module's share of the difference\n",
+                "A's\n(estimate and interval; above 1: B takes longer), the coverage the interval has, p and the "
+                "test, the verdict (at %d %% or more), the module's share of the difference\n",
             vis(b).c_str(), vis(a).c_str(), copies_text(entry.copies).c_str(), kConfidencePercent);
     const bool counted = std::any_of(entry.modules.begin(), entry.modules.end(),
                                      [](const ModuleComparison& m) { return m.instructions_a.has_value(); });
-    appendf(to, "module         ms a      ms b  estimate  interval            coverage         p  %-26s  share%s\n",
+    appendf(to, "module         ms a      ms b  estimate  interval            coverage         p  test         %-26s  "
+                "share%s\n",
             "verdict", counted ? "     instr a     instr b  cpi a  cpi b" : "");
     for (const ModuleComparison& m : entry.modules) {
         const SampleComparison& c = m.figures;
-        appendf(to, "%-9s  %8.4f  %8.4f  %8s  %-18s  %7s  %8s  %-26s  %7s", kModuleNames[m.module], c.median_a,
-                c.median_b, ratio_text(c.estimate).c_str(), interval_text(c).c_str(), coverage_text(c).c_str(),
-                p_text(c.p_value).c_str(), module_verdict_words(c).c_str(),
+        appendf(to, "%-9s  %8.4f  %8.4f  %8s  %-18s  %7s  %8s  %-11s  %-26s  %7s", kModuleNames[m.module],
+                c.median_a, c.median_b, ratio_text(c.estimate).c_str(), interval_text(c).c_str(),
+                coverage_text(c).c_str(), p_text(c.p_value).c_str(), test_text(c), module_verdict_words(c).c_str(),
                 (m.share ? optional_figure("%.1f", *m.share * 100) + " %" : std::string("-")).c_str());
         if (counted) {
             appendf(to, "  %10s  %10s  %5s  %5s", optional_figure("%.0f", m.instructions_a).c_str(),

@@ -485,8 +485,10 @@ TEST(PtrunReport, EveryFormatShowsTheModules) {
     ASSERT_TRUE(compared) << error;
     const std::vector<std::pair<std::string, std::string>> modules = {
         {"table",
-         "parse        0.2500    0.3750    1.5000  1.5000 to 1.5000     97.1 %    0.0286  B takes 50.0 % longer"},
-        {"md", "| parse | 0.2500 | 0.3750 | 1.5000 | 1.5000 to 1.5000 | 97.1 % | 0.0286 | B takes 50.0 % longer |"},
+         "parse        0.2500    0.3750    1.5000  1.5000 to 1.5000     97.1 %    0.0286  rank-sum     B takes 50.0 % "
+         "longer"},
+        {"md", "| parse | 0.2500 | 0.3750 | 1.5000 | 1.5000 to 1.5000 | 97.1 % | 0.0286 | rank-sum | B takes 50.0 % "
+               "longer |"},
         {"csv", "ms parse,1,A,B,4,4,,,0.25,0.375,1.5000,1.5000,1.5000,1.5000,97.1,0.0286,B takes 50.0 % longer,"},
         {"json", "\"confidence\": 0.9714285714285714"}, {"html", "B takes 50.0 % longer"}};
     for (const auto& [format, wanted] : modules) {
