@@ -49,8 +49,6 @@ Said said_of(const Host& host) {
             vulnerabilities};
 }
 
-// Rate scores of one side per copy count, and how many of its rounds were
-// flagged.
 // A round's place in its call: A's and B's round of the same place ran one
 // after the other.
 struct Place {
@@ -59,6 +57,8 @@ struct Place {
     auto operator<=>(const Place&) const = default;
 };
 
+// Rate scores of one side per copy count, and how many of its rounds were
+// flagged.
 struct Sample {
     std::vector<double> rates;
     std::vector<Place> places;  // of the rates
