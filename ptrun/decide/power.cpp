@@ -57,6 +57,14 @@ private:
 // tenths of the figure's tenth.
 constexpr int kDraws = 2000;
 
+// The shift at which a share `power` of the draws' tests reject, from each
+// draw's critical shift (none below 0).
+double power_quantile(std::vector<double>& shifts, double power) {
+    const auto at = shifts.begin() + static_cast<std::ptrdiff_t>(std::ceil(power * kDraws) - 1);
+    std::nth_element(shifts.begin(), at, shifts.end());
+    return std::max(0.0, *at);
+}
+
 // The shift in logs at which a share `power` of calls' exact tests reject:
 // a draw rejects at shift s once no more than `critical` of its pairs have
 // B's value above A's, that is at its (critical + 1)-th largest difference.
@@ -75,9 +83,7 @@ double simulated_shift(const std::vector<double>& spread, std::size_t n_a, std::
         std::nth_element(differences.begin(), at, differences.end());
         shift = *at;
     }
-    const auto at = shifts.begin() + static_cast<std::ptrdiff_t>(std::ceil(power * kDraws) - 1);
-    std::nth_element(shifts.begin(), at, shifts.end());
-    return std::max(0.0, *at);
+    return power_quantile(shifts, power);
 }
 
 // The same for n pairs whose log-ratios spread as spread does: a draw
@@ -92,9 +98,7 @@ double simulated_paired_shift(const std::vector<double>& spread, std::size_t n, 
         for (double& v : differences) v = draws.next();
         shift = kth_walsh_average(differences, averages - critical);
     }
-    const auto at = shifts.begin() + static_cast<std::ptrdiff_t>(std::ceil(power * kDraws) - 1);
-    std::nth_element(shifts.begin(), at, shifts.end());
-    return std::max(0.0, *at);
+    return power_quantile(shifts, power);
 }
 
 // The most values the density's square is worked out from: beyond, evenly

@@ -166,16 +166,16 @@ public:
     }
 
     std::uint64_t pairs() const {
-        const std::uint64_t n = log_b_.size();
-        return half_ ? n * (n + 1) / 2 : std::uint64_t{log_a_.size()} * n;
+        const std::uint64_t n = y_.size();
+        return half_ ? n * (n + 1) / 2 : std::uint64_t{x_.size()} * n;
     }
 
     // The k-th smallest, k from 1 to pairs().
     double kth(std::uint64_t k) const {
-        std::uint64_t low = key(log_b_.front() - log_a_.back()), high = key(log_b_.back() - log_a_.front());
+        std::uint64_t low = key(y_.front() - x_.back()), high = key(y_.back() - x_.front());
         // Pairs at most value(low - 1), and at most value(high): k lies between.
         std::uint64_t below = 0, through = pairs();
-        const std::uint64_t few = log_a_.size() + log_b_.size();
+        const std::uint64_t few = x_.size() + y_.size();
         for (int step = 0; low < high && through - below > few; ++step) {
             // Halving the values narrows a bracket of scores' log-ratios far
             // sooner than halving the keys, which spends its first steps on
@@ -206,7 +206,7 @@ public:
 
 private:
     PairDifferences(std::vector<double> x, std::vector<double> y, bool half)
-        : log_a_(std::move(x)), log_b_(std::move(y)), half_(half) {}
+        : x_(std::move(x)), y_(std::move(y)), half_(half) {}
 
     static std::vector<double> sorted_logs(const std::vector<double>& values) {
         std::vector<double> logs(values.size());
@@ -224,33 +224,33 @@ private:
     static double value(std::uint64_t key) {
         return std::bit_cast<double>((key & kSign) != 0 ? key & ~kSign : ~(key - 1));
     }
-    // The log-ratios above above and at most through.
+    // The differences above above and at most through.
     std::vector<double> pairs_between(double above, double through) const {
         std::vector<double> found;
-        std::size_t first = 0, last = 0;  // the first a_i at most through, the first at most above
-        const std::size_t n = log_b_.size();
+        std::size_t first = 0, last = 0;  // the first x_i at most through, the first at most above
+        const std::size_t n = y_.size();
         for (std::size_t j = 0; j < n; ++j) {
-            const double lb = log_b_[j];
-            while (first < log_a_.size() && lb - log_a_[first] > through) ++first;
-            while (last < log_a_.size() && lb - log_a_[last] > above) ++last;
+            const double y = y_[j];
+            while (first < x_.size() && y - x_[first] > through) ++first;
+            while (last < x_.size() && y - x_[last] > above) ++last;
             // Half the matrix: i + j >= n - 1.
             const std::size_t from = half_ ? std::max(first, n - 1 - j) : first;
-            for (std::size_t i = from; i < last; ++i) found.push_back(lb - log_a_[i]);
+            for (std::size_t i = from; i < last; ++i) found.push_back(y - x_[i]);
         }
         return found;
     }
     std::uint64_t count_at_most(double t) const {
         std::uint64_t count = 0, diagonal = 0;
-        std::size_t first = 0;  // the first a_i with log b_j - log a_i <= t
-        for (double lb : log_b_) {
-            while (first < log_a_.size() && lb - log_a_[first] > t) ++first;
-            count += log_a_.size() - first;
-            diagonal += half_ && lb + lb <= t ? 1 : 0;  // (d_j + d_j) / 2
+        std::size_t first = 0;  // the first x_i with y_j - x_i <= t
+        for (double y : y_) {
+            while (first < x_.size() && y - x_[first] > t) ++first;
+            count += x_.size() - first;
+            diagonal += half_ && y + y <= t ? 1 : 0;  // (d_j + d_j) / 2
         }
         return half_ ? (count + diagonal) / 2 : count;
     }
 
-    std::vector<double> log_a_, log_b_;  // x and y
+    std::vector<double> x_, y_;
     bool half_ = false;
 };
 
@@ -269,6 +269,37 @@ bool could_decide(std::size_t n_a, std::size_t n_b, double alpha) {
     return 2 * normal_upper_tail((pairs / 2 - 0.5) / std::sqrt(pairs * (n + 1) / 12.0)) <= alpha;
 }
 
+// Doubled midranks of n values in ascending order of their keys (equal keys
+// share the mean of their ranks, doubled to stay whole), and the sum of
+// t^3 - t over the groups of t equal keys, for the normal tie correction.
+template <typename Key>
+std::vector<long long> doubled_midranks(std::size_t n, Key key, double& ties) {
+    std::vector<long long> doubled(n);
+    ties = 0;
+    for (std::size_t i = 0; i < n;) {
+        std::size_t j = i;
+        while (j < n && key(j) == key(i)) ++j;
+        for (std::size_t k = i; k < j; ++k) doubled[k] = static_cast<long long>(i + j + 1);
+        const double t = static_cast<double>(j - i);
+        ties += t * t * t - t;
+        i = j;
+    }
+    return doubled;
+}
+
+// The exact two-sided p of a total among the ways of reaching each total
+// (index = total): the share of ways at least as far from the mean as the
+// observed, both given doubled.
+double exact_two_sided(const std::vector<double>& ways, long long twice_observed, long long twice_mean) {
+    const long long distance = std::llabs(twice_observed - twice_mean);
+    double extreme = 0, all = 0;
+    for (std::size_t s = 0; s < ways.size(); ++s) {
+        all += ways[s];
+        if (std::llabs(2 * static_cast<long long>(s) - twice_mean) >= distance) extreme += ways[s];
+    }
+    return std::min(1.0, extreme / all);
+}
+
 // The two-sided p-value of b's doubled rank sum, and whether b ranks above
 // its mean.
 struct RankTest {
@@ -284,30 +315,16 @@ RankTest rank_test(const std::vector<double>& a, const std::vector<double>& b) {
     for (double v : a) pooled.emplace_back(v, false);
     for (double v : b) pooled.emplace_back(v, true);
     std::sort(pooled.begin(), pooled.end());
-    std::vector<long long> doubled(n);
-    double ties = 0;  // sum of t^3 - t over the groups of equal values
-    for (std::size_t i = 0; i < n;) {
-        std::size_t j = i;
-        while (j < n && pooled[j].first == pooled[i].first) ++j;
-        for (std::size_t k = i; k < j; ++k) doubled[k] = static_cast<long long>(i + j + 1);
-        const double t = static_cast<double>(j - i);
-        ties += t * t * t - t;
-        i = j;
-    }
+    double ties = 0;
+    const std::vector<long long> doubled =
+        doubled_midranks(n, [&pooled](std::size_t i) { return pooled[i].first; }, ties);
     long long observed = 0;
     for (std::size_t i = 0; i < n; ++i) observed += pooled[i].second ? doubled[i] : 0;
     const long long mean = static_cast<long long>(b.size() * (n + 1));  // doubled
     RankTest test;
     test.direction = observed > mean ? 1 : observed < mean ? -1 : 0;
     if (n <= kExactPooled) {
-        const std::vector<double> ways = rank_sum_counts(doubled, b.size());
-        const long long distance = std::llabs(observed - mean);
-        double extreme = 0, total = 0;
-        for (std::size_t s = 0; s < ways.size(); ++s) {
-            total += ways[s];
-            if (std::llabs(static_cast<long long>(s) - mean) >= distance) extreme += ways[s];
-        }
-        test.p_value = std::min(1.0, extreme / total);
+        test.p_value = exact_two_sided(rank_sum_counts(doubled, b.size()), 2 * observed, 2 * mean);
     } else {
         const double nd = static_cast<double>(n);
         const double pairs = static_cast<double>(a.size()) * static_cast<double>(b.size());
@@ -328,30 +345,16 @@ RankTest signed_rank_test(const std::vector<double>& differences) {
     std::sort(sizes.begin(), sizes.end(), [](double x, double y) { return std::fabs(x) < std::fabs(y); });
     const std::size_t n = sizes.size();
     if (n == 0) return {};
-    std::vector<long long> doubled(n);  // midranks of the sizes, doubled
     double ties = 0;
+    const std::vector<long long> doubled =
+        doubled_midranks(n, [&sizes](std::size_t i) { return std::fabs(sizes[i]); }, ties);
     long long positive = 0;  // doubled
-    for (std::size_t i = 0; i < n;) {
-        std::size_t j = i;
-        while (j < n && std::fabs(sizes[j]) == std::fabs(sizes[i])) ++j;
-        for (std::size_t k = i; k < j; ++k) doubled[k] = static_cast<long long>(i + j + 1);
-        const double t = static_cast<double>(j - i);
-        ties += t * t * t - t;
-        i = j;
-    }
     for (std::size_t i = 0; i < n; ++i) positive += sizes[i] > 0 ? doubled[i] : 0;
     const auto total = static_cast<long long>(n * (n + 1));  // doubled ranks' sum; the mean is half
     RankTest test;
     test.direction = 2 * positive > total ? 1 : 2 * positive < total ? -1 : 0;
     if (n <= kExactPairs) {
-        const std::vector<double> ways = subset_sum_counts(doubled);
-        const long long distance = std::llabs(2 * positive - total);
-        double extreme = 0, all = 0;
-        for (std::size_t s = 0; s < ways.size(); ++s) {
-            all += ways[s];
-            if (std::llabs(2 * static_cast<long long>(s) - total) >= distance) extreme += ways[s];
-        }
-        test.p_value = std::min(1.0, extreme / all);
+        test.p_value = exact_two_sided(subset_sum_counts(doubled), 2 * positive, total);
     } else {
         const double nd = static_cast<double>(n);
         const double variance = nd * (nd + 1) * (2 * nd + 1) / 24.0 - ties / 48.0;
